@@ -1,0 +1,116 @@
+#include "framework/application.h"
+
+#include <algorithm>
+
+#include "framework/forms.h"
+#include "framework/sysutils.h"
+#include "framework/window.h"
+
+namespace fw {
+
+TApplication* Application = nullptr;
+
+namespace {
+const char* const kAppClass = "TidemarkApplication";
+
+LRESULT CALLBACK appWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+}  // namespace
+
+TApplication::TApplication() : TComponent(nullptr) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = appWndProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hIcon = LoadIconA(GetModuleHandleA(nullptr), "MAINICON");
+    wc.lpszClassName = kAppClass;
+    RegisterClassA(&wc);
+    // A zero-sized popup with a caption: it stands for the program in the
+    // taskbar while it is shown, and owns every form so they get no buttons.
+    HWND h = CreateWindowExA(0, kAppClass, "", WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
+                             GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr,
+                             nullptr, GetModuleHandleA(nullptr), nullptr);
+    handle_.reset(h);
+    if (!Application) Application = this;
+}
+
+TApplication::~TApplication() {
+    // Forms go first (newest first, by the component base), while the
+    // application window that owns them still exists.
+    DestroyComponents();
+    if (Application == this) Application = nullptr;
+}
+
+void TApplication::Notification(TComponent* component, TOperation operation) {
+    if (operation == TOperation::opRemove && component == mainForm_) mainForm_ = nullptr;
+}
+
+bool TApplication::processMessage(MSG& msg) {
+    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
+    if (msg.message == WM_QUIT) {
+        terminated_ = true;
+        return true;
+    }
+    // Tab, Enter and Esc inside a form with controls.
+    HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+    if (root && GetPropA(root, "TidemarkDialogKeys") && IsDialogMessageA(root, &msg)) return true;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+    return true;
+}
+
+void TApplication::ProcessMessages() {
+    MSG msg;
+    while (processMessage(msg)) {
+    }
+}
+
+void TApplication::HandleMessage() {
+    MSG msg;
+    if (!processMessage(msg)) WaitMessage();
+}
+
+void TApplication::Run() {
+    if (mainForm_) {
+        try {
+            mainForm_->Show();
+        } catch (...) {
+            HandleCallbackException();
+        }
+    }
+    while (!terminated_) HandleMessage();
+}
+
+void TApplication::Terminate() {
+    terminated_ = true;
+    PostQuitMessage(0);
+}
+
+std::string TApplication::ExceptionText(const std::string& message) {
+    // A message that already ends with a full stop gets no second one.
+    if (!message.empty() && message.back() == '.') return message;
+    return message + ".";
+}
+
+void TApplication::HandleException(const std::exception& e) {
+    ++exceptionCount_;
+    std::string text = ExceptionText(e.what());
+    if (OnShowException) {
+        OnShowException(text, Title);
+        return;
+    }
+    MessageBoxA(Handle(), text.c_str(), Title.c_str(), MB_OK | MB_ICONERROR);
+}
+
+bool TApplication::FormExists(const TForm* form) const {
+    return std::find(forms_.begin(), forms_.end(), form) != forms_.end();
+}
+
+void TApplication::RegisterForm(TForm* form) { forms_.push_back(form); }
+
+void TApplication::UnregisterForm(TForm* form) {
+    forms_.erase(std::remove(forms_.begin(), forms_.end(), form), forms_.end());
+    if (form == mainForm_) mainForm_ = nullptr;
+}
+
+}  // namespace fw

@@ -1,0 +1,80 @@
+#pragma once
+// The application object: the hidden top-level window that stands for the
+// program in the taskbar and owns its forms, the title, the main form, the
+// message loop and the exception handler's message box.
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/classes.h"
+#include "framework/handles.h"
+
+namespace fw {
+
+class TForm;
+
+class TApplication : public TComponent {
+public:
+    TApplication();
+    ~TApplication() override;
+
+    HWND Handle() const { return handle_.get(); }
+    std::string Title = "";
+    TForm* MainForm() const { return mainForm_; }
+    bool Terminated() const { return terminated_; }
+
+    // Creates a form owned by the application; the first one becomes the main form.
+    template <typename T, typename... Args>
+    T* CreateForm(Args&&... args) {
+        T* form = new T(this, std::forward<Args>(args)...);
+        if (!mainForm_) mainForm_ = form;
+        return form;
+    }
+    void SetMainForm(TForm* form) { mainForm_ = form; }
+
+    // Shows the main form (running its show handler) and dispatches messages
+    // until the main form closes.
+    void Run();
+    // Dispatches every pending message of the thread, then returns.
+    void ProcessMessages();
+    // Dispatches one message, or waits for one when the queue is empty.
+    void HandleMessage();
+    // Ends the message loop.
+    void Terminate();
+    // Lets a loop run again after Terminate (tests run many loops in one process).
+    void ClearTerminated() { terminated_ = false; }
+
+    // The message box of an exception that reached a callback boundary:
+    // owned by the application window, caption = Title, error icon.
+    void HandleException(const std::exception& e);
+    // Text shown for an exception: its message followed by ".".
+    static std::string ExceptionText(const std::string& message);
+    // Tests capture the box here instead of showing it.
+    std::function<void(const std::string& text, const std::string& caption)> OnShowException;
+
+    int ExceptionCount() const { return exceptionCount_; }
+
+    // Forms that exist right now (a freed form leaves this list).
+    const std::vector<TForm*>& Forms() const { return forms_; }
+    bool FormExists(const TForm* form) const;
+    void RegisterForm(TForm* form);
+    void UnregisterForm(TForm* form);
+
+    void Notification(TComponent* component, TOperation operation) override;
+
+private:
+    bool processMessage(MSG& msg);
+    UniqueWindow handle_;
+    TForm* mainForm_ = nullptr;
+    bool terminated_ = false;
+    int exceptionCount_ = 0;
+    std::vector<TForm*> forms_;
+};
+
+// The process-wide application object (created by the program entry or a test).
+extern TApplication* Application;
+
+}  // namespace fw

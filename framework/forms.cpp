@@ -1,0 +1,405 @@
+#include "framework/forms.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "framework/application.h"
+#include "framework/sysutils.h"
+#include "framework/window.h"
+
+namespace fw {
+
+namespace {
+const char* const kFormClass = "TidemarkForm";
+const char* const kPanelClass = "TidemarkPanel";
+const char* const kDialogKeysProp = "TidemarkDialogKeys";
+constexpr UINT CM_RELEASE = WM_APP + 100;
+
+LRESULT CALLBACK panelWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_COMMAND:
+    case WM_NOTIFY:
+        // Controls inside a panel report to the form that holds it.
+        return SendMessageA(GetAncestor(hwnd, GA_ROOT), msg, wp, lp);
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        RECT r;
+        GetClientRect(hwnd, &r);
+        FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
+        DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT);
+        InflateRect(&r, -1, -1);
+        DrawEdge(dc, &r, BDR_RAISEDINNER, BF_RECT);
+        EndPaint(hwnd, &ps);
+        return 0;
+    }
+    }
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+void registerClasses() {
+    static bool done = false;
+    if (done) return;
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&icc);
+    WNDCLASSA wc{};
+    wc.style = CS_DBLCLKS;
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kFormClass;
+    RegisterClassA(&wc);
+    wc.lpfnWndProc = panelWndProc;
+    wc.lpszClassName = kPanelClass;
+    RegisterClassA(&wc);
+    done = true;
+}
+
+std::string windowText(HWND h) {
+    int n = GetWindowTextLengthA(h);
+    std::string s(static_cast<std::size_t>(n) + 1, '\0');
+    n = GetWindowTextA(h, s.data(), n + 1);
+    s.resize(static_cast<std::size_t>(std::max(n, 0)));
+    return s;
+}
+}  // namespace
+
+HFONT DefaultFont() {
+    static HFONT font = CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
+    return font;
+}
+
+// ---- TForm ----
+
+TForm::TForm(TComponent* owner, const TFormDesc& d) : TComponent(owner) {
+    registerClasses();
+    DWORD style = WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
+    DWORD ex = 0;
+    switch (d.BorderStyle) {
+    case TBorderStyle::bsSingle:
+        style |= WS_CAPTION | WS_SYSMENU | WS_BORDER | (d.MinimizeBox ? WS_MINIMIZEBOX : 0);
+        break;
+    case TBorderStyle::bsDialog:
+        style |= WS_CAPTION | WS_SYSMENU | WS_DLGFRAME;
+        ex |= WS_EX_DLGMODALFRAME;
+        break;
+    case TBorderStyle::bsNone:
+        style |= WS_POPUP;
+        break;
+    }
+    if (d.StayOnTop) ex |= WS_EX_TOPMOST;
+    RECT r{0, 0, d.ClientWidth, d.ClientHeight};
+    AdjustWindowRectEx(&r, style, FALSE, ex);
+    int w = r.right - r.left, h = r.bottom - r.top;
+    int x = d.Left, y = d.Top;
+    if (d.Position == TPosition::poScreenCenter) {
+        x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
+        y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
+    }
+    HWND owner_wnd = Application ? Application->Handle() : nullptr;
+    HWND hwnd = CreateWindowExA(ex, kFormClass, d.Caption.c_str(), style, x, y, w, h, owner_wnd, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+    if (!hwnd) throw Exception("Error creating window");
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TForm::WndProc));
+    SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(DefaultFont()), FALSE);
+    SetPropA(hwnd, kDialogKeysProp, reinterpret_cast<HANDLE>(1));
+    hwnd_.reset(hwnd);
+    if (Application) Application->RegisterForm(this);
+}
+
+TForm::~TForm() {
+    if (Application) Application->UnregisterForm(this);
+    DestroyComponents();
+    if (hwnd_) {
+        SetWindowLongPtrA(hwnd_.get(), GWLP_USERDATA, 0);
+        RemovePropA(hwnd_.get(), kDialogKeysProp);
+    }
+}
+
+void TForm::DoCreate() {
+    ApplyTabOrder();
+    if (OnCreate) OnCreate(this);
+}
+
+std::string TForm::Caption() const { return windowText(Handle()); }
+void TForm::SetCaption(const std::string& text) { SetWindowTextA(Handle(), text.c_str()); }
+
+void TForm::Show() {
+    visible_ = true;
+    ShowWindow(Handle(), SW_SHOW);
+    if (ActiveControl && ActiveControl->Visible()) SetFocus(ActiveControl->Handle());
+    try {
+        if (OnShow) OnShow(this);
+    } catch (...) {
+        // The form's show handling reports the failure; the form stays shown.
+        HandleCallbackException();
+    }
+}
+
+void TForm::Hide() {
+    visible_ = false;
+    ShowWindow(Handle(), SW_HIDE);
+}
+
+int TForm::ShowModal() {
+    if (visible_ || modal_) throw EInvalidOperation("Cannot make a visible window modal");
+    modal_ = true;
+    ModalResult = mrNone;
+    Show();
+    bool quit = false;
+    do {
+        Application->HandleMessage();
+        if (Application->Terminated()) {
+            ModalResult = mrCancel;
+            quit = true;
+        } else if (ModalResult != mrNone) {
+            closeModal();
+        }
+    } while (ModalResult == mrNone);
+    int result = ModalResult;
+    Hide();
+    modal_ = false;
+    // A WM_QUIT seen in this nested loop goes on to the outer loop.
+    if (quit) PostQuitMessage(0);
+    return result;
+}
+
+void TForm::closeModal() {
+    TCloseAction action = TCloseAction::caHide;
+    if (OnClose) OnClose(this, action);
+    if (action == TCloseAction::caNone)
+        ModalResult = mrNone;
+    else if (action == TCloseAction::caFree)
+        Release();
+}
+
+void TForm::Close() {
+    if (modal_) {
+        ModalResult = mrCancel;
+        return;
+    }
+    TCloseAction action = TCloseAction::caHide;
+    if (OnClose) OnClose(this, action);
+    if (action == TCloseAction::caNone) return;
+    if (Application && Application->MainForm() == this)
+        Application->Terminate();
+    else if (action == TCloseAction::caHide)
+        Hide();
+    else if (action == TCloseAction::caMinimize)
+        ShowWindow(Handle(), SW_MINIMIZE);
+    else
+        Release();
+}
+
+void TForm::Release() { PostMessageA(Handle(), CM_RELEASE, 0, 0); }
+
+int TForm::Left() const {
+    RECT r;
+    GetWindowRect(Handle(), &r);
+    return r.left;
+}
+int TForm::Top() const {
+    RECT r;
+    GetWindowRect(Handle(), &r);
+    return r.top;
+}
+int TForm::Width() const {
+    RECT r;
+    GetWindowRect(Handle(), &r);
+    return r.right - r.left;
+}
+int TForm::Height() const {
+    RECT r;
+    GetWindowRect(Handle(), &r);
+    return r.bottom - r.top;
+}
+int TForm::ClientHeight() const {
+    RECT r;
+    GetClientRect(Handle(), &r);
+    return r.bottom;
+}
+void TForm::SetLeft(int v) { SetWindowPos(Handle(), nullptr, v, Top(), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE); }
+void TForm::SetHeight(int v) {
+    SetWindowPos(Handle(), nullptr, 0, 0, Width(), v, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+void TForm::SetClientHeight(int v) { SetHeight(Height() - ClientHeight() + v); }
+
+void TForm::RemoveControl(TControl* c) { controls_.erase(std::remove(controls_.begin(), controls_.end(), c), controls_.end()); }
+
+TControl* TForm::ControlById(int id) const {
+    for (TControl* c : controls_)
+        if (c->Id() == id) return c;
+    return nullptr;
+}
+
+void TForm::ApplyTabOrder() {
+    std::vector<TControl*> ordered;
+    for (TControl* c : controls_)
+        if (c->TabOrder >= 0) ordered.push_back(c);
+    std::stable_sort(ordered.begin(), ordered.end(), [](TControl* a, TControl* b) { return a->TabOrder < b->TabOrder; });
+    HWND after = HWND_TOP;
+    for (TControl* c : ordered) {
+        SetWindowLongPtrA(c->Handle(), GWL_STYLE, GetWindowLongPtrA(c->Handle(), GWL_STYLE) | WS_TABSTOP);
+        SetWindowPos(c->Handle(), after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        after = c->Handle();
+    }
+}
+
+LRESULT CALLBACK TForm::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* self = reinterpret_cast<TForm*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
+    try {
+        return self->handleMessage(msg, wp, lp);
+    } catch (...) {
+        HandleCallbackException();
+        return 0;
+    }
+}
+
+LRESULT TForm::handleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    HWND hwnd = Handle();
+    switch (msg) {
+    case CM_RELEASE:
+        delete this;
+        return 0;
+    case WM_CLOSE:
+        Close();
+        return 0;
+    case DM_GETDEFID:
+        for (TControl* c : controls_)
+            if (auto* b = dynamic_cast<TButton*>(c); b && b->Default && b->Visible())
+                return MAKELRESULT(b->Id(), DC_HASDEFID);
+        return 0;
+    case WM_COMMAND: {
+        WORD id = LOWORD(wp), code = HIWORD(wp);
+        if (TControl* c = ControlById(id)) {
+            c->Command(code);
+            return 0;
+        }
+        // Enter and Esc from the dialog keys: the default and cancel buttons.
+        if (id == IDOK || id == IDCANCEL) {
+            for (TControl* c : controls_) {
+                auto* b = dynamic_cast<TButton*>(c);
+                if (b && b->Visible() && ((id == IDOK && b->Default) || (id == IDCANCEL && b->Cancel))) {
+                    b->Click();
+                    break;
+                }
+            }
+            return 0;
+        }
+        break;
+    }
+    }
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+// ---- controls ----
+
+TControl::TControl(TForm* form, TControl* parent, const char* className, const std::string& text, DWORD style,
+                   DWORD exStyle, int left, int top, int width, int height)
+    : TComponent(form), form_(form), id_(form->NextControlId()) {
+    registerClasses();
+    HWND parentWnd = parent ? parent->Handle() : form->Handle();
+    HWND h = CreateWindowExA(exStyle, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, left, top, width, height,
+                             parentWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)), GetModuleHandleA(nullptr),
+                             nullptr);
+    if (!h) throw Exception(std::string("Error creating control of class ") + className);
+    SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(DefaultFont()), FALSE);
+    hwnd_.reset(h);
+    form->AddControl(this);
+}
+
+TControl::~TControl() {
+    if (form_) form_->RemoveControl(this);
+}
+
+std::string TControl::Caption() const { return windowText(Handle()); }
+void TControl::SetCaption(const std::string& text) { SetWindowTextA(Handle(), text.c_str()); }
+bool TControl::Visible() const { return (GetWindowLongPtrA(Handle(), GWL_STYLE) & WS_VISIBLE) != 0; }
+void TControl::SetVisible(bool v) { ShowWindow(Handle(), v ? SW_SHOW : SW_HIDE); }
+
+RECT TControl::BoundsRect() const {
+    RECT r;
+    GetWindowRect(Handle(), &r);
+    MapWindowPoints(nullptr, GetParent(Handle()), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+void TControl::Command(WORD code) {
+    if (code == BN_CLICKED && OnClick) OnClick(this);
+}
+
+namespace {
+SIZE textSize(const std::string& text) {
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, DefaultFont());
+    SIZE sz{0, 0};
+    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &sz);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    return sz;
+}
+}  // namespace
+
+TLabel::TLabel(TForm* form, TControl* parent, const std::string& caption, int left, int top, int width, int height)
+    : TControl(form, parent, "STATIC", caption, SS_LEFT | SS_NOPREFIX, 0, left, top,
+               width ? width : textSize(caption).cx + 2, height ? height : std::max<int>(13, textSize(caption).cy)) {}
+
+TEdit::TEdit(TForm* form, TControl* parent, const std::string& text, int left, int top, int width, int height)
+    : TControl(form, parent, "EDIT", text, ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, left, top, width, height) {}
+
+TButton::TButton(TForm* form, TControl* parent, const std::string& caption, int left, int top, int width, int height,
+                 int modalResult)
+    : TControl(form, parent, "BUTTON", caption, BS_PUSHBUTTON, 0, left, top, width, height), ModalResult(modalResult) {}
+
+void TButton::Click() {
+    if (ModalResult != mrNone) form_->ModalResult = ModalResult;
+    if (OnClick) OnClick(this);
+}
+
+void TButton::Command(WORD code) {
+    if (code == BN_CLICKED) Click();
+}
+
+TCheckBox::TCheckBox(TForm* form, TControl* parent, const std::string& caption, int left, int top, int width, int height)
+    : TControl(form, parent, "BUTTON", caption, BS_AUTOCHECKBOX, 0, left, top, width, height) {}
+bool TCheckBox::Checked() const { return SendMessageA(Handle(), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+void TCheckBox::SetChecked(bool v) { SendMessageA(Handle(), BM_SETCHECK, v ? BST_CHECKED : BST_UNCHECKED, 0); }
+
+TUpDown::TUpDown(TForm* form, TControl* parent, TControl* associate, int left, int top, int width, int height, int min,
+                 int max, int position, bool thousands)
+    : TControl(form, parent, UPDOWN_CLASSA, "",
+               UDS_SETBUDDYINT | UDS_ARROWKEYS | (thousands ? 0 : UDS_NOTHOUSANDS), 0, left, top, width, height) {
+    SendMessageA(Handle(), UDM_SETBUDDY, reinterpret_cast<WPARAM>(associate->Handle()), 0);
+    SendMessageA(Handle(), UDM_SETRANGE32, static_cast<WPARAM>(min), static_cast<LPARAM>(max));
+    SendMessageA(Handle(), UDM_SETPOS32, 0, static_cast<LPARAM>(position));
+}
+int TUpDown::Position() const { return static_cast<int>(SendMessageA(Handle(), UDM_GETPOS32, 0, 0)); }
+void TUpDown::SetPosition(int v) { SendMessageA(Handle(), UDM_SETPOS32, 0, static_cast<LPARAM>(v)); }
+
+TBevel::TBevel(TForm* form, TControl* parent, int left, int top, int width, int height)
+    : TControl(form, parent, "STATIC", "", SS_ETCHEDFRAME, 0, left, top, width, height) {}
+
+TPanel::TPanel(TForm* form, TControl* parent, int left, int top, int width, int height)
+    : TControl(form, parent, kPanelClass, "", WS_CLIPSIBLINGS, 0, left, top, width, height) {}
+
+TImage::TImage(TForm* form, TControl* parent, const char* bitmapResource, int left, int top, int width, int height)
+    : TControl(form, parent, "STATIC", "", SS_BITMAP | SS_NOTIFY, 0, left, top, width, height) {
+    bitmap_ = static_cast<HBITMAP>(LoadImageA(GetModuleHandleA(nullptr), bitmapResource, IMAGE_BITMAP, 0, 0, 0));
+    if (bitmap_) SendMessageA(Handle(), STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap_));
+}
+
+TImage::~TImage() {
+    if (bitmap_) DeleteObject(bitmap_);
+}
+
+void TImage::Command(WORD code) {
+    if (code == STN_CLICKED && OnClick) OnClick(this);
+    if (code == STN_DBLCLK && OnDblClick) OnDblClick(this);
+}
+
+}  // namespace fw

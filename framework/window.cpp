@@ -1,0 +1,63 @@
+#include "framework/window.h"
+
+#include "framework/application.h"
+#include "framework/sysutils.h"
+
+namespace fw {
+
+namespace {
+const char* const kUtilClass = "TidemarkUtilWindow";
+
+void registerUtilClass() {
+    static bool done = false;
+    if (done) return;
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = kUtilClass;
+    RegisterClassA(&wc);
+    done = true;
+}
+}  // namespace
+
+void HandleCallbackException() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        if (Application)
+            Application->HandleException(e);
+    } catch (...) {
+        if (Application) Application->HandleException(Exception("Unknown error"));
+    }
+}
+
+TUtilWindow::TUtilWindow(MessageHandler handler, WindowKind kind) : handler_(std::move(handler)) {
+    registerUtilClass();
+    HWND parent = kind == WindowKind::MessageOnly ? HWND_MESSAGE : nullptr;
+    HWND h = CreateWindowExA(0, kUtilClass, "", kind == WindowKind::TopLevel ? WS_POPUP : 0, 0, 0, 0, 0, parent,
+                             nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (!h) throw Exception("Error creating window");
+    SetWindowLongPtrA(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrA(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TUtilWindow::WndProc));
+    hwnd_.reset(h);
+}
+
+TUtilWindow::~TUtilWindow() {
+    if (hwnd_) SetWindowLongPtrA(hwnd_.get(), GWLP_USERDATA, 0);
+}
+
+LRESULT CALLBACK TUtilWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* self = reinterpret_cast<TUtilWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (self && self->handler_) {
+        try {
+            LRESULT result = 0;
+            if (self->handler_(hwnd, msg, wp, lp, result)) return result;
+        } catch (...) {
+            HandleCallbackException();
+            return 0;
+        }
+    }
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+}  // namespace fw

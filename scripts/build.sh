@@ -1,0 +1,11 @@
+#!/bin/sh
+# Configures and builds one target (i686 or x86_64) into build/<target>.
+set -eu
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+TARGET=${1:-i686}
+BUILD="$ROOT/build/$TARGET"
+if [ ! -f "$BUILD/build.ninja" ]; then
+  cmake -S "$ROOT" -B "$BUILD" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$TARGET-w64-mingw32.cmake" >/dev/null
+fi
+cmake --build "$BUILD" -- -j"$(nproc)" ${BUILD_TARGETS:-}

@@ -1,0 +1,35 @@
+#!/bin/sh
+# Runs the built tests of the given targets under Wine (called by ./test
+# inside xvfb-run). Each target gets a fresh Wine prefix, removed afterwards.
+set -u
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+export WINEDEBUG=-all
+mkdir -p "$ROOT/artifacts"
+status=0
+summary=""
+for t in "$@"; do
+  prefix=$(mktemp -d /tmp/tidemark-wine-$t.XXXXXX)
+  export WINEPREFIX="$prefix"
+  echo "== preparing Wine prefix for $t"
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+  echo "== testing $t"
+  if ctest --test-dir "$ROOT/build/$t" --output-on-failure -j2 > "$ROOT/artifacts/ctest-$t.log" 2>&1; then
+    r=0
+  else
+    r=1; status=1
+  fi
+  cat "$ROOT/artifacts/ctest-$t.log"
+  summary="$summary
+$t: $(grep -E 'tests passed|tests failed' "$ROOT/artifacts/ctest-$t.log" | tail -n 1)"
+  wineserver -k 2>/dev/null || true
+  rm -rf "$prefix"
+done
+if [ -x "$ROOT/scripts/run-fuzz.sh" ]; then
+  if "$ROOT/scripts/run-fuzz.sh"; then summary="$summary
+fuzz: passed"; else status=1; summary="$summary
+fuzz: FAILED"; fi
+fi
+echo
+echo "== summary$summary"
+exit $status

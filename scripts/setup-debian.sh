@@ -1,0 +1,34 @@
+#!/bin/sh
+# Installs everything Tidemark needs to build, run and test on Debian:
+# the two mingw-w64 cross compilers, Wine (32- and 64-bit), Xvfb, Dovecot's
+# POP3 server, clang for the fuzzer, and the GoogleTest sources.
+# Idempotent: when everything is present it returns in well under a second.
+set -eu
+
+PKGS="cmake make ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
+wine wine64 wine32:i386 xvfb xauth x11-utils imagemagick xdotool \
+dovecot-pop3d googletest clang libclang-rt-14-dev python3"
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+
+missing=""
+for p in $PKGS; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
+    missing="$missing $p"
+  fi
+done
+
+if [ -n "$missing" ]; then
+  echo "setup: installing:$missing"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends $missing
+  # The Debian dovecot packages start a system service on install; Tidemark's
+  # fixtures run their own unprivileged servers and need no system one.
+  if command -v systemctl >/dev/null 2>&1; then $SUDO systemctl disable --now dovecot >/dev/null 2>&1 || true; fi
+  $SUDO pkill -x dovecot >/dev/null 2>&1 || true
+fi
