@@ -3,7 +3,8 @@
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 TARGET=${1:-i686}
-BUILD="$ROOT/build/$TARGET"
+# TIDEMARK_BUILD_DIR lets several builds of one tree run side by side.
+BUILD="${TIDEMARK_BUILD_DIR:-$ROOT/build/$TARGET}"
 if [ ! -f "$BUILD/build.ninja" ]; then
   cmake -S "$ROOT" -B "$BUILD" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$TARGET-w64-mingw32.cmake" >/dev/null
