@@ -1,0 +1,51 @@
+#pragma once
+// Registry accessor for one load or save: ANSI functions, full access, one
+// open key at a time.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "framework/handles.h"
+#include "framework/sysutils.h"
+
+namespace fw {
+
+class ERegistryException : public Exception {
+    using Exception::Exception;
+};
+
+class TRegistry {
+public:
+    explicit TRegistry(HKEY root = HKEY_CURRENT_USER) : root_(root) {}
+    ~TRegistry() { CloseKey(); }
+    TRegistry(const TRegistry&) = delete;
+    TRegistry& operator=(const TRegistry&) = delete;
+
+    REGSAM Access = KEY_ALL_ACCESS;
+
+    // Whether the key can be opened with full access.
+    bool KeyExists(const std::string& path) const;
+    // Opens the key (creating it, non-volatile, when asked); false on failure.
+    bool OpenKey(const std::string& path, bool canCreate);
+    void CloseKey() { key_.reset(); }
+    bool HasKey() const { return key_.valid(); }
+
+    bool ValueExists(const std::string& name) const;
+    // A REG_SZ or REG_EXPAND_SZ value, cut at its first zero byte and not
+    // expanded; a missing or empty value reads as "". Other types raise
+    // "Invalid data type for '%s'".
+    std::string ReadString(const std::string& name) const;
+    // A REG_DWORD value. Other types raise "Invalid data type for '%s'";
+    // a missing value or one longer than 4 bytes "Failed to get data for '%s'".
+    std::int32_t ReadInteger(const std::string& name) const;
+    // REG_SZ holding the text's bytes (no terminating zero).
+    void WriteString(const std::string& name, const std::string& value);
+    void WriteInteger(const std::string& name, std::int32_t value);
+
+private:
+    HKEY root_;
+    UniqueKey key_;
+};
+
+}  // namespace fw
