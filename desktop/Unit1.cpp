@@ -1,0 +1,166 @@
+#include "desktop/Unit1.h"
+
+#include <windows.h>
+
+#include "framework/application.h"
+#include "framework/dialogs.h"
+
+TAboutBox* AboutBox = nullptr;
+
+namespace {
+fw::TFormDesc aboutBoxDesc() {
+    fw::TFormDesc d;
+    d.Caption = "About";
+    d.Left = 154;
+    d.Top = 26;
+    d.ClientWidth = 223;
+    d.ClientHeight = 330;
+    d.BorderStyle = fw::TBorderStyle::bsDialog;
+    d.Position = fw::TPosition::poDesigned;
+    return d;
+}
+
+// The browsers' DDE items: activate the last active window, then open the
+// URL (an empty target file, window 0xFFFFFFFF = the last active one, flags
+// 0x0, then empty form data, MIME type and progress server).
+const char* const kActivateItem = "0xffffffff,0x0";
+const char* const kOpenUrlArgs = ",,0xFFFFFFFF,0x0,,,";
+
+// The labels' places were laid out for their texts in the designer's font.
+// Where the font that stands in for "MS Sans Serif" draws a text wider than
+// its place, the label grows to the text's width around the same centre
+// instead of cutting the text off; a text that fits keeps the place.
+void fitLabel(fw::TLabel* label, int left, int top, int width, int height) {
+    std::string text = label->Caption();
+    HDC dc = GetDC(label->Handle());
+    HGDIOBJ old = SelectObject(dc, fw::DefaultFont());
+    SIZE extent{0, 0};
+    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    SelectObject(dc, old);
+    ReleaseDC(label->Handle(), dc);
+    if (extent.cx + 2 > width) {
+        left -= (extent.cx + 2 - width) / 2;
+        width = extent.cx + 2;
+    }
+    SetWindowPos(label->Handle(), nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void fitLabels(TAboutBox* box) {
+    fitLabel(box->Label2, 70, 268, 88, 13);
+    fitLabel(box->Label1, 43, 283, 136, 13);
+    fitLabel(box->Label3, 58, 304, 106, 13);
+}
+}  // namespace
+
+TAboutBox::TAboutBox(fw::TComponent* owner) : fw::TForm(owner, aboutBoxDesc()) {
+    Panel1 = new fw::TPanel(this, nullptr, 8, 8, 206, 256);
+    Panel1->Name = "Panel1";
+    Image1 = new fw::TImage(this, Panel1, LogoResource, 3, 2, 200, 252);
+    Image1->Name = "Image1";
+    Label2 = new fw::TLabel(this, nullptr, "Tidemark 2.01", 70, 268, 88, 13);
+    Label2->Name = "Label2";
+    Label1 = new fw::TLabel(this, nullptr, "With Vesk, your email agent.", 43, 283, 136, 13);
+    Label1->Name = "Label1";
+    Label3 = new fw::TLabel(this, nullptr, "Loading, please wait...", 58, 304, 106, 13);
+    Label3->Name = "Label3";
+    OKButton = new fw::TButton(this, nullptr, "OK", 74, 301, 75, 25, fw::mrOk);
+    OKButton->Name = "OKButton";
+    OKButton->Default = true;
+    BrowserDDE = new fw::TDdeClientConv(this);
+    BrowserDDE->Name = "BrowserDDE";
+    Timer1 = new fw::TTimer(this);
+    Timer1->Name = "Timer1";
+    Timer1->SetEnabled(false);
+    Timer2 = new fw::TTimer(this);
+    Timer2->Name = "Timer2";
+    Timer2->SetInterval(30000);
+    Timer2->SetOnTimer([this](fw::TObject* s) { Timer2Timer(s); });
+
+    Image1->OnClick = [this](fw::TObject* s) { DisplayInBrowserClick(s); };
+    Image1->OnDblClick = [this](fw::TObject* s) { DisplayInBrowserClick(s); };
+    OnCreate = [this](fw::TObject* s) { FormCreate(s); };
+    OnShow = [this](fw::TObject* s) { FormShow(s); };
+    OnClose = [this](fw::TObject* s, fw::TCloseAction& a) { FormClose(s, a); };
+    fitLabels(this);
+    DoCreate();
+    AboutBox = this;
+}
+
+TAboutBox::~TAboutBox() {
+    if (AboutBox == this) AboutBox = nullptr;
+}
+
+void TAboutBox::FormCreate(fw::TObject*) {
+    // Clearing WS_CAPTION (WS_BORDER | WS_DLGFRAME) leaves the modal dialog
+    // frame of WS_EX_DLGMODALFRAME. The window keeps its old frame sizes
+    // until the next WM_NCCALCSIZE, which the resize below brings about.
+    LONG style = GetWindowLongA(Handle(), GWL_STYLE);
+    SetWindowLongA(Handle(), GWL_STYLE, static_cast<LONG>(static_cast<DWORD>(style) & 0xFF3FFFFFu));
+    SetClientHeight(Height() - 40);
+}
+
+void TAboutBox::FormShow(fw::TObject*) {
+    // Already enabled since creation: this keeps the count running from then.
+    Timer2->SetEnabled(true);
+}
+
+void TAboutBox::Timer2Timer(fw::TObject*) { Close(); }
+
+void TAboutBox::FormClose(fw::TObject*, fw::TCloseAction& Action) { Action = fw::TCloseAction::caFree; }
+
+void TAboutBox::DisplayInBrowserClick(fw::TObject*) {
+    const std::string openUrlItem = std::string(HomePage) + kOpenUrlArgs;
+    bool success = false;
+    BrowserDDE->ServiceApplication = "NETSCAPE.EXE";
+    if (BrowserDDE->OpenConversation("NETSCAPE", "WWW_Activate")) {
+        // The replies tell nothing the sequence needs; they are not looked at.
+        BrowserDDE->RequestItem(kActivateItem);
+        if (BrowserDDE->OpenConversation("NETSCAPE", "WWW_OpenURL")) {
+            BrowserDDE->RequestItem(openUrlItem);
+            success = true;
+        } else {
+            fw::ShowMessage("Error getting Netscape Navigator to load page.");
+            BrowserDDE->CloseConversation();
+        }
+    } else {
+        BrowserDDE->ServiceApplication = "IEXPLORE.EXE";
+        if (BrowserDDE->OpenConversation("IExplore", "WWW_Activate")) {
+            BrowserDDE->RequestItem(kActivateItem);
+            if (BrowserDDE->OpenConversation("IEXPLORE", "WWW_OpenURL")) {
+                BrowserDDE->RequestItem(openUrlItem);
+                success = true;
+            } else {
+                fw::ShowMessage("Error getting MS Internet Explorer to load page.");
+                BrowserDDE->CloseConversation();
+            }
+        }
+    }
+    if (!success) fw::ShowMessage("Error: You don't have MS Internet Explorer or Netscape Navigator open.");
+}
+
+int ShowSplash() {
+    auto* box = new TAboutBox(fw::Application);
+    box->OKButton->SetVisible(false);
+    box->Timer2->SetEnabled(true);
+    box->Timer2->SetInterval(3000);
+    return box->ShowModal();
+}
+
+int ShowAboutBox(fw::TComponent* owner) {
+    auto* box = new TAboutBox(owner);
+    box->Label3->SetVisible(false);
+    box->SetCaption("About");
+    return box->ShowModal();
+}
+
+int ShowUpgradeReminder(fw::TComponent* owner) {
+    auto* box = new TAboutBox(owner);
+    box->Label3->SetVisible(false);
+    box->Label1->SetCaption("      Click on our logo!");
+    fitLabels(box);
+    return box->ShowModal();
+}
+
+void CloseAboutBox() {
+    if (AboutBox && AboutBox->Visible()) AboutBox->Close();
+}
