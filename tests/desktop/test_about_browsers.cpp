@@ -244,13 +244,6 @@ TEST_F(BrowserLaunch, ADoubleClickRunsTheSequenceTwice) {
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(BrowserLaunch, ADoubleClickWithNobodyAnsweringShowsTheMessageTwice) {
-    FakeBrowsers browsers({});
-    auto box = std::make_unique<TAboutBox>(nullptr);
-    doubleClick(box->Image1->Handle());
-    EXPECT_EQ(messages, (std::vector<std::string>{kGeneralError, kGeneralError}));
-}
-
 // The conversation component itself.
 TEST(DdeClientConv, RequestItemReturnsAZeroTerminatedCopyOfTheReply) {
     FakeBrowsers server({"NETSCAPE/WWW_Activate"}, "reply without NUL");
