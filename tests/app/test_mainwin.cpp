@@ -1,0 +1,355 @@
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/MainWin.h"
+#include "desktop/DesktopIcons.h"
+#include "framework/application.h"
+#include "framework/handles.h"
+#include "framework/sysutils.h"
+#include "gtest/gtest.h"
+#include "tests/support/wine_helpers.h"
+
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
+
+namespace {
+struct ShellCall {
+    DWORD message;
+    NOTIFYICONDATAA data;
+    std::string tip() const { return std::string(data.szTip, strnlen(data.szTip, sizeof data.szTip)); }
+};
+
+// The controller with the first-tick settings load replaced.
+class ProbeForm : public TMainForm {
+public:
+    using TMainForm::TMainForm;
+    std::function<void()> firstTickLoad;
+    int loads = 0;
+
+protected:
+    void LoadSettingsOnFirstTick() override {
+        ++loads;
+        if (firstTickLoad) firstTickLoad();
+    }
+};
+
+HICON resourceIcon(const char* name) { return LoadIconA(GetModuleHandleA(nullptr), name); }
+
+std::string menuText(fw::TPopupMenu* menu, fw::TMenuItem* item) {
+    char buf[64] = {};
+    GetMenuStringA(menu->Handle(), item->Command(), buf, sizeof buf, MF_BYCOMMAND);
+    return buf;
+}
+
+// Hidden at first: under Wine on a bare X server each hide of a mapped
+// window waits about 2 s, so the tests map it only where they must.
+fw::UniqueWindow programManager() {
+    return fw::UniqueWindow(CreateWindowExA(0, "STATIC", "Program Manager", WS_POPUP, 10, 10, 40, 20, nullptr,
+                                            nullptr, GetModuleHandleA(nullptr), nullptr));
+}
+
+class MainForm : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetShellNotifySeam([this](DWORD msg, const NOTIFYICONDATAA& d) {
+            calls.push_back({msg, d});
+            return TRUE;
+        });
+        testsupport::ExceptionBoxes().clear();
+        fw::Application->ProcessMessages();
+    }
+    void TearDown() override { SetShellNotifySeam(nullptr); }
+
+    std::unique_ptr<ProbeForm> makeForm() {
+        auto f = std::make_unique<ProbeForm>(nullptr);
+        // The tests drive the ticks themselves.
+        f->Timer1->SetEnabled(false);
+        return f;
+    }
+    void click(TMainForm& f, UINT mouseMessage) {
+        SendMessageA(f.TrayIcon1->WindowHandle(), WM_USER + 1, 0, mouseMessage);
+    }
+    void command(fw::TMenuItem* item) {
+        SendMessageA(fw::TPopupMenu::PopupListWindow(), WM_COMMAND, item->Command(), 0);
+    }
+    std::vector<ShellCall> calls;
+};
+}  // namespace
+
+TEST_F(MainForm, CreationMakesAnUnseenControllerAndAddsTheIcon) {
+    auto f = std::make_unique<ProbeForm>(nullptr);
+    EXPECT_EQ(f->Caption(), "Brindlewick Software - Tidemark");
+    const LONG style = GetWindowLongA(f->Handle(), GWL_STYLE);
+    EXPECT_EQ(style & WS_CAPTION, 0) << "caption bits cleared";
+    EXPECT_NE(style & WS_SYSMENU, 0);
+    EXPECT_NE(style & WS_MINIMIZEBOX, 0);
+    EXPECT_NE(GetWindowLongA(f->Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+    EXPECT_EQ(f->Left(), -5000);
+    EXPECT_EQ(f->Height(), 27);
+    RECT r{0, 0, 316, 129};
+    AdjustWindowRectEx(&r, WS_CAPTION | WS_SYSMENU | WS_BORDER | WS_MINIMIZEBOX, FALSE, WS_EX_TOPMOST);
+    EXPECT_EQ(f->Width(), r.right - r.left) << "the width of a 316-pixel client area";
+    EXPECT_FALSE(IsWindowVisible(f->Handle()));
+    EXPECT_FALSE(IsWindowVisible(fw::Application->Handle()));
+
+    const std::vector<std::string> captions{"Hide Desktop &Icons", "Start Checking &email", "-", "&Setup",
+                                            "Check for &Upgrades", "&About", "-", "&Close"};
+    ASSERT_EQ(f->PopupMenu1->Items().size(), captions.size());
+    for (std::size_t i = 0; i < captions.size(); ++i) EXPECT_EQ(f->PopupMenu1->Items()[i]->Caption(), captions[i]);
+    ASSERT_EQ(GetMenuItemCount(f->PopupMenu1->Handle()), 8);
+    for (int i : {2, 6}) EXPECT_NE(GetMenuState(f->PopupMenu1->Handle(), i, MF_BYPOSITION) & MF_SEPARATOR, 0u);
+    EXPECT_EQ(menuText(f->PopupMenu1, f->Close1), "&Close");
+    EXPECT_EQ(f->TrayIcon1->PopupMenu(), f->PopupMenu1);
+
+    EXPECT_FALSE(f->emailTimer->Enabled());
+    EXPECT_FALSE(f->emailTimer->Running());
+    EXPECT_EQ(f->emailTimer->Interval(), 60000u);
+    EXPECT_TRUE(f->Timer1->Running());
+    EXPECT_EQ(f->Timer1->Interval(), 1000u);
+
+    EXPECT_TRUE(f->DesktopVisible);
+    EXPECT_FALSE(f->CheckingMail);
+    EXPECT_TRUE(f->FirstTick);
+    EXPECT_FALSE(f->HideOnStart);
+    EXPECT_EQ(f->StatusText, "");
+    EXPECT_EQ(f->IconIndex, 1);
+
+    // Added with the form's own image and an empty tooltip, then refreshed.
+    EXPECT_TRUE(f->TrayIcon1->Active());
+    ASSERT_GE(calls.size(), 1u);
+    EXPECT_EQ(calls[0].message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_NE(calls[0].data.hIcon, nullptr);
+    EXPECT_EQ(calls[0].tip(), "");
+    ASSERT_TRUE(PumpUntil([&] { return calls.size() >= 2; }, 2000));
+    EXPECT_EQ(calls[1].message, static_cast<DWORD>(NIM_MODIFY));
+}
+
+TEST_F(MainForm, LeftClickMenuAndDoubleClickToggleTheDesktopIcons) {
+    auto pm = programManager();
+    ShowWindow(pm.get(), SW_SHOW);
+    auto f = makeForm();
+    calls.clear();
+
+    click(*f, WM_LBUTTONUP);
+    EXPECT_FALSE(IsWindowVisible(pm.get()));
+    EXPECT_FALSE(f->DesktopVisible);
+    EXPECT_EQ(f->StatusText, "Show Desktop Icons");
+    EXPECT_EQ(menuText(f->PopupMenu1, f->ShowDesktop1), "Show Desktop Icons");
+    EXPECT_EQ(f->TrayIcon1->ToolTip(), "Show Desktop Icons");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].message, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_EQ(calls[0].tip(), "Show Desktop Icons");
+
+    command(f->ShowDesktop1);
+    EXPECT_TRUE(IsWindowVisible(pm.get()));
+    EXPECT_TRUE(f->DesktopVisible);
+    EXPECT_EQ(f->ShowDesktop1->Caption(), "Hide Desktop Icons");
+    EXPECT_EQ(f->TrayIcon1->ToolTip(), "Hide Desktop Icons");
+
+    // A double click arrives as click, double click, click: two toggles.
+    for (UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP}) click(*f, m);
+    EXPECT_TRUE(IsWindowVisible(pm.get()));
+    EXPECT_TRUE(f->DesktopVisible);
+    EXPECT_EQ(calls.size(), 4u);
+}
+
+TEST_F(MainForm, WithoutTheDesktopWindowTheToggleStillFlipsFlagCaptionAndTooltip) {
+    auto f = makeForm();
+    ASSERT_EQ(FindProgramManager(), nullptr);
+    click(*f, WM_LBUTTONUP);
+    EXPECT_FALSE(f->DesktopVisible);
+    EXPECT_EQ(f->ShowDesktop1->Caption(), "Show Desktop Icons");
+    EXPECT_EQ(f->TrayIcon1->ToolTip(), "Show Desktop Icons");
+}
+
+TEST_F(MainForm, MailSwitchFlipsTheTimerAndTheCaptionButNeverTheTooltip) {
+    auto f = makeForm();
+    click(*f, WM_LBUTTONUP);
+    calls.clear();
+    command(f->Lookingforemail1);
+    EXPECT_TRUE(f->CheckingMail);
+    EXPECT_TRUE(f->emailTimer->Enabled());
+    EXPECT_TRUE(f->emailTimer->Running());
+    EXPECT_EQ(f->emailTimer->Interval(), 60000u);
+    EXPECT_EQ(menuText(f->PopupMenu1, f->Lookingforemail1), "Stop Checking email");
+    command(f->Lookingforemail1);
+    EXPECT_FALSE(f->CheckingMail);
+    EXPECT_FALSE(f->emailTimer->Running());
+    EXPECT_EQ(f->Lookingforemail1->Caption(), "Start Checking email");
+    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(f->TrayIcon1->ToolTip(), "Show Desktop Icons");
+}
+
+TEST_F(MainForm, MovingTheMouseOverTheIconShowsIcon3) {
+    auto f = makeForm();
+    calls.clear();
+    click(*f, WM_MOUSEMOVE);
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back().message, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_EQ(calls.back().data.hIcon, resourceIcon("ICON_3"));
+}
+
+TEST_F(MainForm, EachTickShowsTheImageDrawnAtThePreviousOne) {
+    auto f = makeForm();
+    calls.clear();
+    std::int32_t expected = 1;  // the first tick shows ICON_1
+    for (int tick = 0; tick < 25; ++tick) {
+        f->Timer1Timer(f->Timer1);
+        f->Timer1->SetEnabled(false);
+        const std::string name = "ICON_" + std::to_string(expected);
+        ASSERT_FALSE(calls.empty());
+        EXPECT_EQ(calls.back().data.hIcon, resourceIcon(name.c_str())) << "tick " << tick;
+        EXPECT_GE(f->IconIndex, 1);
+        EXPECT_LE(f->IconIndex, 13);
+        EXPECT_GE(f->Timer1->Interval(), 1u);
+        EXPECT_LE(f->Timer1->Interval(), 4999u);
+        expected = f->IconIndex;
+    }
+    EXPECT_FALSE(f->FirstTick);
+    EXPECT_EQ(f->loads, 1) << "settings reloaded at the first tick only";
+    EXPECT_TRUE(f->DesktopVisible) << "no toggle without hide-on-start";
+}
+
+TEST(MainFormDraw, TheSeedIsTheUtcTimeOfDayInMilliseconds) {
+    SYSTEMTIME t{};
+    t.wHour = 23, t.wMinute = 59, t.wSecond = 59, t.wMilliseconds = 999;
+    EXPECT_EQ(TMainForm::TimeOfDaySeed(t), 86399999u);
+    t.wHour = 1, t.wMinute = 2, t.wSecond = 3, t.wMilliseconds = 4;
+    EXPECT_EQ(TMainForm::TimeOfDaySeed(t), 3723004u);
+}
+
+TEST(MainFormDraw, DrawsCoverEveryIconAndNeverAnIntervalOfZero) {
+    std::set<std::int32_t> icons;
+    unsigned lowest = 5000, highest = 0;
+    for (std::uint32_t seed = 0; seed < 86400000u; seed += 863) {
+        std::int32_t icon = 0;
+        unsigned interval = 0;
+        TMainForm::DrawNext(seed, icon, interval);
+        ASSERT_GE(icon, 1);
+        ASSERT_LE(icon, 13);
+        ASSERT_GE(interval, 1u) << "seed " << seed;
+        ASSERT_LE(interval, 4999u);
+        icons.insert(icon);
+        lowest = std::min(lowest, interval);
+        highest = std::max(highest, interval);
+        std::int32_t again = 0;
+        unsigned againInterval = 0;
+        TMainForm::DrawNext(seed, again, againInterval);
+        ASSERT_EQ(again, icon) << "the same seed gives the same draw";
+        ASSERT_EQ(againInterval, interval);
+    }
+    EXPECT_EQ(icons.size(), 13u);
+    EXPECT_LT(lowest, 50u);
+    EXPECT_GT(highest, 4950u);
+}
+
+TEST_F(MainForm, HideOnStartTogglesExactlyOnceAtTheFirstTick) {
+    auto f = makeForm();
+    f->firstTickLoad = [&] { f->HideOnStart = true; };
+    f->Timer1Timer(f->Timer1);
+    f->Timer1->SetEnabled(false);
+    EXPECT_FALSE(f->DesktopVisible);
+    EXPECT_EQ(f->StatusText, "Show Desktop Icons");
+    EXPECT_EQ(f->TrayIcon1->ToolTip(), "Show Desktop Icons");
+    f->Timer1Timer(f->Timer1);
+    f->Timer1Timer(f->Timer1);
+    f->Timer1->SetEnabled(false);
+    EXPECT_FALSE(f->DesktopVisible);
+    EXPECT_EQ(f->loads, 1);
+
+    // A toggle by the user within the first second is undone by that one toggle.
+    auto g = makeForm();
+    g->firstTickLoad = [&] { g->HideOnStart = true; };
+    click(*g, WM_LBUTTONUP);
+    g->Timer1Timer(g->Timer1);
+    g->Timer1->SetEnabled(false);
+    EXPECT_TRUE(g->DesktopVisible);
+    EXPECT_EQ(g->StatusText, "Hide Desktop Icons");
+}
+
+TEST_F(MainForm, AFailedFirstTickReloadIsReportedAndRetriedAtTheNextTick) {
+    auto f = makeForm();
+    int failures = 1;
+    f->firstTickLoad = [&] {
+        if (failures-- > 0) throw fw::Exception("Invalid data for 'interval'");
+    };
+    calls.clear();
+    f->Timer1Timer(f->Timer1);
+    auto& boxes = testsupport::ExceptionBoxes().boxes;
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].first, "Invalid data for 'interval'.");
+    EXPECT_EQ(boxes[0].second, "Tidemark");
+    EXPECT_TRUE(f->FirstTick);
+    EXPECT_EQ(f->Timer1->Interval(), 1000u) << "the interval is not re-drawn";
+    EXPECT_FALSE(f->Timer1->Enabled()) << "left as it was";
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back().data.hIcon, resourceIcon("ICON_1")) << "the animation step ran";
+
+    f->Timer1Timer(f->Timer1);
+    f->Timer1->SetEnabled(false);
+    EXPECT_FALSE(f->FirstTick);
+    EXPECT_EQ(f->loads, 2);
+    EXPECT_EQ(boxes.size(), 1u);
+}
+
+TEST_F(MainForm, ReportsOfAFailingReloadNeverPileUp) {
+    auto f = makeForm();
+    f->firstTickLoad = [] { throw fw::Exception("Invalid data for 'hideonstart'"); };
+    // A message box runs its own loop for as long as it is open; this one
+    // stands in for it and counts how many are open at once.
+    int open = 0, mostOpen = 0, shown = 0;
+    auto saved = fw::Application->OnShowException;
+    fw::Application->OnShowException = [&](const std::string&, const std::string&) {
+        ++shown;
+        mostOpen = std::max(mostOpen, ++open);
+        PumpFor(250);
+        --open;
+    };
+    f->Timer1->SetInterval(20);
+    f->Timer1->SetEnabled(true);
+    bool three = PumpUntil([&] { return shown >= 3; }, 4000);
+    f->Timer1->SetEnabled(false);
+    fw::Application->OnShowException = saved;
+    EXPECT_TRUE(three);
+    EXPECT_EQ(mostOpen, 1);
+    EXPECT_TRUE(f->FirstTick);
+}
+
+TEST_F(MainForm, ShowClosesAnOpenSplashAndNeverTouchesAFreedOne) {
+    auto f = makeForm();
+    auto* splash = new fw::TForm(fw::Application, fw::TFormDesc{"About"});
+    AboutBox = splash;
+    splash->Show();
+    f->FormShow(f.get());
+    EXPECT_FALSE(splash->Visible());
+    delete splash;
+    f->FormShow(f.get());  // AboutBox names a freed box now
+    EXPECT_TRUE(testsupport::ExceptionBoxes().boxes.empty());
+    AboutBox = nullptr;
+}
+
+TEST_F(MainForm, CloseShowsTheDesktopIconsAgainAndFreesTheForm) {
+    auto pm = programManager();
+    ShowWindow(pm.get(), SW_SHOW);
+    auto* f = new ProbeForm(fw::Application);
+    f->Timer1->SetEnabled(false);
+    click(*f, WM_LBUTTONUP);
+    ASSERT_FALSE(IsWindowVisible(pm.get()));
+    HWND trayWindow = f->TrayIcon1->WindowHandle();
+    calls.clear();
+    command(f->Close1);
+    EXPECT_TRUE(IsWindowVisible(pm.get()));
+    ASSERT_TRUE(PumpUntil([&] { return !fw::Application->FormExists(f); }, 2000));
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back().message, static_cast<DWORD>(NIM_DELETE));
+    EXPECT_EQ(calls.back().data.hWnd, trayWindow);
+    EXPECT_FALSE(IsWindow(trayWindow));
+}
