@@ -1,0 +1,174 @@
+#!/bin/bash
+# A throwaway Dovecot POP3 server for tests, popcheck and the benchmark.
+#
+#   dovecot-fixture.sh start DIR USER PASS [USER PASS ...]
+#       Creates DIR with a generated configuration, a password file and an
+#       empty Maildir per user, starts Dovecot on 127.0.0.1 at a free port
+#       the kernel picks, and writes that port into DIR/port (the last step,
+#       so a reader that sees the file sees a listening server).
+#   dovecot-fixture.sh fill DIR USER COUNT
+#       Writes COUNT small messages into USER's Maildir.
+#   dovecot-fixture.sh stop DIR
+#       Stops that server and removes DIR.
+#
+# Runs as root (the mail processes drop to nobody) or as a plain user (then
+# everything runs as that user). The tests under Wine start it through
+# CreateProcess with its Unix path, so it must not need a terminal.
+set -u
+
+FAIL_FILE=""
+die() {
+    echo "dovecot-fixture: $*" >&2
+    # A caller under Wine cannot wait for this process; it watches for this file.
+    if [ -n "$FAIL_FILE" ]; then echo "$*" > "$FAIL_FILE" 2>/dev/null; fi
+    exit 1
+}
+
+free_port() {
+    # Bind port 0 so the kernel hands out an unused ephemeral port.
+    /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+write_config() {
+    local dir=$1 port=$2
+    local internal login uid gid
+    if [ "$(id -u)" = 0 ]; then
+        internal=dovecot login=dovenull uid=nobody gid=nogroup
+    else
+        internal=$(id -un) login=$(id -un) uid=$(id -un) gid=$(id -gn)
+    fi
+    cat > "$dir/dovecot.conf" <<CONF
+base_dir = $dir/run
+state_dir = $dir/state
+log_path = $dir/dovecot.log
+info_log_path = $dir/dovecot.log
+protocols = pop3
+listen = 127.0.0.1
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain
+# A wrong password is answered at once; the default 2 s pause only slows tests.
+auth_failure_delay = 0
+default_internal_user = $internal
+default_login_user = $login
+first_valid_uid = 100
+mail_location = maildir:~/Maildir
+pop3_uidl_format = %08Xu%08Xv
+# Lets a reader of the log count what a client asked for.
+pop3_logout_format = top=%t/%p, retr=%r/%b, del=%d/%m, size=%s
+service pop3-login {
+  chroot =
+  inet_listener pop3 {
+    address = 127.0.0.1
+    port = $port
+  }
+}
+service anvil {
+  chroot =
+  # No growing pause after a failed log-in: a test that tries a wrong
+  # password and then the right one must not wait seconds for it.
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
+}
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u $dir/passwd
+}
+userdb {
+  driver = static
+  args = uid=$uid gid=$gid home=$dir/home/%u
+}
+CONF
+}
+
+cmd_start() {
+    [ $# -ge 3 ] || die "usage: start DIR USER PASS [USER PASS ...]"
+    local dir=$1; shift
+    mkdir -p "$dir/run" "$dir/state" "$dir/home" || die "cannot create $dir"
+    FAIL_FILE="$dir/failed"
+    command -v dovecot >/dev/null || die "dovecot is not installed (scripts/setup-debian.sh installs it)"
+    : > "$dir/passwd"
+    while [ $# -ge 2 ]; do
+        echo "$1:{PLAIN}$2" >> "$dir/passwd"
+        mkdir -p "$dir/home/$1/Maildir/new" "$dir/home/$1/Maildir/cur" "$dir/home/$1/Maildir/tmp"
+        shift 2
+    done
+    # The mail processes run as nobody while the tests write messages as
+    # whoever they are: let both write the mailboxes.
+    chmod -R a+rwX "$dir/home"
+    chmod 0755 "$dir"
+    local attempt port
+    for attempt in 1 2 3 4 5; do
+        port=$(free_port) || die "no free port"
+        write_config "$dir" "$port"
+        if dovecot -c "$dir/dovecot.conf" 2>> "$dir/start.log"; then
+            # The master binds its listeners before it detaches; make sure
+            # the login process answers before telling anyone the port.
+            local i
+            for i in $(seq 1 100); do
+                if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+                    echo "$port" > "$dir/port.tmp" && mv "$dir/port.tmp" "$dir/port"
+                    return 0
+                fi
+                sleep 0.05
+            done
+            stop_server "$dir"
+        fi
+    done
+    cat "$dir/start.log" "$dir/dovecot.log" >&2 2>/dev/null
+    die "dovecot did not start"
+}
+
+cmd_fill() {
+    [ $# -eq 3 ] || die "usage: fill DIR USER COUNT"
+    local dir=$1 user=$2 count=$3 i
+    local new="$dir/home/$user/Maildir/new"
+    [ -d "$new" ] || die "no Maildir for $user"
+    for i in $(seq 1 "$count"); do
+        printf 'From: Sender %d <sender%d@example.org>\nTo: %s@example.org\nSubject: Message number %d\nDate: Mon, 1 Jan 2024 10:00:00 +0000\nMessage-ID: <%d.fill@example.org>\n\nBody line one of message %d.\nBody line two.\n' \
+            "$i" "$i" "$user" "$i" "$i" "$i" > "$new/$(printf '%08d' "$i").fill.tidemark"
+    done
+    chmod a+rw "$new"/*
+}
+
+master_gone() {
+    # A zombie counts as gone: in a container nobody may reap it.
+    case "$(awk '/^State:/ { print $2 }' "/proc/$1/status" 2>/dev/null)" in
+        "" | Z) return 0 ;;
+    esac
+    return 1
+}
+
+stop_server() {
+    local dir=$1 pid i children
+    pid=$(cat "$dir/run/master.pid" 2>/dev/null) || return 0
+    children=$(ps -o pid= --ppid "$pid" 2>/dev/null)
+    kill "$pid" 2>/dev/null || return 0
+    for i in $(seq 1 20); do
+        master_gone "$pid" && return 0
+        sleep 0.05
+    done
+    # A login process that still waits for the already stopped stats
+    # process holds the master for 5 s; this server's data is throwaway.
+    kill -9 $children "$pid" 2>/dev/null
+    for i in $(seq 1 20); do
+        master_gone "$pid" && return 0
+        sleep 0.05
+    done
+}
+
+cmd_stop() {
+    [ $# -eq 1 ] || die "usage: stop DIR"
+    local dir=$1
+    [ -f "$dir/dovecot.conf" ] || die "$dir is not a fixture directory"
+    stop_server "$dir"
+    rm -rf "$dir"
+}
+
+case "${1:-}" in
+    start) shift; cmd_start "$@" ;;
+    fill) shift; cmd_fill "$@" ;;
+    stop) shift; cmd_stop "$@" ;;
+    *) die "usage: $0 start|fill|stop ..." ;;
+esac
