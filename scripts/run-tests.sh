@@ -12,7 +12,13 @@ for t in "$@"; do
   export WINEPREFIX="$prefix"
   echo "== preparing Wine prefix for $t"
   wineboot -i >/dev/null 2>&1
+  # Every program of the prefix runs inside one Wine virtual desktop: it has
+  # a notification area, and without a window manager on Xvfb Wine would
+  # otherwise wait about 2 s for each window that is hidden.
+  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
   wineserver -w
+  export TIDEMARK_ARTIFACTS="$ROOT/artifacts"
   echo "== testing $t"
   if ctest --test-dir "$ROOT/build/$t" --output-on-failure -j2 > "$ROOT/artifacts/ctest-$t.log" 2>&1; then
     r=0
