@@ -1,0 +1,393 @@
+#include "net/qvsocket.h"
+
+#include <vector>
+
+#include "framework/sysutils.h"
+#include "net/qvRasCmp.h"
+#include "net/sockettext.h"
+
+namespace net {
+
+namespace {
+constexpr int kDataChunk = 16384;
+constexpr long kSelectEvents = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
+}  // namespace
+
+TqvSocket::TqvSocket(fw::TComponent* owner) : fw::TComponent(owner), Counter(std::make_unique<TTimeCounter>()) {
+    window_ = std::make_unique<fw::TUtilWindow>([this](HWND, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+        if (!handleMessage(msg, wp, lp)) return false;
+        result = 0;
+        return true;
+    });
+}
+
+TqvSocket::~TqvSocket() {
+    window_.reset();
+    // Nothing here may throw: a library unloaded behind our back just means
+    // there is nothing left to release in it.
+    if (WinsockLib.Loaded()) {
+        try {
+            if (AsyncHandle) WinsockLib.WSACancelAsyncRequest(AsyncHandle);
+            // A socket left open would stay allocated until the process ends.
+            if (Connected()) WinsockLib.closesocket(SocketHandle);
+            for (; StartupCount > 0; --StartupCount) WinsockLib.WSACleanup();
+        } catch (...) {
+        }
+    }
+    if (ras_) ras_->RemoveFreeNotification(this);
+}
+
+void TqvSocket::SetWinsockLoaded(bool value) {
+    if (value) {
+        if (!WinsockLib.Loaded()) WinsockLib.Load();
+    } else {
+        WinsockLib.Unload();
+    }
+}
+
+void TqvSocket::SetRAS(TqvRas* value) {
+    if (value == ras_) return;
+    if (ras_) ras_->RemoveFreeNotification(this);
+    ras_ = value;
+    if (ras_) ras_->FreeNotification(this);
+}
+
+void TqvSocket::Notification(fw::TComponent* component, fw::TOperation operation) {
+    fw::TComponent::Notification(component, operation);
+    if (operation == fw::TOperation::opRemove && component == ras_) ras_ = nullptr;
+}
+
+bool TqvSocket::handleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_ASYNC_HOST:
+        case WM_ASYNC_SERV:
+            // The answer of a lookup that was cancelled or belongs to an
+            // earlier Open must not pass for the current one.
+            if (!AsyncHandle || wp != reinterpret_cast<WPARAM>(AsyncHandle)) return true;
+            (msg == WM_ASYNC_HOST ? HostResolved : ServResolved) = true;
+            AsyncError = TqvWinsock::WSAGETASYNCERROR(lp);
+            AsyncFailed = AsyncError != 0;
+            return true;
+        case WM_ASYNC_SELECT:
+            // Events of a closed socket can still sit in the queue.
+            if (!Connected() || wp != static_cast<WPARAM>(SocketHandle)) return true;
+            AsyncError = TqvWinsock::WSAGETSELECTERROR(lp);
+            AsyncFailed = AsyncError != 0;
+            if (!AsyncFailed) {
+                switch (TqvWinsock::WSAGETSELECTEVENT(lp)) {
+                    case FD_READ: ReadEvent = true; break;
+                    case FD_WRITE: WriteEvent = true; break;
+                    case FD_CONNECT: ConnectEvent = true; break;
+                    case FD_CLOSE: CloseEvent = true; break;
+                }
+            }
+            return true;
+        default:
+            return false;
+    }
+}
+
+template <typename Cond>
+void TqvSocket::waitFor(Cond done) {
+    Counter->Start();
+    for (;;) {
+        if (done() || Canceled || Counter->Expired) break;
+        DispatchPending();
+        if (done() || Canceled || Counter->Expired) break;
+        WaitForInput();
+    }
+    Counter->Stop();
+}
+
+void TqvSocket::ResetState() {
+    Canceled = false;
+    Counter->Expired = false;
+    AsyncHandle = nullptr;
+    AsyncFailed = false;
+    HostResolved = ServResolved = false;
+    ConnectEvent = ReadEvent = WriteEvent = CloseEvent = false;
+}
+
+int TqvSocket::GetReplyCode(const std::string& line) { return ThreeDigitReplyCode(line); }
+
+void TqvSocket::Open() {
+    if (ras_) ras_->Connect();
+    if (OnOpen) OnOpen(this);
+    if (Server.empty()) RaiseSocketError(sServerRequired);
+    const ServerParts parts = SplitServer(Server);
+    // ":110" names no host at all; looking up "" would reach some host by accident.
+    if (parts.Host.empty()) RaiseSocketError(sServerRequired);
+    if (WinsockLib.WSAStartup(0x0101, &WSAData) != 0) RaiseSocketError(sInvalidWinsockVersion);
+    ++StartupCount;
+    resolveHost(parts.Host);
+    resolvePort(parts.Port);
+    // Open on an open socket would otherwise lose the old handle.
+    if (Connected()) {
+        WinsockLib.closesocket(SocketHandle);
+        SocketHandle = INVALID_SOCKET;
+    }
+    SOCKET s = WinsockLib.socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET) raiseLastError();
+    SocketHandle = s;
+}
+
+void TqvSocket::resolveHost(const std::string& host) {
+    // A name with a zero byte would be looked up cut short, as another host.
+    if (host.find('\0') != std::string::npos) RaiseSocketError(WSAHOST_NOT_FOUND);
+    RemoteAddr = WinsockLib.inet_addr(host.c_str());
+    if (RemoteAddr != INADDR_NONE) return;
+
+    HostResolved = false;
+    AsyncHandle = WinsockLib.WSAAsyncGetHostByName(WindowHandle(), WM_ASYNC_HOST, host.c_str(), hostEntry_,
+                                                   sizeof hostEntry_);
+    if (!AsyncHandle) {
+        const int error = WinsockLib.WSAGetLastError();
+        RaiseSocketError(static_cast<std::uint16_t>(error ? error : sResolveError));
+    }
+    waitFor([this] { return HostResolved; });
+    // An unanswered request stays registered so the time-out routine cancels it.
+    if (HostResolved) AsyncHandle = nullptr;
+    if (AsyncFailed) RaiseSocketError(AsyncError);
+    if (Counter->Expired) raiseTimedOut();
+    if (Canceled) raiseCanceled();
+
+    const auto* entry = reinterpret_cast<const hostent*>(hostEntry_);
+    if (!entry->h_addr_list || !entry->h_addr_list[0]) RaiseSocketError(sResolveError);
+    const auto* b = reinterpret_cast<const unsigned char*>(entry->h_addr_list[0]);
+    const std::string dotted = fw::IntToStr(b[0]) + "." + fw::IntToStr(b[1]) + "." + fw::IntToStr(b[2]) + "." +
+                               fw::IntToStr(b[3]);
+    RemoteAddr = WinsockLib.inet_addr(dotted.c_str());
+    if (RemoteAddr == INADDR_NONE) RaiseSocketError(sResolveError);
+}
+
+void TqvSocket::resolvePort(std::uint16_t portPart) {
+    if (portPart > 0) {
+        Port = portPart;
+        return;
+    }
+    if (ServiceName.empty()) RaiseSocketError(sServiceRequired);
+    if (Canceled) raiseCanceled();
+    ServResolved = false;
+    AsyncHandle = WinsockLib.WSAAsyncGetServByName(WindowHandle(), WM_ASYNC_SERV, ServiceName.c_str(), "tcp",
+                                                   servEntry_, sizeof servEntry_);
+    if (!AsyncHandle) {
+        Port = DefaultPort;
+        return;
+    }
+    waitFor([this] { return ServResolved; });
+    if (ServResolved) AsyncHandle = nullptr;
+    if (AsyncFailed || Counter->Expired) {
+        // No answer in time: the request must not write into servEntry_ later.
+        cancelLookup();
+        Port = DefaultPort;
+        return;
+    }
+    if (Canceled) raiseCanceled();
+    Port = WinsockLib.htons(static_cast<u_short>(reinterpret_cast<const servent*>(servEntry_)->s_port));
+}
+
+void TqvSocket::cancelLookup() {
+    if (!AsyncHandle) return;
+    WinsockLib.WSACancelAsyncRequest(AsyncHandle);
+    AsyncHandle = nullptr;
+}
+
+void TqvSocket::ConnectSocket() {
+    if (Canceled) raiseCanceled();
+    // A failed lookup of Open is no failure of this connection.
+    AsyncFailed = false;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = WinsockLib.htons(Port);
+    addr.sin_addr.s_addr = RemoteAddr;
+    if (WinsockLib.WSAAsyncSelect(SocketHandle, WindowHandle(), WM_ASYNC_SELECT, kSelectEvents) == SOCKET_ERROR)
+        raiseLastError();
+    Counter->Start();
+    if (WinsockLib.connect(SocketHandle, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR) {
+        const int error = WinsockLib.WSAGetLastError();
+        if (error != WSAEWOULDBLOCK) RaiseSocketError(static_cast<std::uint16_t>(error));
+    }
+    // FD_CONNECT carries a refusal as its error code: report it now rather
+    // than as a time-out a minute later.
+    waitFor([this] { return ConnectEvent || AsyncFailed; });
+    if (Canceled) raiseCanceled();
+    if (Counter->Expired) raiseTimedOut();
+    if (AsyncFailed) RaiseSocketError(AsyncError);
+}
+
+void TqvSocket::SendLine(const std::string& line) {
+    if (!Connected()) RaiseSocketError(sNotConnected);
+    const std::string data = line + "\r\n";
+    std::size_t sent = 0;
+    Counter->Start();
+    while (sent < data.size() && !Counter->Expired && !Canceled) {
+        DispatchPending();
+        bool progress = false;
+        const int n = WinsockLib.send(SocketHandle, data.data() + sent, static_cast<int>(data.size() - sent), 0);
+        if (n == SOCKET_ERROR) {
+            const int error = WinsockLib.WSAGetLastError();
+            if (error != WSAEWOULDBLOCK && !Canceled) RaiseSocketError(static_cast<std::uint16_t>(error));
+        } else if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            progress = true;
+        }
+        DispatchPending();
+        // A full send buffer clears with FD_WRITE, which wakes the wait.
+        if (!progress && sent < data.size() && !Counter->Expired && !Canceled) WaitForInput();
+    }
+    Counter->Stop();
+    if (Counter->Expired) raiseTimedOut();
+    if (Canceled) raiseCanceled();
+}
+
+void TqvSocket::checkWaitEnd() {
+    if (Canceled) raiseCanceled();
+    if (Counter->Expired) raiseTimedOut();
+    if (AsyncFailed) RaiseSocketError(AsyncError);
+}
+
+int TqvSocket::ReadLine(std::string& line) {
+    int result = -1;
+    if (!Connected()) RaiseSocketError(sNotConnected);
+    // FD_CLOSE ends the wait too: a server that hangs up is told at once,
+    // not after the time-out.
+    waitFor([this] { return ReadEvent || AsyncFailed || CloseEvent; });
+    checkWaitEnd();
+    Counter->Start();
+    ReadEvent = false;
+    DispatchPending();
+
+    // One byte per recv: nothing after the LF is taken from Winsock, so the
+    // next read starts exactly at the next line.
+    std::string buffer;
+    line.clear();
+    bool complete = false;
+    bool peerClosed = false;
+    for (;;) {
+        DispatchPending();
+        bool progress = false;
+        char c = 0;
+        const int n = WinsockLib.recv(SocketHandle, &c, 1, 0);
+        if (n == SOCKET_ERROR) {
+            const int error = WinsockLib.WSAGetLastError();
+            if (error != WSAEWOULDBLOCK && !Canceled) RaiseSocketError(static_cast<std::uint16_t>(error));
+        } else if (n == 0) {
+            peerClosed = true;
+        } else {
+            buffer += c;
+            progress = true;
+            complete = c == '\n';
+            if (!complete && buffer.size() >= MaxLineLength) RaiseSocketError(sReplyTooLong);
+        }
+        DispatchPending();
+        if (complete || peerClosed || Canceled || Counter->Expired) break;
+        if (!progress) WaitForInput();
+    }
+    Counter->Stop();
+    if (complete) {
+        line = StripLineEnd(buffer);
+        result = GetReplyCode(line);
+    }
+    if (Counter->Expired) raiseTimedOut();
+    if (Canceled) raiseCanceled();
+    if (!complete) RaiseSocketError(sConnectionClosed);
+    return result;
+}
+
+void TqvSocket::ReadData(fw::TMemoryStream& stream, std::int32_t ExpectedSize) {
+    if (!Connected()) RaiseSocketError(sNotConnected);
+    waitFor([this] { return ReadEvent || AsyncFailed || CloseEvent; });
+    checkWaitEnd();
+    ReadEvent = false;
+
+    std::vector<char> buffer(kDataChunk);
+    const auto start = static_cast<std::size_t>(stream.Size());
+    bool complete = false;
+    bool peerClosed = false;
+    Counter->Start();
+    for (;;) {
+        const int n = WinsockLib.recv(SocketHandle, buffer.data(), kDataChunk, 0);
+        if (n == SOCKET_ERROR) {
+            const int error = WinsockLib.WSAGetLastError();
+            if (error != WSAEWOULDBLOCK && !Canceled) RaiseSocketError(static_cast<std::uint16_t>(error));
+        } else if (n == 0) {
+            peerClosed = true;
+        }
+        if (OnProgress) {
+            const std::int64_t size = stream.Size();
+            OnProgress(this, ProgressPercent(size, ExpectedSize), static_cast<std::int32_t>(size));
+        }
+        if (n > 0) {
+            stream.Position = stream.Size();
+            stream.Write(buffer.data(), static_cast<std::size_t>(n));
+            complete = IsDataComplete(stream.Memory(), static_cast<std::size_t>(stream.Size()), start);
+            if (!complete && stream.Size() - static_cast<std::int64_t>(start) > MaxDataSize)
+                RaiseSocketError(sReplyTooLong);
+            // The time-out counts from the last chunk received.
+            Counter->Start();
+        }
+        DispatchPending();
+        if (complete || peerClosed || Canceled || Counter->Expired) break;
+        if (n <= 0) WaitForInput();
+    }
+    Counter->Stop();
+    if (Counter->Expired) raiseTimedOut();
+    if (Canceled) raiseCanceled();
+    if (!complete) RaiseSocketError(sConnectionClosed);
+}
+
+void TqvSocket::Close() {
+    if (Connected()) {
+        if (OnClosing) OnClosing(this);
+        WinsockLib.closesocket(SocketHandle);
+        SocketHandle = INVALID_SOCKET;
+        if (OnClosed) OnClosed(this);
+    }
+    if (ras_) ras_->Disconnect();
+}
+
+void TqvSocket::Cancel() {
+    Canceled = true;
+    if (OnCancel) OnCancel(this);
+    cancelLookup();
+    Close();
+}
+
+void TqvSocket::fireError(std::string& msg) {
+    if (OnError) OnError(this, msg);
+}
+
+void TqvSocket::RaiseSocketError(std::uint16_t code) {
+    if (code == 0) return;
+    Counter->Stop();
+    std::string msg;
+    if (!FindCatalogueText(code, msg)) msg = "Error #" + fw::IntToStr(code);
+    fireError(msg);
+    throw ESocketError(msg);
+}
+
+void TqvSocket::raiseLastError() {
+    const int error = WinsockLib.WSAGetLastError();
+    // A failure without a code still must not pass for success.
+    RaiseSocketError(error ? static_cast<std::uint16_t>(error) : static_cast<std::uint16_t>(WSAENETDOWN));
+    throw ESocketError(CatalogueText(WSAENETDOWN));
+}
+
+void TqvSocket::raiseTimedOut() {
+    Counter->Stop();
+    std::string msg = CatalogueText(sTimedOut);
+    fireError(msg);
+    cancelLookup();
+    if (WinsockLib.WSAIsBlocking()) WinsockLib.WSACancelBlockingCall();
+    Close();
+    throw ETimedOutError();
+}
+
+void TqvSocket::raiseCanceled() {
+    Counter->Stop();
+    std::string msg = CatalogueText(sCanceled);
+    fireError(msg);
+    throw ECanceledError();
+}
+
+}  // namespace net
