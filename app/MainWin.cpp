@@ -4,12 +4,12 @@
 #include <random>
 
 #include "desktop/DesktopIcons.h"
+#include "desktop/Unit1.h"
 #include "framework/application.h"
 #include "framework/graphics.h"
 #include "framework/window.h"
 
 TMainForm* MainForm = nullptr;
-fw::TForm* AboutBox = nullptr;
 
 namespace {
 fw::TFormDesc mainFormDesc() {
@@ -93,8 +93,7 @@ void TMainForm::FormShow(fw::TObject* Sender) {
     LoadSettingsOnShow();
     // The splash's modal display ended before this form existed; a box that
     // has been freed since is never touched.
-    if (AboutBox && fw::Application && fw::Application->FormExists(AboutBox) && AboutBox->Visible())
-        AboutBox->Close();
+    CloseAboutBox();
 }
 
 void TMainForm::FormClose(fw::TObject* Sender, fw::TCloseAction& Action) {
@@ -196,12 +195,8 @@ void TMainForm::Setup1Click(fw::TObject* Sender) {
     // Opens the Setup dialog once it exists.
 }
 
-void TMainForm::About1Click(fw::TObject* Sender) {
-    // Opens the About box once it exists.
-}
+void TMainForm::About1Click(fw::TObject* Sender) { ShowAboutBox(this); }
 
 void TMainForm::CheckforUpgrades1Click(fw::TObject* Sender) { RemindThem(); }
 
-void TMainForm::RemindThem() {
-    // Opens the About box with its prompt to click the logo once it exists.
-}
+void TMainForm::RemindThem() { ShowUpgradeReminder(this); }

@@ -68,7 +68,5 @@ protected:
     virtual void LoadSettingsOnFirstTick() {}
 };
 
-// Program-wide references: the main form, and the About box created last
-// (the splash first, then each one opened from the menu).
+// The main form; the About box created last is `AboutBox` of desktop/Unit1.h.
 extern TMainForm* MainForm;
-extern fw::TForm* AboutBox;

@@ -3,15 +3,10 @@
 #include <windows.h>
 
 #include "app/MainWin.h"
+#include "app/setup.h"
+#include "desktop/Unit1.h"
 #include "framework/application.h"
 
-namespace {
-// The About box shown modally as a three-second splash; start-up waits here.
-void ShowSplash(fw::TApplication& app) {}
-
-// The Setup dialog, created once and hidden between uses.
-void CreateSetupDialog(fw::TApplication& app) {}
-}  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     fw::TApplication app;
@@ -19,9 +14,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     ShowWindow(app.Handle(), SW_HIDE);
     app.ProcessMessages();
     app.Title = "Tidemark";
-    ShowSplash(app);
+    // The About box shown modally as a three-second splash; start-up waits here.
+    ShowSplash();
     MainForm = app.CreateForm<TMainForm>();
-    CreateSetupDialog(app);
+    // Created once, hidden between uses.
+    SetupDlg = app.CreateForm<TSetupDlg>();
     app.Run();
     // The application object frees the forms on the way out; the tray icon
     // leaves the notification area with them.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/MainWin.h"
+#include "desktop/Unit1.h"
 #include "desktop/DesktopIcons.h"
 #include "framework/application.h"
 #include "framework/handles.h"
@@ -325,15 +326,14 @@ TEST_F(MainForm, ReportsOfAFailingReloadNeverPileUp) {
 
 TEST_F(MainForm, ShowClosesAnOpenSplashAndNeverTouchesAFreedOne) {
     auto f = makeForm();
-    auto* splash = new fw::TForm(fw::Application, fw::TFormDesc{"About"});
+    auto* splash = new TAboutBox(fw::Application);
     AboutBox = splash;
     splash->Show();
     f->FormShow(f.get());
-    EXPECT_FALSE(splash->Visible());
-    delete splash;
-    f->FormShow(f.get());  // AboutBox names a freed box now
+    // Closing frees the box, once its close has returned.
+    EXPECT_TRUE(PumpUntil([&] { return !fw::Application->FormExists(splash); }, 2000));
+    f->FormShow(f.get());  // the freed box is never touched
     EXPECT_TRUE(testsupport::ExceptionBoxes().boxes.empty());
-    AboutBox = nullptr;
 }
 
 TEST_F(MainForm, CloseShowsTheDesktopIconsAgainAndFreesTheForm) {
