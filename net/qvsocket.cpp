@@ -117,6 +117,9 @@ void TqvSocket::Open() {
     const ServerParts parts = SplitServer(Server);
     // ":110" names no host at all; looking up "" would reach some host by accident.
     if (parts.Host.empty()) RaiseSocketError(sServerRequired);
+    // A time-out, cancellation or failure left by the last operation would
+    // otherwise end this Open's lookups at once, and every later one too.
+    ResetState();
     if (WinsockLib.WSAStartup(0x0101, &WSAData) != 0) RaiseSocketError(sInvalidWinsockVersion);
     ++StartupCount;
     resolveHost(parts.Host);

@@ -12,24 +12,14 @@
 #include "net/qvRasCmp.h"
 #include "net/qvsocket.h"
 #include "tests/net/rasdouble.h"
+#include "tests/support/raised.h"
 #include "tests/support/wine_helpers.h"
 
 using namespace net;
+using testsupport::MessageOf;
 using testsupport::PumpUntil;
 
 namespace {
-
-template <typename E, typename F>
-std::string messageOf(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.Message;
-    } catch (const std::exception& e) {
-        return std::string("<other exception> ") + e.what();
-    }
-    return "<no exception>";
-}
 
 class Ras : public testing::Test {
 protected:
@@ -143,7 +133,7 @@ TEST_F(Ras, WithoutForceServiceAnyConnectionWithAnAddressCounts) {
 
     st->projectionResult = 6;
     r.Handle = INVALID_HANDLE_VALUE;
-    EXPECT_EQ(messageOf<ERASError>([&] { r.Connect(); }), "Double text for 6");
+    EXPECT_EQ(MessageOf<ERASError>([&] { r.Connect(); }), "Double text for 6");
 }
 
 TEST_F(Ras, SocketDialsBeforeOpenAndHangsUpOnceAfterClose) {
@@ -200,7 +190,7 @@ TEST_F(Ras, DialFailuresRaiseAndHangUp) {
     r.SetService("Office");
 
     dialEvents({{0, 0}, {5, 691}});
-    EXPECT_EQ(messageOf<ERASError>([&] { r.Connect(); }), "Double text for 691");
+    EXPECT_EQ(MessageOf<ERASError>([&] { r.Connect(); }), "Double text for 691");
     EXPECT_EQ(st->errorStringCode, 691u);
     EXPECT_EQ(st->errorStringSize, 256u);
     EXPECT_EQ(st->hangUpCount, 1u);
@@ -215,15 +205,15 @@ TEST_F(Ras, DialFailuresRaiseAndHangUp) {
 
     st->dialResult = 633;
     st->errorStringResult = 1;  // the library has no text for it
-    EXPECT_EQ(messageOf<ERASError>([&] { r.Connect(); }), "RAS error no 633");
+    EXPECT_EQ(MessageOf<ERASError>([&] { r.Connect(); }), "RAS error no 633");
     EXPECT_EQ(st->hangUpCount, 3u);
 
     st->dialResult = 0;
     st->getParamsResult = 623;
-    EXPECT_EQ(messageOf<ERASError>([&] { r.Connect(); }), "RAS error no 623");
+    EXPECT_EQ(MessageOf<ERASError>([&] { r.Connect(); }), "RAS error no 623");
     st->getParamsResult = 0;
     st->enumConnsResult = 603;
-    EXPECT_EQ(messageOf<ERASError>([&] { r.Connect(); }), "RAS error no 603");
+    EXPECT_EQ(MessageOf<ERASError>([&] { r.Connect(); }), "RAS error no 603");
     EXPECT_EQ(r.LastError, 603u);
 }
 
@@ -237,7 +227,7 @@ TEST_F(Ras, OpenStopsBeforeOnOpenWhenTheDialFails) {
     s.Server = "127.0.0.1:110";
     bool opened = false;
     s.OnOpen = [&](fw::TObject*) { opened = true; };
-    EXPECT_EQ(messageOf<ERASError>([&] { s.Open(); }), "Double text for 603");
+    EXPECT_EQ(MessageOf<ERASError>([&] { s.Open(); }), "Double text for 603");
     EXPECT_FALSE(opened);
 }
 
@@ -247,7 +237,7 @@ TEST_F(Ras, UnansweredDialTimesOutAndIsHungUp) {
     r.SetService("Office");
     r.SetTimeOut(1);
     const ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(messageOf<ETimedOutError>([&] { r.Connect(); }), "Operation timed out");
+    EXPECT_EQ(MessageOf<ETimedOutError>([&] { r.Connect(); }), "Operation timed out");
     const ULONGLONG elapsed = GetTickCount64() - start;
     EXPECT_GE(elapsed, 800u);
     EXPECT_LE(elapsed, 2500u);
@@ -266,7 +256,7 @@ TEST_F(Ras, DisconnectDuringTheDialCancelsIt) {
         r.Disconnect();
     });
     const ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(messageOf<ECanceledError>([&] { r.Connect(); }), "Operation has been canceled");
+    EXPECT_EQ(MessageOf<ECanceledError>([&] { r.Connect(); }), "Operation has been canceled");
     EXPECT_LT(GetTickCount64() - start, 1500u);
     EXPECT_EQ(st->hangUpCount, 1u);
 }

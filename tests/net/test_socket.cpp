@@ -10,9 +10,11 @@
 #include "gtest/gtest.h"
 #include "net/qvsocket.h"
 #include "tests/support/scripted_server.h"
+#include "tests/support/raised.h"
 #include "tests/support/wine_helpers.h"
 
 using namespace net;
+using testsupport::MessageOf;
 using testsupport::PumpUntil;
 using testsupport::ScriptedServer;
 
@@ -42,18 +44,6 @@ public:
 
     std::vector<std::string> events;
 };
-
-template <typename E, typename F>
-std::string messageOf(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.Message;
-    } catch (const std::exception& e) {
-        return std::string("<other exception> ") + e.what();
-    }
-    return "<no exception>";
-}
 
 std::string text(const fw::TMemoryStream& s) { return std::string(s.Memory(), static_cast<std::size_t>(s.Size())); }
 
@@ -149,7 +139,7 @@ TEST(SocketTranscript, DataWithoutTerminatorTimesOutAndCloses) {
     s.openAndConnect(server.Address());
     fw::TMemoryStream data;
     const ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(messageOf<ETimedOutError>([&] { s.ReadData(data, -1); }), "Operation timed out");
+    EXPECT_EQ(MessageOf<ETimedOutError>([&] { s.ReadData(data, -1); }), "Operation timed out");
     const ULONGLONG elapsed = GetTickCount64() - start;
     EXPECT_GE(elapsed, 800u);
     EXPECT_LE(elapsed, 2500u);
@@ -173,7 +163,7 @@ TEST(SocketTranscript, SilentServerTimesOutWithoutBurningTheProcessor) {
     ASSERT_GT(testsupport::ProcessCpuMs() - cpuBefore, 50.0);
     cpuBefore = testsupport::ProcessCpuMs();
     const ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(messageOf<ETimedOutError>([&] { s.ReadLine(line); }), "Operation timed out");
+    EXPECT_EQ(MessageOf<ETimedOutError>([&] { s.ReadLine(line); }), "Operation timed out");
     const ULONGLONG elapsed = GetTickCount64() - start;
     const double cpu = testsupport::ProcessCpuMs() - cpuBefore;
     EXPECT_GE(elapsed, 800u);
@@ -197,7 +187,7 @@ TEST(SocketTranscript, ServerHangingUpIsReportedAtOnce) {
         s.openAndConnect(server.Address());
         std::string line = "old";
         const ULONGLONG start = GetTickCount64();
-        EXPECT_EQ(messageOf<ESocketError>([&] { s.ReadLine(line); }), "Connection closed by the server") << c.name;
+        EXPECT_EQ(MessageOf<ESocketError>([&] { s.ReadLine(line); }), "Connection closed by the server") << c.name;
         EXPECT_LT(GetTickCount64() - start, 1000u) << c.name;
         EXPECT_EQ(line, "") << c.name;
         // A socket error leaves the socket to its owner.
@@ -218,7 +208,7 @@ TEST(SocketTranscript, ServerHangingUpInDataKeepsWhatArrived) {
     s.SendLine("TOP 1 0");
     fw::TMemoryStream data;
     const ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(messageOf<ESocketError>([&] { s.ReadData(data, -1); }), "Connection closed by the server");
+    EXPECT_EQ(MessageOf<ESocketError>([&] { s.ReadData(data, -1); }), "Connection closed by the server");
     EXPECT_LT(GetTickCount64() - start, 1000u);
     EXPECT_EQ(text(data), "a\r\nb");
     EXPECT_EQ(server.Received(), "TOP 1 0\r\n");
@@ -236,7 +226,7 @@ TEST(SocketTranscript, LongLines) {
     EXPECT_EQ(line, line253);
     s.ReadLine(line);
     EXPECT_EQ(line, line1000);
-    EXPECT_EQ(messageOf<ESocketError>([&] { s.ReadLine(line); }), "Server reply is too long");
+    EXPECT_EQ(MessageOf<ESocketError>([&] { s.ReadLine(line); }), "Server reply is too long");
     EXPECT_EQ(line, "");
 }
 
@@ -245,22 +235,22 @@ TEST(SocketErrors, TransfersNeedAnOpenSocket) {
     fw::TMemoryStream data;
     const std::string expected = "You have to connect to the server first";
     std::string line;
-    EXPECT_EQ(messageOf<ESocketError>([&] { s.SendLine("NOOP"); }), expected);
-    EXPECT_EQ(messageOf<ESocketError>([&] { s.ReadLine(line); }), expected);
-    EXPECT_EQ(messageOf<ESocketError>([&] { s.ReadData(data, -1); }), expected);
+    EXPECT_EQ(MessageOf<ESocketError>([&] { s.SendLine("NOOP"); }), expected);
+    EXPECT_EQ(MessageOf<ESocketError>([&] { s.ReadLine(line); }), expected);
+    EXPECT_EQ(MessageOf<ESocketError>([&] { s.ReadData(data, -1); }), expected);
     EXPECT_EQ(s.events, Events(3, "error:" + expected));
 }
 
 TEST(SocketErrors, OpenChecksServerAndServiceAfterOnOpen) {
     ProbeSocket s;
-    EXPECT_EQ(messageOf<ESocketError>([&] { s.Open(); }), "Server property is required");
+    EXPECT_EQ(MessageOf<ESocketError>([&] { s.Open(); }), "Server property is required");
     EXPECT_EQ(s.events, (Events{"open", "error:Server property is required"}));
     EXPECT_EQ(s.startups(), 0);
     s.Server = ":110";
-    EXPECT_EQ(messageOf<ESocketError>([&] { s.Open(); }), "Server property is required");
+    EXPECT_EQ(MessageOf<ESocketError>([&] { s.Open(); }), "Server property is required");
     s.events.clear();
     s.Server = "127.0.0.1";
-    EXPECT_EQ(messageOf<ESocketError>([&] { s.Open(); }), "Service name is required");
+    EXPECT_EQ(MessageOf<ESocketError>([&] { s.Open(); }), "Service name is required");
     EXPECT_EQ(s.events, (Events{"open", "error:Service name is required"}));
     // Past WSAStartup: counted although Open failed.
     EXPECT_EQ(s.startups(), 1);
@@ -311,7 +301,7 @@ TEST(SocketErrors, HostNamesAreLookedUp) {
     ProbeSocket t;
     t.SetTimeOut(5);
     t.Server = "tidemark-no-such-host.invalid:110";
-    const std::string msg = messageOf<ESocketError>([&] { t.Open(); });
+    const std::string msg = MessageOf<ESocketError>([&] { t.Open(); });
     EXPECT_EQ(msg.rfind("[1100", 0), 0u) << msg;
     ASSERT_EQ(t.events.size(), 2u);
     EXPECT_EQ(t.events[0], "open");
@@ -326,7 +316,7 @@ TEST(SocketErrors, RefusedConnectionIsReportedAtOnce) {
     s.Open();
     s.ResetState();
     const ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(messageOf<ESocketError>([&] { s.ConnectSocket(); }), "[10061] Connection refused");
+    EXPECT_EQ(MessageOf<ESocketError>([&] { s.ConnectSocket(); }), "[10061] Connection refused");
     EXPECT_LT(GetTickCount64() - start, 1000u);
     EXPECT_TRUE(s.Connected());
 }
@@ -335,14 +325,14 @@ TEST(SocketErrors, OnErrorRewritesSocketErrorsOnly) {
     ProbeSocket s;
     s.OnError = [](fw::TObject*, std::string& msg) { msg = "Mail server: " + msg; };
     std::string line;
-    EXPECT_EQ(messageOf<ESocketError>([&] { s.ReadLine(line); }),
+    EXPECT_EQ(MessageOf<ESocketError>([&] { s.ReadLine(line); }),
               "Mail server: You have to connect to the server first");
 
     ScriptedServer server;
     server.Start();
     s.SetTimeOut(1);
     s.openAndConnect(server.Address());
-    EXPECT_EQ(messageOf<ETimedOutError>([&] { s.ReadLine(line); }), "Operation timed out");
+    EXPECT_EQ(MessageOf<ETimedOutError>([&] { s.ReadLine(line); }), "Operation timed out");
 }
 
 TEST(SocketErrors, CancelFromAHandlerEndsTheWait) {
@@ -359,11 +349,29 @@ TEST(SocketErrors, CancelFromAHandlerEndsTheWait) {
     });
     std::string line;
     const ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(messageOf<ECanceledError>([&] { s.ReadLine(line); }), "Operation has been canceled");
+    EXPECT_EQ(MessageOf<ECanceledError>([&] { s.ReadLine(line); }), "Operation has been canceled");
     EXPECT_LT(GetTickCount64() - start, 1500u);
     EXPECT_FALSE(s.Connected());
     EXPECT_EQ(s.events, (Events{"open", "cancel", "closing", "closed", "error:Operation has been canceled"}));
     EXPECT_TRUE(PumpUntil([&] { return server.ClientClosed(); }, 2000));
+}
+
+TEST(SocketLifetime, AnEndedOperationDoesNotSpoilTheNextOpen) {
+    ScriptedServer first;
+    first.Start();
+    ScriptedServer second;
+    second.Send("+OK again\r\n").Start();
+    ProbeSocket s;
+    s.openAndConnect(first.Address());
+    s.Cancel();
+    // The next check opens by name: its lookup must wait for its own answer.
+    s.Server = "localhost:" + std::to_string(second.Port());
+    s.Open();
+    s.ResetState();
+    s.ConnectSocket();
+    std::string line;
+    s.ReadLine(line);
+    EXPECT_EQ(line, "+OK again");
 }
 
 TEST(SocketLifetime, NoSocketHandleOutlivesItsUse) {

@@ -6,27 +6,17 @@
 #include "net/qvsocket.h"
 #include "net/qvtypes.h"
 #include "net/qvwinsock.h"
+#include "tests/support/raised.h"
 #include "tests/support/wine_helpers.h"
 
 using namespace net;
+using testsupport::MessageOf;
 using testsupport::PumpUntil;
-
-namespace {
-template <typename E, typename F>
-std::string messageOf(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.Message;
-    }
-    return "<no exception>";
-}
-}  // namespace
 
 TEST(Winsock, MissingLibraryRaisesAndLeavesNoHandle) {
     TqvWinsock lib;
     lib.LibraryName = "tidemark-no-such-winsock.dll";
-    EXPECT_EQ(messageOf<EWinsockDLLError>([&] { lib.Load(); }), "Winsock not found");
+    EXPECT_EQ(MessageOf<EWinsockDLLError>([&] { lib.Load(); }), "Winsock not found");
     EXPECT_FALSE(lib.Loaded());
     EXPECT_EQ(lib.Handle(), nullptr);
     lib.Unload();  // nothing loaded: nothing happens
@@ -35,14 +25,14 @@ TEST(Winsock, MissingLibraryRaisesAndLeavesNoHandle) {
 
 TEST(Winsock, CallsWithoutTheLibraryOrTheEntryPointRaise) {
     TqvWinsock lib;
-    EXPECT_EQ(messageOf<EWinsockDLLError>([&] { lib.WSAGetLastError(); }), "Winsock is not loaded");
-    EXPECT_EQ(messageOf<EWinsockDLLError>([&] { lib.GetProc("send"); }), "Winsock is not loaded");
+    EXPECT_EQ(MessageOf<EWinsockDLLError>([&] { lib.WSAGetLastError(); }), "Winsock is not loaded");
+    EXPECT_EQ(MessageOf<EWinsockDLLError>([&] { lib.GetProc("send"); }), "Winsock is not loaded");
     lib.Load();
     ASSERT_TRUE(lib.Loaded());
-    EXPECT_EQ(messageOf<EWinsockDLLError>([&] { lib.GetProc("WSAAsyncSelectEx"); }),
+    EXPECT_EQ(MessageOf<EWinsockDLLError>([&] { lib.GetProc("WSAAsyncSelectEx"); }),
               "Function WSAAsyncSelectEx not found");
     lib.Unload();
-    EXPECT_EQ(messageOf<EWinsockDLLError>([&] { lib.htons(1); }), "Winsock is not loaded");
+    EXPECT_EQ(MessageOf<EWinsockDLLError>([&] { lib.htons(1); }), "Winsock is not loaded");
 }
 
 TEST(Winsock, CallsReachTheLibrary) {
