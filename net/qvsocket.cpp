@@ -293,7 +293,10 @@ int TqvSocket::ReadLine(std::string& line) {
     }
     if (Counter->Expired) raiseTimedOut();
     if (Canceled) raiseCanceled();
-    if (!complete) RaiseSocketError(sConnectionClosed);
+    // A server that hangs up without a word is told at once. Part of a line
+    // before the hang-up is no line at all: -1 and an empty line, for the
+    // caller to judge.
+    if (!complete && buffer.empty()) RaiseSocketError(sConnectionClosed);
     return result;
 }
 

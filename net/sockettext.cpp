@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "framework/sysutils.h"
+
 namespace net {
 
 ServerParts SplitServer(const std::string& server) {
@@ -12,14 +14,10 @@ ServerParts SplitServer(const std::string& server) {
         return parts;
     }
     parts.Host = server.substr(0, colon);
-    const std::string text = server.substr(colon + 1);
-    if (text.empty() || text.size() > 5) return parts;
-    std::uint32_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return parts;
-        value = value * 10 + static_cast<std::uint32_t>(c - '0');
-    }
-    if (value <= 65535) parts.Port = static_cast<std::uint16_t>(value);
+    // Settings stored over the years may carry any number here: it is taken
+    // by its low 16 bits, as it always was; text that is not a number, and
+    // a result of 0, leave the choice to the service lookup.
+    parts.Port = static_cast<std::uint16_t>(fw::StrToIntDef(server.substr(colon + 1), 0));
     return parts;
 }
 

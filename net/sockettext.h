@@ -14,9 +14,8 @@ struct ServerParts {
     std::uint16_t Port = 0;
 };
 
-// "host" or "host:port". The host is the text before the first ":". The port
-// counts only when it is plain decimal digits naming a TCP port (1..65535):
-// anything else is no port at all rather than some other port by accident.
+// "host" or "host:port". The host is the text before the first ":"; the
+// port is the integer after it, by its low 16 bits (0 when it is not one).
 ServerParts SplitServer(const std::string& server);
 
 // The first three characters as a decimal number, or -1 when they are not
