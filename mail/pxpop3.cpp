@@ -1,0 +1,125 @@
+#include "mail/pxpop3.h"
+
+#include "framework/handles.h"
+#include "framework/sysutils.h"
+#include "mail/poptext.h"
+
+namespace mail {
+
+namespace {
+std::string SysErrorText(DWORD code) {
+    char buffer[512] = {};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer,
+                             sizeof buffer, nullptr);
+    while (n > 0 && (buffer[n - 1] == '\r' || buffer[n - 1] == '\n' || buffer[n - 1] == ' ')) --n;
+    return std::string(buffer, n);
+}
+}  // namespace
+
+TpxCustomPOP::TpxCustomPOP(fw::TComponent* owner) : TpxMailBase(owner) {
+    ServiceName = "pop3";
+    DefaultPort = 110;
+}
+
+int TpxCustomPOP::GetReplyCode(const std::string& line) { return PopReplyCode(line); }
+
+void TpxCustomPOP::CheckLoginProperties() {
+    if (UserName.empty()) RaiseSocketError(sUserNameRequired);
+    if (Password.empty()) RaiseSocketError(sPasswordRequired);
+}
+
+void TpxCustomPOP::Open() {
+    CheckLoginProperties();
+    ResetState();
+    TpxMailBase::Open();
+}
+
+void TpxCustomPOP::ReadStatus() {
+    if (ReadLine(LastReply) != 1) throw net::EServerError(LastReply);
+}
+
+void TpxCustomPOP::Command(const std::string& line) {
+    SendLine(line);
+    ReadStatus();
+}
+
+void TpxCustomPOP::Login() {
+    ResetState();
+    ConnectSocket();
+    ReadStatus();
+    Command("USER " + UserName);
+    Command("PASS " + Password);
+    GetMailboxStat();
+}
+
+void TpxCustomPOP::GetMailboxStat() {
+    Command("STAT");
+    ParseStatReply(LastReply, MessageCount, MailboxSize);
+}
+
+void TpxCustomPOP::Logout() { Command("QUIT"); }
+
+TpxRemotePOP::TpxRemotePOP(fw::TComponent* owner) : TpxCustomPOP(owner) {}
+
+TpxRemotePOP::~TpxRemotePOP() = default;
+
+void TpxRemotePOP::SetMessageDirectory(const std::string& value) {
+    messageDirectory_ = NormalizeMessageDirectory(value);
+}
+
+void TpxRemotePOP::UpdateInfo() {
+    Connect();
+    try {
+        if (OnUpdatingInfo) OnUpdatingInfo(this);
+        RemoteInfo.Clear();
+        for (std::int32_t i = 0; i < MessageCount; ++i) {
+            auto item = std::make_unique<TpxRemoteInfoItem>();
+            GetItemInfo(i, *item);
+            RemoteInfo.Add(std::move(item));
+            if (OnNextInfoUpdated) OnNextInfoUpdated(this, RemoteInfo.Count() - 1);
+        }
+    } catch (...) {
+        // Without QUIT: the session is abandoned, and the next UpdateInfo
+        // must log in again rather than work on a connection in an unknown
+        // state.
+        CloseAfterFailure();
+        throw;
+    }
+    Disconnect();
+    if (OnInfoUpdated) OnInfoUpdated(this);
+}
+
+void TpxRemotePOP::GetItemInfo(std::int32_t Index, TpxRemoteInfoItem& Item) {
+    const std::string n = fw::IntToStr(static_cast<std::int64_t>(Index) + 1);
+    Command("LIST " + n);
+    Item.Size = ParseListSize(LastReply);
+    Command("TOP " + n + " 1");
+    // The whole reply is held while it is parsed; ReadData bounds its size.
+    fw::TMemoryStream stream;
+    ReadData(stream, -1);
+    stream.Position = 0;
+    Item.Headers.LoadFromStream(stream);
+    Item.Headers.RemoveBody();
+}
+
+void TpxRemotePOP::SaveMessage(std::int32_t Num, fw::TMemoryStream& Contents) {
+    if (OnUserMessageSave) {
+        OnUserMessageSave(this, Num, Contents);
+        return;
+    }
+    const std::string name = MessageFileName(messageDirectory_, Num);
+    fw::UniqueFile file(CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) throw fw::Exception("Cannot create file \"" + name + "\". " + SysErrorText(GetLastError()));
+    const char* data = Contents.Memory();
+    std::size_t left = static_cast<std::size_t>(Contents.Size());
+    while (left > 0) {
+        DWORD written = 0;
+        const DWORD chunk = left > 0x10000000u ? 0x10000000u : static_cast<DWORD>(left);
+        if (!WriteFile(file.get(), data, chunk, &written, nullptr) || written == 0)
+            throw fw::Exception("Error writing file \"" + name + "\". " + SysErrorText(GetLastError()));
+        data += written;
+        left -= written;
+    }
+}
+
+}  // namespace mail

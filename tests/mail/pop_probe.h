@@ -1,0 +1,75 @@
+#pragma once
+// A POP3 component that records its events in order, and the helpers the
+// transcript tests share.
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "mail/pxpop3.h"
+
+namespace mailtest {
+
+using Events = std::vector<std::string>;
+
+class ProbePOP : public mail::TpxRemotePOP {
+public:
+    explicit ProbePOP(const std::string& server, const std::string& user = "alice",
+                      const std::string& password = "secret")
+        : mail::TpxRemotePOP(nullptr) {
+        SetWinsockLoaded(true);
+        SetTimeOut(2);
+        Server = server;
+        UserName = user;
+        Password = password;
+        OnOpen = [this](fw::TObject*) { events.push_back("open"); };
+        OnClosing = [this](fw::TObject*) { events.push_back("closing"); };
+        OnClosed = [this](fw::TObject*) { events.push_back("closed"); };
+        OnError = [this](fw::TObject*, std::string& msg) { events.push_back("error:" + msg); };
+        OnUpdatingInfo = [this](fw::TObject*) { events.push_back("updating"); };
+        OnInfoUpdated = [this](fw::TObject*) { events.push_back("updated"); };
+        OnNextInfoUpdated = [this](fw::TObject*, std::int32_t num) { events.push_back("next:" + std::to_string(num)); };
+        // Several progress reports per TOP reply are one entry: how many
+        // there are depends on how the bytes arrive.
+        OnProgress = [this](fw::TObject*, std::int32_t perc, std::int32_t) {
+            const std::string e = "progress:" + std::to_string(perc);
+            if (events.empty() || events.back() != e) events.push_back(e);
+        };
+    }
+
+    std::vector<std::string> headers(int index) const { return RemoteInfo.Items(index).Headers.Lines(); }
+
+    Events events;
+};
+
+// Waits for a flag that another thread sets (the scripted server's): such a
+// flag posts no window message, so the wait looks again every few ms rather
+// than only when a message arrives. Messages are dispatched meanwhile.
+inline bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (done()) return true;
+        if (GetTickCount64() >= deadline) return false;
+        MsgWaitForMultipleObjectsEx(0, nullptr, 5, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+}
+
+template <typename E, typename F>
+std::string messageOf(F&& f) {
+    try {
+        f();
+    } catch (const E& e) {
+        return e.Message;
+    } catch (const std::exception& e) {
+        return std::string("<other exception> ") + e.what();
+    }
+    return "<no exception>";
+}
+
+}  // namespace mailtest
