@@ -4,9 +4,13 @@
 #include <random>
 
 #include "desktop/DesktopIcons.h"
+#include "app/pollstatus.h"
+#include "app/settings.h"
+#include "app/setup.h"
 #include "desktop/Unit1.h"
 #include "framework/application.h"
 #include "framework/graphics.h"
+#include "framework/sysutils.h"
 #include "framework/window.h"
 
 TMainForm* MainForm = nullptr;
@@ -65,6 +69,13 @@ TMainForm::TMainForm(fw::TComponent* owner) : fw::TForm(owner, mainFormDesc()) {
     Timer1->Name = "Timer1";
     Timer1->SetOnTimer([this](fw::TObject* s) { Timer1Timer(s); });
 
+    pxRemotePOP1 = new mail::TpxRemotePOP(this);
+    pxRemotePOP1->Name = "pxRemotePOP1";
+    pxRemotePOP1->SetWinsockLoaded(true);
+    pxRemotePOP1->DefaultPort = 110;
+    pxRemotePOP1->SetMessageDirectory(".\\");
+    pxRemotePOP1->OnError = [this](fw::TObject* s, std::string& msg) { pxRemotePOP1Error(s, msg); };
+
     OnCreate = [this](fw::TObject* s) { FormCreate(s); };
     OnShow = [this](fw::TObject* s) { FormShow(s); };
     OnClose = [this](fw::TObject* s, fw::TCloseAction& a) { FormClose(s, a); };
@@ -121,8 +132,10 @@ void TMainForm::TrayIcon1Click(fw::TObject* Sender) {
 void TMainForm::ShowDesktop1Click(fw::TObject* Sender) { TrayIcon1Click(Sender); }
 
 void TMainForm::Lookingforemail1Click(fw::TObject* Sender) {
-    emailTimer->SetEnabled(!emailTimer->Enabled());
+    // The timer follows the switch rather than being flipped, so the caption
+    // always tells whether checks will come. No check is made at once.
     CheckingMail = !CheckingMail;
+    emailTimer->SetEnabled(CheckingMail);
     Lookingforemail1->SetCaption(CheckingMail ? "Stop Checking email" : "Start Checking email");
 }
 
@@ -162,7 +175,12 @@ void TMainForm::Timer1Timer(fw::TObject* Sender) {
         try {
             LoadSettingsOnFirstTick();
         } catch (...) {
-            fw::HandleCallbackException();
+            // Reported once; the retries at later ticks stay quiet until one
+            // succeeds (for example after the setting was corrected in Setup).
+            if (!firstTickFailureReported_) {
+                firstTickFailureReported_ = true;
+                fw::HandleCallbackException();
+            }
             Timer1->SetEnabled(wasEnabled);
             return;
         }
@@ -187,12 +205,65 @@ void TMainForm::DrawNext(std::uint32_t seed, std::int32_t& iconIndex, unsigned& 
     interval = static_cast<unsigned>(std::uniform_int_distribution<int>(1, 4999)(random));
 }
 
+void TMainForm::LoadSettingsOnShow() {
+    ::LoadSettingsOnShow({pxRemotePOP1->Server, pxRemotePOP1->UserName, pxRemotePOP1->Password, *emailTimer,
+                          HideOnStart});
+}
+
+void TMainForm::LoadSettingsOnFirstTick() {
+    ::LoadSettingsOnFirstTick({pxRemotePOP1->Server, pxRemotePOP1->UserName, pxRemotePOP1->Password, *emailTimer,
+                               HideOnStart});
+}
+
 void TMainForm::emailTimerTimer(fw::TObject* Sender) {
-    // The mail poll cycle arrives with the POP3 component.
+    // A tick that arrives while a check waits on the network (the switch
+    // was used twice meanwhile) must not start a second one on the same
+    // connection.
+    if (checkInProgress_) return;
+    // Stopped first: the check dispatches messages while it waits, and no
+    // second check may start meanwhile.
+    emailTimer->SetEnabled(false);
+    try {
+        checkInProgress_ = true;
+        pxRemotePOP1->UpdateInfo();
+        checkInProgress_ = false;
+    } catch (...) {
+        checkInProgress_ = false;
+        // The user reads the report, then finds checking switched off: the
+        // menu never says "Stop Checking email" while no check will come.
+        fw::HandleCallbackException();
+        CheckingMail = false;
+        Lookingforemail1->SetCaption("Start Checking email");
+        return;
+    }
+    // The status text of this moment: a toggle during the check counts.
+    TrayIcon1->SetToolTip(StatusText +
+                          MessageCountSuffix(pxRemotePOP1->RemoteInfo.Count(), pxRemotePOP1->MessageCount));
+    // The next check comes one interval from now, unless checking was
+    // switched off during this one.
+    emailTimer->SetEnabled(CheckingMail);
+}
+
+void TMainForm::pxRemotePOP1Error(fw::TObject* Sender, std::string& Msg) {
+    // The exception that follows reaches the user; nothing to add here.
 }
 
 void TMainForm::Setup1Click(fw::TObject* Sender) {
-    // Opens the Setup dialog once it exists.
+    TSetupDlg& dlg = *SetupDlg;
+    // Filled from memory, not from the registry, before every show.
+    dlg.Edit1->SetText(pxRemotePOP1->Server);
+    dlg.Edit2->SetText(pxRemotePOP1->UserName);
+    dlg.Edit3->SetText(pxRemotePOP1->Password);
+    dlg.Edit4->SetText(std::to_string(emailTimer->Interval() / 1000));
+    dlg.HideCheckBox->SetChecked(HideOnStart);
+    if (dlg.ShowModal() != fw::mrOk) return;
+    pxRemotePOP1->Server = dlg.Edit1->Text();
+    pxRemotePOP1->UserName = dlg.Edit2->Text();
+    pxRemotePOP1->Password = dlg.Edit3->Text();
+    // A text that does not convert stops here: nothing is stored.
+    emailTimer->SetInterval(IntervalMsFromSeconds(fw::StrToInt(dlg.Edit4->Text())));
+    HideOnStart = dlg.HideCheckBox->Checked();
+    SaveSettings(dlg.Edit1->Text(), dlg.Edit2->Text(), dlg.Edit3->Text(), dlg.Edit4->Text(), HideOnStart);
 }
 
 void TMainForm::About1Click(fw::TObject* Sender) { ShowAboutBox(this); }

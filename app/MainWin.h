@@ -11,6 +11,7 @@
 #include "framework/forms.h"
 #include "framework/menus.h"
 #include "framework/timer.h"
+#include "mail/pxpop3.h"
 
 class TMainForm : public fw::TForm {
 public:
@@ -29,6 +30,7 @@ public:
     fw::TMenuItem* Close1;
     fw::TTimer* emailTimer;
     fw::TTimer* Timer1;
+    mail::TpxRemotePOP* pxRemotePOP1;
 
     // Controller state.
     bool DesktopVisible = true;
@@ -48,6 +50,7 @@ public:
     void TrayIcon1MouseMove(fw::TObject* Sender);
     void Timer1Timer(fw::TObject* Sender);
     void emailTimerTimer(fw::TObject* Sender);
+    void pxRemotePOP1Error(fw::TObject* Sender, std::string& Msg);
 
     // The generator's seed: the UTC time of day in milliseconds.
     static std::uint32_t TimeOfDaySeed(const SYSTEMTIME& utc);
@@ -64,8 +67,13 @@ public:
 protected:
     // The settings load when the form is shown, and the second one at the
     // first animation tick (which may fail and is then retried next tick).
-    virtual void LoadSettingsOnShow() {}
-    virtual void LoadSettingsOnFirstTick() {}
+    virtual void LoadSettingsOnShow();
+    virtual void LoadSettingsOnFirstTick();
+
+private:
+    // A failing first-tick load is reported once; later ticks retry quietly.
+    bool firstTickFailureReported_ = false;
+    bool checkInProgress_ = false;
 };
 
 // The main form; the About box created last is `AboutBox` of desktop/Unit1.h.

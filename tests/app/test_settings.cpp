@@ -1,0 +1,325 @@
+// The stored settings, the Setup dialog and the mail poll cycle, driven
+// through the controller form with a scripted POP3 server.
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/MainWin.h"
+#include "app/settings.h"
+#include "app/setup.h"
+#include "desktop/Trayicon.h"
+#include "framework/application.h"
+#include "framework/timer.h"
+#include "gtest/gtest.h"
+#include "tests/support/scripted_server.h"
+#include "tests/support/wine_helpers.h"
+
+using testsupport::PumpUntil;
+using testsupport::ScriptedServer;
+
+namespace {
+
+class Settings : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
+        SetShellNotifySeam([this](DWORD, const NOTIFYICONDATAA& d) {
+            lastTip = d.szTip;
+            return TRUE;
+        });
+        SetupDlg = new TSetupDlg(nullptr);
+        form = std::make_unique<TMainForm>(nullptr);
+        // The tests drive the ticks themselves.
+        form->Timer1->SetEnabled(false);
+        boxes().clear();
+    }
+    void TearDown() override {
+        form.reset();
+        delete SetupDlg;
+        SetupDlg = nullptr;
+        SetShellNotifySeam(nullptr);
+        RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
+    }
+    static testsupport::CapturedBoxes& boxes() { return testsupport::ExceptionBoxes(); }
+
+    void storeText(const char* name, const std::string& value) {
+        store(name, REG_SZ, value.data(), static_cast<DWORD>(value.size()));
+    }
+    void storeDword(const char* name, DWORD value) { store(name, REG_DWORD, &value, sizeof value); }
+    void store(const char* name, DWORD type, const void* data, DWORD size) {
+        HKEY k;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+                  0);
+        RegSetValueExA(k, name, 0, type, static_cast<const BYTE*>(data), size);
+        RegCloseKey(k);
+    }
+    bool keyExists() {
+        HKEY k;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, KEY_READ, &k) != 0) return false;
+        RegCloseKey(k);
+        return true;
+    }
+    // (type, text or number) of a stored value.
+    std::pair<DWORD, std::string> stored(const char* name) {
+        HKEY k;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, KEY_READ, &k) != 0) return {0, "(no key)"};
+        char data[256] = {};
+        DWORD type = 0, size = sizeof data - 1;
+        LONG rc = RegQueryValueExA(k, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+        RegCloseKey(k);
+        if (rc != 0) return {0, "(missing)"};
+        if (type == REG_DWORD) return {type, std::to_string(*reinterpret_cast<DWORD*>(data))};
+        return {type, std::string(data)};
+    }
+
+    // Shows the Setup dialog through the menu command; `fill` runs inside
+    // its modal loop, then `button` is pressed.
+    void runSetup(const std::function<void(TSetupDlg&)>& fill, fw::TButton* TSetupDlg::*button) {
+        fw::TTimer driver(nullptr);
+        bool ran = false;
+        driver.SetInterval(30);
+        driver.SetOnTimer([&](fw::TObject*) {
+            driver.SetEnabled(false);
+            ran = true;
+            if (fill) fill(*SetupDlg);
+            fw::TButton* b = SetupDlg->*button;
+            SendMessageA(SetupDlg->Handle(), WM_COMMAND, MAKEWPARAM(b->Id(), BN_CLICKED), (LPARAM)b->Handle());
+        });
+        SendMessageA(fw::TPopupMenu::PopupListWindow(), WM_COMMAND, form->Setup1->Command(), 0);
+        EXPECT_TRUE(ran);
+        EXPECT_FALSE(SetupDlg->Visible());
+    }
+
+    std::unique_ptr<TMainForm> form;
+    std::string lastTip;
+};
+
+TEST_F(Settings, WithNoKeyTheDialogShowsDefaultsCancelStoresNothingAndOkStoresAllFive) {
+    form->Show();  // the form's show handling reports failures
+    std::string e1, e4;
+    bool checked = true;
+    runSetup(
+        [&](TSetupDlg& d) {
+            e1 = d.Edit1->Text() + "|" + d.Edit2->Text() + "|" + d.Edit3->Text();
+            e4 = d.Edit4->Text();
+            checked = d.HideCheckBox->Checked();
+            d.Edit1->SetText("ignored");
+        },
+        &TSetupDlg::CancelBtn);
+    EXPECT_EQ(e1, "||");
+    EXPECT_EQ(e4, "60");
+    EXPECT_FALSE(checked);
+    EXPECT_FALSE(keyExists());
+    EXPECT_EQ(form->pxRemotePOP1->Server, "");
+
+    runSetup(
+        [](TSetupDlg& d) {
+            d.Edit1->SetText("pop.example.org:1110");
+            d.Edit2->SetText("anna");
+            d.Edit3->SetText("s3cret pass");
+            d.Edit4->SetText(" $1E");
+            d.HideCheckBox->SetChecked(true);
+        },
+        &TSetupDlg::OKBtn);
+    EXPECT_EQ(stored("server"), std::make_pair(DWORD(REG_SZ), std::string("pop.example.org:1110")));
+    EXPECT_EQ(stored("username"), std::make_pair(DWORD(REG_SZ), std::string("anna")));
+    EXPECT_EQ(stored("password"), std::make_pair(DWORD(REG_SZ), std::string("s3cret pass")));
+    // The interval text is stored exactly as typed.
+    EXPECT_EQ(stored("interval"), std::make_pair(DWORD(REG_SZ), std::string(" $1E")));
+    EXPECT_EQ(stored("hideonstart"), std::make_pair(DWORD(REG_DWORD), std::string("1")));
+    EXPECT_EQ(form->pxRemotePOP1->UserName, "anna");
+    EXPECT_EQ(form->emailTimer->Interval(), 30000u);
+    EXPECT_TRUE(form->HideOnStart);
+    EXPECT_FALSE(form->emailTimer->Enabled()) << "a stopped poll timer stays stopped";
+
+    // Refilled from memory before every show.
+    runSetup([&](TSetupDlg& d) { e4 = d.Edit1->Text() + "|" + d.Edit4->Text(); }, &TSetupDlg::CancelBtn);
+    EXPECT_EQ(e4, "pop.example.org:1110|30");
+}
+
+TEST_F(Settings, AnIntervalTextThatDoesNotConvertStopsTheSaveAfterTheTexts) {
+    runSetup(
+        [](TSetupDlg& d) {
+            d.Edit1->SetText("mail.example.org");
+            d.Edit2->SetText("bob");
+            d.Edit3->SetText("pw");
+            // What the arrows write for 1000 with thousands separators.
+            d.Edit4->SetText("1,000");
+        },
+        &TSetupDlg::OKBtn);
+    ASSERT_EQ(boxes().boxes.size(), 1u);
+    EXPECT_EQ(boxes().boxes[0].first, "'1,000' is not a valid integer value.");
+    EXPECT_EQ(boxes().boxes[0].second, "Tidemark");
+    EXPECT_EQ(form->pxRemotePOP1->Server, "mail.example.org");
+    EXPECT_EQ(form->pxRemotePOP1->Password, "pw");
+    EXPECT_EQ(form->emailTimer->Interval(), 60000u);
+    EXPECT_FALSE(keyExists());
+}
+
+TEST_F(Settings, IntervalsWithBlanksOrInHexadecimalLoadAtBothLoads) {
+    storeText("interval", "  45");
+    form->Show();  // the form's show handling reports failures
+    EXPECT_EQ(form->emailTimer->Interval(), 45000u);
+    storeText("interval", "$3C");
+    form->Timer1Timer(form->Timer1);
+    EXPECT_EQ(form->emailTimer->Interval(), 60000u);
+    EXPECT_FALSE(form->FirstTick);
+    EXPECT_TRUE(boxes().boxes.empty());
+}
+
+TEST_F(Settings, AnEmptyIntervalFailsTheShowTimeLoadAndIsSkippedAtTheFirstTick) {
+    storeText("server", "pop.example.org");
+    storeText("interval", "");
+    storeDword("hideonstart", 1);
+    form->emailTimer->SetInterval(20000);
+    form->Show();  // the form's show handling reports failures
+    ASSERT_EQ(boxes().boxes.size(), 1u);
+    EXPECT_EQ(boxes().boxes[0].first, "'' is not a valid integer value.");
+    EXPECT_EQ(form->pxRemotePOP1->Server, "pop.example.org") << "values before the failure stay applied";
+    EXPECT_EQ(form->emailTimer->Interval(), 20000u);
+    EXPECT_FALSE(form->HideOnStart) << "the load stopped before hideonstart";
+
+    form->Timer1Timer(form->Timer1);
+    EXPECT_EQ(boxes().boxes.size(), 1u);
+    EXPECT_EQ(form->emailTimer->Interval(), 20000u);
+    EXPECT_TRUE(form->HideOnStart);
+    EXPECT_FALSE(form->DesktopVisible) << "hide-on-start toggled once";
+}
+
+TEST_F(Settings, AStoredNumberWhereTextBelongsStopsTheLoadThere) {
+    storeDword("server", 7);
+    storeText("password", "pw");
+    form->pxRemotePOP1->Password = "before";
+    form->Show();  // the form's show handling reports failures
+    ASSERT_EQ(boxes().boxes.size(), 1u);
+    EXPECT_EQ(boxes().boxes[0].first, "Invalid data type for 'server'.");
+    EXPECT_EQ(form->pxRemotePOP1->Password, "before");
+}
+
+TEST_F(Settings, MissingTextsAreKeptAtShowAndEmptiedAtTheFirstTick) {
+    storeText("username", "anna");
+    form->pxRemotePOP1->Server = "kept";
+    form->Show();  // the form's show handling reports failures
+    EXPECT_EQ(form->pxRemotePOP1->Server, "kept");
+    EXPECT_EQ(form->pxRemotePOP1->UserName, "anna");
+    form->Timer1Timer(form->Timer1);
+    EXPECT_EQ(form->pxRemotePOP1->Server, "");
+    EXPECT_EQ(form->pxRemotePOP1->UserName, "anna");
+}
+
+// ---- the poll cycle ----
+
+// A mailbox of `sizes.size()` messages, played to one client.
+void playMailbox(ScriptedServer& s, const std::vector<int>& sizes, DWORD pauseBeforeStat = 0) {
+    s.Send("+OK ready\r\n").ExpectLine().Send("+OK\r\n").ExpectLine().Send("+OK\r\n").ExpectLine();
+    if (pauseBeforeStat) s.Pause(pauseBeforeStat);
+    s.Send("+OK " + std::to_string(sizes.size()) + " 999\r\n");
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        const std::string n = std::to_string(i + 1);
+        s.ExpectLine().Send("+OK " + n + " " + std::to_string(sizes[i]) + "\r\n");
+        s.ExpectLine().Send("+OK\r\nSubject: message " + n + "\r\n\r\nbody\r\n.\r\n");
+    }
+    s.ExpectLine().Send("+OK bye\r\n");
+}
+
+class PollCycle : public Settings {
+protected:
+    void point(const ScriptedServer& s) {
+        form->pxRemotePOP1->Server = s.Address();
+        form->pxRemotePOP1->UserName = "anna";
+        form->pxRemotePOP1->Password = "pw";
+        form->pxRemotePOP1->SetTimeOut(2);
+    }
+    void switchOn() { SendMessageA(fw::TPopupMenu::PopupListWindow(), WM_COMMAND, form->Lookingforemail1->Command(), 0); }
+};
+
+TEST_F(PollCycle, TheTooltipTellsTheCountAfterTheStatusText) {
+    ScriptedServer one;
+    playMailbox(one, {120});
+    one.Start();
+    point(one);
+    switchOn();
+    EXPECT_TRUE(form->emailTimer->Enabled());
+    form->emailTimerTimer(form->emailTimer);
+    EXPECT_TRUE(boxes().boxes.empty());
+    // Before any desktop toggle the status text is empty.
+    EXPECT_EQ(lastTip, " (1 messages)");
+    EXPECT_EQ(one.Received(), "USER anna\r\nPASS pw\r\nSTAT\r\nLIST 1\r\nTOP 1 1\r\nQUIT\r\n");
+    EXPECT_TRUE(form->emailTimer->Enabled()) << "the next check comes one interval later";
+
+    // A desktop toggle replaces the tooltip with the bare status text.
+    SendMessageA(form->TrayIcon1->WindowHandle(), WM_USER + 1, 0, WM_LBUTTONUP);
+    EXPECT_EQ(lastTip, "Show Desktop Icons");
+
+    ScriptedServer empty;
+    playMailbox(empty, {});
+    empty.Start();
+    point(empty);
+    form->emailTimerTimer(form->emailTimer);
+    EXPECT_EQ(lastTip, "Show Desktop Icons (No messages)");
+    EXPECT_EQ(empty.Received(), "USER anna\r\nPASS pw\r\nSTAT\r\nQUIT\r\n");
+    SendMessageA(form->TrayIcon1->WindowHandle(), WM_USER + 1, 0, WM_LBUTTONUP);  // icons back
+}
+
+TEST_F(PollCycle, AFailedCycleIsReportedAndSwitchesCheckingOff) {
+    switchOn();
+    form->pxRemotePOP1->Server = "127.0.0.1:1";
+    form->emailTimerTimer(form->emailTimer);
+    ASSERT_EQ(boxes().boxes.size(), 1u);
+    EXPECT_EQ(boxes().boxes[0].first, "UserName property is required.");
+    EXPECT_EQ(boxes().boxes[0].second, "Tidemark");
+    EXPECT_FALSE(form->emailTimer->Enabled());
+    EXPECT_FALSE(form->CheckingMail);
+    EXPECT_EQ(form->Lookingforemail1->Caption(), "Start Checking email");
+    // The next use of the switch starts checking again, and says so.
+    switchOn();
+    EXPECT_TRUE(form->emailTimer->Enabled());
+    EXPECT_EQ(form->Lookingforemail1->Caption(), "Stop Checking email");
+}
+
+TEST_F(PollCycle, ADesktopToggleDuringACheckShowsInItsResult) {
+    ScriptedServer slow;
+    playMailbox(slow, {10, 20}, 400);
+    slow.Start();
+    point(slow);
+    switchOn();
+    fw::TTimer toggler(nullptr);
+    bool toggled = false;
+    toggler.SetInterval(150);
+    toggler.SetOnTimer([&](fw::TObject*) {
+        toggler.SetEnabled(false);
+        toggled = true;
+        SendMessageA(form->TrayIcon1->WindowHandle(), WM_USER + 1, 0, WM_LBUTTONUP);
+    });
+    form->emailTimerTimer(form->emailTimer);
+    EXPECT_TRUE(toggled) << "messages were dispatched while the check waited";
+    EXPECT_EQ(lastTip, "Show Desktop Icons (2 messages)");
+    SendMessageA(form->TrayIcon1->WindowHandle(), WM_USER + 1, 0, WM_LBUTTONUP);
+}
+
+TEST_F(PollCycle, TheSwitchUsedDuringACheckNeverStartsASecondOne) {
+    ScriptedServer slow;
+    playMailbox(slow, {10}, 500);
+    slow.Start();
+    point(slow);
+    switchOn();
+    form->emailTimer->SetInterval(50);
+    fw::TTimer user(nullptr);
+    int uses = 0;
+    user.SetInterval(100);
+    user.SetOnTimer([&](fw::TObject*) {
+        // Off and on again: the poll timer runs while the first check waits.
+        if (++uses == 2) user.SetEnabled(false);
+        switchOn();
+    });
+    form->emailTimerTimer(form->emailTimer);
+    EXPECT_EQ(uses, 2);
+    EXPECT_TRUE(boxes().boxes.empty()) << (boxes().boxes.empty() ? "" : boxes().boxes[0].first);
+    EXPECT_EQ(slow.Received(), "USER anna\r\nPASS pw\r\nSTAT\r\nLIST 1\r\nTOP 1 1\r\nQUIT\r\n");
+    EXPECT_TRUE(form->emailTimer->Enabled());
+    form->emailTimer->SetEnabled(false);
+}
+
+}  // namespace
