@@ -28,6 +28,9 @@ HWND TPopupMenu::PopupListWindow() {
                 return DispatchCommand(LOWORD(wp));
             },
             WindowKind::TopLevel);
+        // Lets another process (an end-to-end test) find it and send it a
+        // menu command as the menu itself would.
+        SetPropA(window->Handle(), "TidemarkPopupList", reinterpret_cast<HANDLE>(1));
     }
     return window->Handle();
 }
@@ -42,7 +45,10 @@ bool TPopupMenu::DispatchCommand(UINT command) {
     return false;
 }
 
-TPopupMenu::TPopupMenu(TComponent* owner) : TComponent(owner), menu_(CreatePopupMenu()) {}
+TPopupMenu::TPopupMenu(TComponent* owner) : TComponent(owner), menu_(CreatePopupMenu()) {
+    // The window that receives the commands exists as long as any menu does.
+    PopupListWindow();
+}
 
 TPopupMenu::~TPopupMenu() { DestroyComponents(); }
 

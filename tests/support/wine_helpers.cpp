@@ -1,5 +1,7 @@
 #include "tests/support/wine_helpers.h"
 
+#include <algorithm>
+
 #include "framework/application.h"
 
 namespace testsupport {
@@ -11,7 +13,10 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
         if (done()) return true;
         ULONGLONG now = GetTickCount64();
         if (now >= deadline) return false;
-        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        // Woken by any message; conditions outside this process (another
+        // program's windows, a server's log) are looked at every 50 ms.
+        const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 50));
+        MsgWaitForMultipleObjectsEx(0, nullptr, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
 }
 
