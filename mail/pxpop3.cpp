@@ -35,7 +35,12 @@ void TpxCustomPOP::Open() {
 }
 
 void TpxCustomPOP::ReadStatus() {
-    if (ReadLine(LastReply) != 1) throw net::EServerError(LastReply);
+    const int code = ReadLine(LastReply);
+    if (code == 1) return;
+    // A server that hangs up in the middle of its status line leaves no line
+    // at all; an empty message box would tell the user nothing.
+    if (code == -1 && LastReply.empty()) throw net::EServerError(net::CatalogueText(net::sConnectionClosed));
+    throw net::EServerError(LastReply);
 }
 
 void TpxCustomPOP::Command(const std::string& line) {

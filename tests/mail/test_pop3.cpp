@@ -156,6 +156,16 @@ INSTANTIATE_TEST_SUITE_P(
                     LoginRefusal{"DigitFirst", 1, "200 OK", "USER alice\r\n"}),
     [](const testing::TestParamInfo<LoginRefusal>& info) { return std::string(info.param.name); });
 
+TEST(Pop3Transcript, AStatusLineCutShortByAHangUpIsReportedAsSuch) {
+    ScriptedServer server;
+    server.Send("+OK POP3 server ready\r\n").ExpectLine().Send("+OK\r\n").ExpectLine().Send("+OK logg").Close().Start();
+    ProbePOP pop(server.Address());
+    EXPECT_EQ(messageOf<EServerError>([&] { pop.UpdateInfo(); }), "Connection closed by the server");
+    EXPECT_EQ(server.Received(), "USER alice\r\nPASS secret\r\n");
+    EXPECT_FALSE(pop.Connected());
+    EXPECT_EQ(pop.MessageCount, -1);
+}
+
 // STAT replies through Connect: the statistics they leave, and how the
 // session goes on.
 TEST(Pop3Transcript, StatRepliesSetTheStatisticsAsFarAsTheyGo) {
