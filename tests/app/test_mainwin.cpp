@@ -16,17 +16,14 @@
 #include "framework/handles.h"
 #include "framework/sysutils.h"
 #include "gtest/gtest.h"
+#include "tests/support/shell_calls.h"
 #include "tests/support/wine_helpers.h"
 
 using testsupport::PumpFor;
 using testsupport::PumpUntil;
 
 namespace {
-struct ShellCall {
-    DWORD message;
-    NOTIFYICONDATAA data;
-    std::string tip() const { return std::string(data.szTip, strnlen(data.szTip, sizeof data.szTip)); }
-};
+using testsupport::ShellCall;
 
 // The controller with the first-tick settings load replaced.
 class ProbeForm : public TMainForm {

@@ -15,17 +15,14 @@
 #include "framework/timer.h"
 #include "framework/window.h"
 #include "gtest/gtest.h"
+#include "tests/support/shell_calls.h"
 #include "tests/support/wine_helpers.h"
 
 using testsupport::PumpFor;
 using testsupport::PumpUntil;
 
 namespace {
-struct ShellCall {
-    DWORD message;
-    NOTIFYICONDATAA data;
-    std::string tip() const { return std::string(data.szTip, strnlen(data.szTip, sizeof data.szTip)); }
-};
+using testsupport::ShellCall;
 
 class TrayIcon : public ::testing::Test {
 protected:

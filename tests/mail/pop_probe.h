@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mail/pxpop3.h"
+#include "tests/support/raised.h"
 
 namespace mailtest {
 
@@ -60,16 +61,6 @@ inline bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
     }
 }
 
-template <typename E, typename F>
-std::string messageOf(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.Message;
-    } catch (const std::exception& e) {
-        return std::string("<other exception> ") + e.what();
-    }
-    return "<no exception>";
-}
+using testsupport::MessageOf;
 
 }  // namespace mailtest

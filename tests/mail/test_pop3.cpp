@@ -12,7 +12,7 @@
 #include "tests/support/scripted_server.h"
 
 using mailtest::Events;
-using mailtest::messageOf;
+using mailtest::MessageOf;
 using mailtest::ProbePOP;
 using net::EServerError;
 using testsupport::ScriptedServer;
@@ -132,7 +132,7 @@ TEST_P(Pop3LoginRefused, ClosesTheSocketKeepsTheOldStateAndLogsInAfresh) {
 
     ProbePOP pop(server.Address());
     addItem(pop.RemoteInfo, 7);
-    EXPECT_EQ(messageOf<EServerError>([&] { pop.UpdateInfo(); }), p.refusal);
+    EXPECT_EQ(MessageOf<EServerError>([&] { pop.UpdateInfo(); }), p.refusal);
     EXPECT_EQ(sentUntilClosed(server), p.sent);
     EXPECT_FALSE(pop.Connected());
     // No event of the update itself: the list is the previous one.
@@ -160,7 +160,7 @@ TEST(Pop3Transcript, AStatusLineCutShortByAHangUpIsReportedAsSuch) {
     ScriptedServer server;
     server.Send("+OK POP3 server ready\r\n").ExpectLine().Send("+OK\r\n").ExpectLine().Send("+OK logg").Close().Start();
     ProbePOP pop(server.Address());
-    EXPECT_EQ(messageOf<EServerError>([&] { pop.UpdateInfo(); }), "Connection closed by the server");
+    EXPECT_EQ(MessageOf<EServerError>([&] { pop.UpdateInfo(); }), "Connection closed by the server");
     EXPECT_EQ(server.Received(), "USER alice\r\nPASS secret\r\n");
     EXPECT_FALSE(pop.Connected());
     EXPECT_EQ(pop.MessageCount, -1);
@@ -190,7 +190,7 @@ TEST(Pop3Transcript, StatRepliesSetTheStatisticsAsFarAsTheyGo) {
         pop.MessageCount = 41;
         pop.MailboxSize = 42;
         if (c.failure) {
-            EXPECT_EQ(messageOf<fw::Exception>([&] { pop.Connect(); }), c.failure);
+            EXPECT_EQ(MessageOf<fw::Exception>([&] { pop.Connect(); }), c.failure);
             EXPECT_FALSE(pop.Connected());
             EXPECT_EQ(sentUntilClosed(server), kLoginSent);
         } else {
@@ -267,7 +267,7 @@ TEST_P(Pop3FailsAtMessage3, KeepsTwoItemsClosesWithoutQuitAndLogsInAfresh) {
     server.Start();
 
     ProbePOP pop(server.Address());
-    EXPECT_EQ(messageOf<fw::Exception>([&] { pop.UpdateInfo(); }), p.message);
+    EXPECT_EQ(MessageOf<fw::Exception>([&] { pop.UpdateInfo(); }), p.message);
     EXPECT_EQ(sentUntilClosed(server, p.hangUp), kLoginSent + "LIST 1\r\nTOP 1 1\r\nLIST 2\r\nTOP 2 1\r\n" + p.sentForItem3);
     EXPECT_FALSE(pop.Connected());
     ASSERT_EQ(pop.RemoteInfo.Count(), 2);
@@ -301,7 +301,7 @@ TEST(Pop3Transcript, QuitRefusedKeepsTheListClosesAndLogsInAfresh) {
     answer(server, "-ERR cannot quit now\r\n").Start();
 
     ProbePOP pop(server.Address());
-    EXPECT_EQ(messageOf<EServerError>([&] { pop.UpdateInfo(); }), "-ERR cannot quit now");
+    EXPECT_EQ(MessageOf<EServerError>([&] { pop.UpdateInfo(); }), "-ERR cannot quit now");
     EXPECT_EQ(sentUntilClosed(server), kLoginSent + "LIST 1\r\nTOP 1 1\r\nQUIT\r\n");
     EXPECT_FALSE(pop.Connected());
     EXPECT_EQ(pop.events, (Events{"open", "updating", "progress:-1", "next:0", "closing", "closed"}));
@@ -315,13 +315,13 @@ TEST(Pop3Transcript, MissingLoginPropertiesFailBeforeAnythingHappens) {
     ScriptedServer server;
     server.Start();
     ProbePOP pop(server.Address(), "", "");
-    EXPECT_EQ(messageOf<net::ESocketError>([&] { pop.UpdateInfo(); }), "UserName property is required");
+    EXPECT_EQ(MessageOf<net::ESocketError>([&] { pop.UpdateInfo(); }), "UserName property is required");
     EXPECT_EQ(pop.events, (Events{"error:UserName property is required"}));
 
     pop.UserName = "alice";
     pop.events.clear();
     pop.OnError = [&](fw::TObject*, std::string& msg) { msg = "Enter a password in Setup"; };
-    EXPECT_EQ(messageOf<net::ESocketError>([&] { pop.UpdateInfo(); }), "Enter a password in Setup");
+    EXPECT_EQ(MessageOf<net::ESocketError>([&] { pop.UpdateInfo(); }), "Enter a password in Setup");
     EXPECT_TRUE(pop.events.empty());
     EXPECT_FALSE(pop.Connected());
     EXPECT_FALSE(mailtest::WaitFor([&] { return server.Accepted(); }, 100));

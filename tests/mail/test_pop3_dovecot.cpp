@@ -11,7 +11,7 @@
 #include "tests/support/dovecot_fixture.h"
 
 using mailtest::Events;
-using mailtest::messageOf;
+using mailtest::MessageOf;
 using mailtest::ProbePOP;
 
 namespace {
@@ -88,7 +88,7 @@ TEST_F(Pop3Dovecot, DeliveredMessagesComeBackWithTheirSizesAndHeaderLines) {
 TEST_F(Pop3Dovecot, WrongPasswordGetsDovecotsRefusalAndTheCorrectedOneLogsIn) {
     ASSERT_TRUE(server->AddMessage("bob", "Subject: for bob\n\nhello\n"));
     ProbePOP pop(server->ServerText(), "bob", "wrong");
-    EXPECT_EQ(messageOf<net::EServerError>([&] { pop.UpdateInfo(); }), "-ERR [AUTH] Authentication failed.");
+    EXPECT_EQ(MessageOf<net::EServerError>([&] { pop.UpdateInfo(); }), "-ERR [AUTH] Authentication failed.");
     EXPECT_FALSE(pop.Connected());
     EXPECT_EQ(pop.MessageCount, -1);
     EXPECT_EQ(pop.events, (Events{"open", "closing", "closed"}));
