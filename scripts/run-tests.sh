@@ -11,7 +11,8 @@ for t in "$@"; do
   prefix=$(mktemp -d /tmp/tidemark-wine-$t.XXXXXX)
   export WINEPREFIX="$prefix"
   echo "== preparing Wine prefix for $t"
-  wineboot -i >/dev/null 2>&1
+  # No Mono or Gecko installer prompt: the tests need neither.
+  WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
   # Every program of the prefix runs inside one Wine virtual desktop: it has
   # a notification area, and without a window manager on Xvfb Wine would
   # otherwise wait about 2 s for each window that is hidden.
