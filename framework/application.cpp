@@ -51,9 +51,14 @@ bool TApplication::processMessage(MSG& msg) {
         terminated_ = true;
         return true;
     }
-    // Tab, Enter and Esc inside a form with controls.
-    HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
-    if (root && GetPropA(root, "TidemarkDialogKeys") && IsDialogMessageA(root, &msg)) return true;
+    // Tab, Enter and Esc inside a form with controls. IsDialogMessageA acts
+    // only on keyboard messages (it dispatches the rest itself), so only those
+    // pay for GetAncestor and GetPropA: each is a wineserver round trip under
+    // Wine, and a mail check dispatches thousands of socket notifications.
+    if (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST && msg.hwnd) {
+        HWND root = GetAncestor(msg.hwnd, GA_ROOT);
+        if (root && GetPropA(root, "TidemarkDialogKeys") && IsDialogMessageA(root, &msg)) return true;
+    }
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
     return true;

@@ -1,5 +1,6 @@
 #include "net/qvsocket.h"
 
+#include <cstring>
 #include <vector>
 
 #include "framework/sysutils.h"
@@ -96,7 +97,22 @@ void TqvSocket::waitFor(Cond done) {
         if (done() || Canceled || Counter->Expired) break;
         WaitForInput();
     }
-    Counter->Stop();
+    Counter->Pause();
+}
+
+void TqvSocket::waitForRead() {
+    DispatchPending();
+    // An FD_READ dispatched just now would not wake the wait below.
+    if (!ReadEvent && !Canceled && !Counter->Expired) WaitForInput();
+    ReadEvent = false;
+}
+
+int TqvSocket::receive(char* buffer, int size, int flags) {
+    const int n = WinsockLib.recv(SocketHandle, buffer, size, flags);
+    if (n != SOCKET_ERROR) return n;
+    const int error = WinsockLib.WSAGetLastError();
+    if (error != WSAEWOULDBLOCK && !Canceled) RaiseSocketError(static_cast<std::uint16_t>(error));
+    return SOCKET_ERROR;
 }
 
 void TqvSocket::ResetState() {
@@ -221,11 +237,13 @@ void TqvSocket::ConnectSocket() {
 void TqvSocket::SendLine(const std::string& line) {
     if (!Connected()) RaiseSocketError(sNotConnected);
     const std::string data = line + "\r\n";
+    DispatchPendingEvery();
     std::size_t sent = 0;
     Counter->Start();
     while (sent < data.size() && !Counter->Expired && !Canceled) {
-        DispatchPending();
         bool progress = false;
+        // Cleared before the call, so an FD_WRITE that follows it is not lost.
+        WriteEvent = false;
         const int n = WinsockLib.send(SocketHandle, data.data() + sent, static_cast<int>(data.size() - sent), 0);
         if (n == SOCKET_ERROR) {
             const int error = WinsockLib.WSAGetLastError();
@@ -234,11 +252,15 @@ void TqvSocket::SendLine(const std::string& line) {
             sent += static_cast<std::size_t>(n);
             progress = true;
         }
-        DispatchPending();
+        if (progress) {
+            DispatchPendingEvery();
+            continue;
+        }
         // A full send buffer clears with FD_WRITE, which wakes the wait.
-        if (!progress && sent < data.size() && !Counter->Expired && !Canceled) WaitForInput();
+        DispatchPending();
+        if (!WriteEvent && !Counter->Expired && !Canceled) WaitForInput();
     }
-    Counter->Stop();
+    Counter->Pause();
     if (Counter->Expired) raiseTimedOut();
     if (Canceled) raiseCanceled();
 }
@@ -252,41 +274,51 @@ void TqvSocket::checkWaitEnd() {
 int TqvSocket::ReadLine(std::string& line) {
     int result = -1;
     if (!Connected()) RaiseSocketError(sNotConnected);
-    // FD_CLOSE ends the wait too: a server that hangs up is told at once,
-    // not after the time-out.
-    waitFor([this] { return ReadEvent || AsyncFailed || CloseEvent; });
+    // Lines that are already there are read without a wait, so this is
+    // where messages get through while a long reply streams in.
+    DispatchPendingEvery();
+    // A time-out, cancellation or Winsock error left by the last operation
+    // ends this one before it takes anything from Winsock.
     checkWaitEnd();
     Counter->Start();
-    ReadEvent = false;
-    DispatchPending();
 
-    // One byte per recv: nothing after the LF is taken from Winsock, so the
-    // next read starts exactly at the next line.
+    // Peek, then take exactly through the LF: nothing after it is taken from
+    // Winsock, so the next read starts exactly at the next line. Each recv
+    // costs wineserver round trips under Wine, so a line takes two of them,
+    // not one per byte; bytes already there need no FD_READ to be read.
     std::string buffer;
     line.clear();
     bool complete = false;
     bool peerClosed = false;
+    char chunk[MaxLineLength];
     for (;;) {
-        DispatchPending();
         bool progress = false;
-        char c = 0;
-        const int n = WinsockLib.recv(SocketHandle, &c, 1, 0);
-        if (n == SOCKET_ERROR) {
-            const int error = WinsockLib.WSAGetLastError();
-            if (error != WSAEWOULDBLOCK && !Canceled) RaiseSocketError(static_cast<std::uint16_t>(error));
-        } else if (n == 0) {
+        const int n = receive(chunk, static_cast<int>(MaxLineLength - buffer.size()), MSG_PEEK);
+        if (n == 0) {
             peerClosed = true;
-        } else {
-            buffer += c;
-            progress = true;
-            complete = c == '\n';
+        } else if (n > 0) {
+            const auto* lf = static_cast<const char*>(std::memchr(chunk, '\n', static_cast<std::size_t>(n)));
+            const int through = lf ? static_cast<int>(lf - chunk) + 1 : n;
+            const int taken = receive(chunk, through, 0);
+            if (taken > 0) {
+                buffer.append(chunk, static_cast<std::size_t>(taken));
+                progress = true;
+                complete = buffer.back() == '\n';
+                // The time-out counts from the last bytes received.
+                Counter->Start();
+            }
             if (!complete && buffer.size() >= MaxLineLength) RaiseSocketError(sReplyTooLong);
         }
-        DispatchPending();
         if (complete || peerClosed || Canceled || Counter->Expired) break;
-        if (!progress) WaitForInput();
+        if (progress) {
+            DispatchPendingEvery();
+            continue;
+        }
+        waitForRead();
+        // An error reported by a message before any byte arrived.
+        if (buffer.empty() && AsyncFailed && !Canceled && !Counter->Expired) RaiseSocketError(AsyncError);
     }
-    Counter->Stop();
+    Counter->Pause();
     if (complete) {
         line = StripLineEnd(buffer);
         result = GetReplyCode(line);
@@ -302,23 +334,25 @@ int TqvSocket::ReadLine(std::string& line) {
 
 void TqvSocket::ReadData(fw::TMemoryStream& stream, std::int32_t ExpectedSize) {
     if (!Connected()) RaiseSocketError(sNotConnected);
-    waitFor([this] { return ReadEvent || AsyncFailed || CloseEvent; });
+    DispatchPendingEvery();
     checkWaitEnd();
-    ReadEvent = false;
 
     std::vector<char> buffer(kDataChunk);
     const auto start = static_cast<std::size_t>(stream.Size());
     bool complete = false;
     bool peerClosed = false;
     Counter->Start();
+    // Until the first bytes (or the hang-up) arrive, passes report no progress.
+    bool arrived = false;
     for (;;) {
-        const int n = WinsockLib.recv(SocketHandle, buffer.data(), kDataChunk, 0);
-        if (n == SOCKET_ERROR) {
-            const int error = WinsockLib.WSAGetLastError();
-            if (error != WSAEWOULDBLOCK && !Canceled) RaiseSocketError(static_cast<std::uint16_t>(error));
-        } else if (n == 0) {
-            peerClosed = true;
+        const int n = receive(buffer.data(), kDataChunk, 0);
+        if (n == 0) peerClosed = true;
+        if (!arrived && n < 0) {
+            waitForRead();
+            checkWaitEnd();
+            continue;
         }
+        arrived = true;
         if (OnProgress) {
             const std::int64_t size = stream.Size();
             OnProgress(this, ProgressPercent(size, ExpectedSize), static_cast<std::int32_t>(size));
@@ -332,17 +366,22 @@ void TqvSocket::ReadData(fw::TMemoryStream& stream, std::int32_t ExpectedSize) {
             // The time-out counts from the last chunk received.
             Counter->Start();
         }
-        DispatchPending();
         if (complete || peerClosed || Canceled || Counter->Expired) break;
-        if (n <= 0) WaitForInput();
+        if (n > 0) {
+            DispatchPendingEvery();
+        } else {
+            waitForRead();
+        }
     }
-    Counter->Stop();
+    Counter->Pause();
     if (Counter->Expired) raiseTimedOut();
     if (Canceled) raiseCanceled();
     if (!complete) RaiseSocketError(sConnectionClosed);
 }
 
 void TqvSocket::Close() {
+    // The end of a check: a counter only paused between its waits would tick once more.
+    if (Counter->Paused()) Counter->Stop();
     if (Connected()) {
         if (OnClosing) OnClosing(this);
         WinsockLib.closesocket(SocketHandle);

@@ -98,6 +98,12 @@ private:
     bool handleMessage(UINT msg, WPARAM wp, LPARAM lp);
     template <typename Cond>
     void waitFor(Cond done);
+    // Dispatches, then blocks until a message arrives unless an FD_READ
+    // was among those just dispatched.
+    void waitForRead();
+    // recv through the binding; a Winsock error other than WSAEWOULDBLOCK
+    // raises (unless cancelled). Returns SOCKET_ERROR when nothing was there.
+    int receive(char* buffer, int size, int flags);
     void resolveHost(const std::string& host);
     void resolvePort(std::uint16_t portPart);
     void cancelLookup();

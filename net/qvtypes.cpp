@@ -54,17 +54,56 @@ TTimeCounter::~TTimeCounter() = default;
 
 void TTimeCounter::Start() {
     Remaining = TimeOut;
+    if (paused_) {
+        paused_ = false;
+        resumed_ = true;
+        resumedAt_ = GetTickCount64();
+        return;
+    }
     Timer->SetEnabled(true);
 }
 
-void TTimeCounter::Stop() { Timer->SetEnabled(false); }
+void TTimeCounter::Stop() {
+    paused_ = false;
+    resumed_ = false;
+    Timer->SetEnabled(false);
+    Timer->SetInterval(1000);
+}
+
+void TTimeCounter::Pause() {
+    if (Timer->Enabled()) paused_ = true;
+}
 
 void TTimeCounter::Tick(fw::TObject*) {
+    if (paused_) {
+        Stop();
+        return;
+    }
+    if (resumed_) {
+        // This period began before the Start: wait out the rest of a whole
+        // second from the Start, then tick once a second again.
+        const ULONGLONG since = GetTickCount64() - resumedAt_;
+        if (since < 990) {
+            Timer->SetInterval(static_cast<unsigned>(1000 - since));
+            return;
+        }
+        resumed_ = false;
+        Timer->SetInterval(1000);
+    }
     --Remaining;
     if (Remaining <= 0) Expired = true;
 }
 
+namespace {
+ULONGLONG lastDispatch = 0;
+}
+
+void DispatchPendingEvery(DWORD intervalMs) {
+    if (GetTickCount64() - lastDispatch >= intervalMs) DispatchPending();
+}
+
 void DispatchPending() {
+    lastDispatch = GetTickCount64();
     if (fw::Application) {
         fw::Application->ProcessMessages();
         return;

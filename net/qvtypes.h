@@ -87,11 +87,30 @@ public:
     // stays as it is until the owner clears it.
     void Start();
     void Stop();
+    // Ends a wait like Stop, but leaves the window timer set: SetTimer and
+    // KillTimer are each a wineserver round trip under Wine, and a mailbox
+    // check runs thousands of short waits back to back. A Start that follows
+    // counts its first second afresh, as after Stop; a tick that finds the
+    // counter paused stops the timer, so an idle counter ticks at most once.
+    void Pause();
+    bool Paused() const { return paused_; }
     void Tick(fw::TObject* Sender);
+
+private:
+    bool paused_ = false;
+    // Set by a Start that resumed a paused counter: the timer's period began
+    // before that Start, so a tick less than a second after it is not counted.
+    bool resumed_ = false;
+    ULONGLONG resumedAt_ = 0;
 };
 
 // Dispatches every pending message of the thread.
 void DispatchPending();
+// DispatchPending, unless the thread did so less than `intervalMs` ago. Reads
+// that keep finding data ready call it instead: each dispatch of an empty
+// queue is a wineserver round trip, yet timers, tray clicks and Cancel must
+// still get through during a long transfer.
+void DispatchPendingEvery(DWORD intervalMs = 50);
 // Blocks until a message arrives, or `maxMs` passes. Waits call it only after
 // a pass that made no progress: everything they test is set by a message (a
 // Winsock notification, a dial event or the counter's tick).

@@ -34,6 +34,14 @@ public:
     std::uint16_t port() const { return Port; }
     std::uint32_t remoteAddr() const { return RemoteAddr; }
     int startups() const { return StartupCount; }
+    bool counterTicking() const { return Counter->Timer->Running(); }
+    // Drops every FD_ notification, queued or already seen.
+    void forgetNotifications() {
+        MSG msg;
+        while (PeekMessageA(&msg, WindowHandle(), WM_ASYNC_SELECT, WM_ASYNC_SELECT, PM_REMOVE)) {
+        }
+        ReadEvent = false;
+    }
 
     void openAndConnect(const std::string& server) {
         Server = server;
@@ -236,6 +244,128 @@ TEST(SocketTranscript, LongLines) {
     EXPECT_EQ(line, line1000);
     EXPECT_EQ(MessageOf<ESocketError>([&] { s.ReadLine(line); }), "Server reply is too long");
     EXPECT_EQ(line, "");
+}
+
+TEST(SocketTranscript, LinesOfOneSegmentAreTakenOneAtATime) {
+    ScriptedServer server;
+    server.Send("+OK 3\r\nfirst\r\nsecond\n\r\nData: x\r\n.\r\n").ExpectLine().Send("+OK after\r\n").Start();
+    ProbeSocket s;
+    s.SetTimeOut(5);
+    s.openAndConnect(server.Address());
+    // All of it is in Winsock before the first read.
+    testsupport::PumpFor(200);
+    std::string line;
+    EXPECT_EQ(s.ReadLine(line), -1);
+    EXPECT_EQ(line, "+OK 3");
+    s.ReadLine(line);
+    EXPECT_EQ(line, "first");
+    s.ReadLine(line);
+    EXPECT_EQ(line, "second");
+    s.ReadLine(line);
+    EXPECT_EQ(line, "");
+    // Whatever follows the last line read is still in Winsock, byte for byte.
+    fw::TMemoryStream data;
+    s.ReadData(data, -1);
+    EXPECT_EQ(text(data), "Data: x\r\n.\r\n");
+    s.SendLine("NOOP");
+    s.ReadLine(line);
+    EXPECT_EQ(line, "+OK after");
+    EXPECT_EQ(server.Received(), "NOOP\r\n");
+}
+
+TEST(SocketTranscript, ALineSplitOverSeveralSegments) {
+    ScriptedServer server;
+    server.Send("+OK sp").Pause(150).Send("lit ov").Pause(150).Send("er three\r").Pause(150).Send("\n+OK next\r\n").Start();
+    ProbeSocket s;
+    s.SetTimeOut(5);
+    s.openAndConnect(server.Address());
+    std::string line;
+    s.ReadLine(line);
+    EXPECT_EQ(line, "+OK split over three");
+    s.ReadLine(line);
+    EXPECT_EQ(line, "+OK next");
+}
+
+TEST(SocketTranscript, BytesAlreadyReceivedNeedNoNotification) {
+    ScriptedServer server;
+    server.Send("+OK one\r\n+OK two\r\nbody\r\n.\r\n").Start();
+    ProbeSocket s;
+    s.SetTimeOut(5);
+    s.openAndConnect(server.Address());
+    ASSERT_TRUE(PumpUntil([&] { return server.ScriptDone(); }, 2000));
+    testsupport::PumpFor(100);
+    // The bytes sit in Winsock and no FD_READ will announce them again.
+    auto dropNotifications = [&] { s.forgetNotifications(); };
+    std::string line;
+    dropNotifications();
+    ULONGLONG start = GetTickCount64();
+    s.ReadLine(line);
+    EXPECT_EQ(line, "+OK one");
+    dropNotifications();
+    s.ReadLine(line);
+    EXPECT_EQ(line, "+OK two");
+    dropNotifications();
+    fw::TMemoryStream data;
+    s.ReadData(data, -1);
+    EXPECT_EQ(text(data), "body\r\n.\r\n");
+    EXPECT_LT(GetTickCount64() - start, 500u);
+}
+
+TEST(SocketTranscript, MessagesGetThroughWhileReadyLinesAreRead) {
+    // Enough lines, all received before the first read, that reading them
+    // takes far longer than the dispatch interval.
+    const int count = 5000;
+    std::string burst;
+    for (int i = 0; i < count; ++i) burst += "+OK\r\n";
+    ScriptedServer server;
+    server.Send(burst).Start();
+    ProbeSocket s;
+    s.SetTimeOut(10);
+    s.openAndConnect(server.Address());
+    ASSERT_TRUE(PumpUntil([&] { return server.ScriptDone(); }, 2000));
+    testsupport::PumpFor(100);
+    fw::TTimer timer(nullptr);
+    timer.SetInterval(10);
+    timer.SetOnTimer([&](fw::TObject*) {
+        timer.SetEnabled(false);
+        s.Cancel();
+    });
+    std::string line;
+    int read = 0;
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(MessageOf<ECanceledError>([&] {
+                  for (; read < count; ++read) s.ReadLine(line);
+              }),
+              "Operation has been canceled");
+    EXPECT_LT(read, count);
+    EXPECT_LT(GetTickCount64() - start, 2000u);
+    std::printf("[ measured ] cancelled after %d of %d ready lines, %llu ms\n", read, count, GetTickCount64() - start);
+}
+
+TEST(SocketTranscript, TheCounterDoesNotTickBetweenChecks) {
+    ScriptedServer server;
+    server.Send("+OK a\r\n").ExpectLine().Send("+OK b\r\n").Start();
+    ProbeSocket s;
+    s.openAndConnect(server.Address());
+    std::string line;
+    s.ReadLine(line);
+    s.SendLine("NOOP");
+    s.ReadLine(line);
+    EXPECT_EQ(line, "+OK b");
+    s.Close();
+    EXPECT_FALSE(s.counterTicking());
+}
+
+TEST(SocketTranscript, AnIdleCounterStopsByItself) {
+    ScriptedServer server;
+    server.Send("+OK a\r\n").Start();
+    ProbeSocket s;
+    s.openAndConnect(server.Address());
+    std::string line;
+    s.ReadLine(line);
+    // Left open and idle: the counter stops at its next tick at the latest.
+    EXPECT_TRUE(PumpUntil([&] { return !s.counterTicking(); }, 2500));
+    s.Close();
 }
 
 TEST(SocketErrors, TransfersNeedAnOpenSocket) {

@@ -158,6 +158,53 @@ TEST(TimeCounter, RestartReloadsWithoutRestartingThePeriod) {
     counter.Stop();
 }
 
+TEST(TimeCounter, PauseLeavesTheTimerUntilItsNextTick) {
+    TTimeCounter counter;
+    counter.TimeOut = 5;
+    counter.Start();
+    counter.Pause();
+    EXPECT_TRUE(counter.Paused());
+    EXPECT_TRUE(counter.Timer->Running());
+    ASSERT_TRUE(PumpUntil([&] { return !counter.Timer->Running(); }, 2500));
+    // The tick that stopped it was not counted.
+    EXPECT_EQ(counter.Remaining, 5);
+    EXPECT_FALSE(counter.Paused());
+    EXPECT_FALSE(counter.Timer->Enabled());
+}
+
+TEST(TimeCounter, StartAfterPauseCountsAFreshSecond) {
+    TTimeCounter counter;
+    counter.TimeOut = 5;
+    counter.Start();
+    testsupport::PumpFor(700);
+    counter.Pause();
+    const ULONGLONG resumed = GetTickCount64();
+    counter.Start();
+    EXPECT_FALSE(counter.Paused());
+    ASSERT_TRUE(PumpUntil([&] { return counter.Remaining < 5; }, 3000));
+    // The timer's tick 300 ms after the second Start is not a second of it.
+    const ULONGLONG elapsed = GetTickCount64() - resumed;
+    EXPECT_GE(elapsed, 950u);
+    EXPECT_LE(elapsed, 1600u);
+    EXPECT_EQ(counter.Remaining, 4);
+    counter.Stop();
+    EXPECT_FALSE(counter.Timer->Running());
+}
+
+TEST(TimeCounter, ExpiresAfterPausedWaits) {
+    TTimeCounter counter;
+    counter.TimeOut = 1;
+    counter.Start();
+    counter.Pause();
+    const ULONGLONG start = GetTickCount64();
+    counter.Start();
+    ASSERT_TRUE(PumpUntil([&] { return counter.Expired; }, 3000));
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    EXPECT_GE(elapsed, 950u);
+    EXPECT_LE(elapsed, 1600u);
+    counter.Stop();
+}
+
 TEST(TimeCounter, ExpiredStaysUntilTheOwnerClearsIt) {
     TTimeCounter counter;
     counter.TimeOut = 0;
