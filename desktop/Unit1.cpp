@@ -31,13 +31,7 @@ const char* const kOpenUrlArgs = ",,0xFFFFFFFF,0x0,,,";
 // its place, the label grows to the text's width around the same centre
 // instead of cutting the text off; a text that fits keeps the place.
 void fitLabel(fw::TLabel* label, int left, int top, int width, int height) {
-    std::string text = label->Caption();
-    HDC dc = GetDC(label->Handle());
-    HGDIOBJ old = SelectObject(dc, fw::DefaultFont());
-    SIZE extent{0, 0};
-    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
-    SelectObject(dc, old);
-    ReleaseDC(label->Handle(), dc);
+    const SIZE extent = fw::TextExtent(label->Caption());
     if (extent.cx + 2 > width) {
         left -= (extent.cx + 2 - width) / 2;
         width = extent.cx + 2;

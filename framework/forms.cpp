@@ -72,6 +72,16 @@ HFONT DefaultFont() {
     return font;
 }
 
+SIZE TextExtent(const std::string& text) {
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, DefaultFont());
+    SIZE sz{0, 0};
+    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &sz);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    return sz;
+}
+
 // ---- TForm ----
 
 TForm::TForm(TComponent* owner, const TFormDesc& d) : TComponent(owner) {
@@ -333,21 +343,10 @@ void TControl::Command(WORD code) {
     if (code == BN_CLICKED && OnClick) OnClick(this);
 }
 
-namespace {
-SIZE textSize(const std::string& text) {
-    HDC dc = GetDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, DefaultFont());
-    SIZE sz{0, 0};
-    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &sz);
-    SelectObject(dc, old);
-    ReleaseDC(nullptr, dc);
-    return sz;
-}
-}  // namespace
 
 TLabel::TLabel(TForm* form, TControl* parent, const std::string& caption, int left, int top, int width, int height)
     : TControl(form, parent, "STATIC", caption, SS_LEFT | SS_NOPREFIX, 0, left, top,
-               width ? width : textSize(caption).cx + 2, height ? height : std::max<int>(13, textSize(caption).cy)) {}
+               width ? width : TextExtent(caption).cx + 2, height ? height : std::max<int>(13, TextExtent(caption).cy)) {}
 
 TEdit::TEdit(TForm* form, TControl* parent, const std::string& text, int left, int top, int width, int height)
     : TControl(form, parent, "EDIT", text, ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, left, top, width, height) {}

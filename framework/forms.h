@@ -35,6 +35,8 @@ class TControl;
 
 // The font of every form and control: "MS Sans Serif", height -11.
 HFONT DefaultFont();
+// The size of a text drawn in that font.
+SIZE TextExtent(const std::string& text);
 
 class TForm : public TComponent {
 public:

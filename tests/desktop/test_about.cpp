@@ -110,16 +110,7 @@ void noteClose(TAboutBox* box, ULONGLONG& at) {
     };
 }
 
-int textWidth(const fw::TLabel* label) {
-    std::string text = label->Caption();
-    HDC dc = GetDC(label->Handle());
-    HGDIOBJ old = SelectObject(dc, fw::DefaultFont());
-    SIZE extent{0, 0};
-    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
-    SelectObject(dc, old);
-    ReleaseDC(label->Handle(), dc);
-    return extent.cx;
-}
+int textWidth(const fw::TLabel* label) { return fw::TextExtent(label->Caption()).cx; }
 
 // A label keeps its laid-out place when its text fits there; otherwise it
 // is as wide as its text and centred where the place was.
