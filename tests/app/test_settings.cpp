@@ -140,17 +140,20 @@ TEST_F(Settings, WithNoKeyTheDialogShowsDefaultsCancelStoresNothingAndOkStoresAl
 }
 
 TEST_F(Settings, AnIntervalTextThatDoesNotConvertStopsTheSaveAfterTheTexts) {
+    std::string arrowsWrote;
     runSetup(
-        [](TSetupDlg& d) {
+        [&](TSetupDlg& d) {
             d.Edit1->SetText("mail.example.org");
             d.Edit2->SetText("bob");
             d.Edit3->SetText("pw");
-            // What the arrows write for 1000 with thousands separators.
-            d.Edit4->SetText("1,000");
+            // The arrows write 1000 with the user's thousands separator.
+            d.UpDown1->SetPosition(1000);
+            arrowsWrote = d.Edit4->Text();
         },
         &TSetupDlg::OKBtn);
+    EXPECT_EQ(arrowsWrote, "1,000");
     ASSERT_EQ(boxes().boxes.size(), 1u);
-    EXPECT_EQ(boxes().boxes[0].first, "'1,000' is not a valid integer value.");
+    EXPECT_EQ(boxes().boxes[0].first, "'" + arrowsWrote + "' is not a valid integer value.");
     EXPECT_EQ(boxes().boxes[0].second, "Tidemark");
     EXPECT_EQ(form->pxRemotePOP1->Server, "mail.example.org");
     EXPECT_EQ(form->pxRemotePOP1->Password, "pw");
