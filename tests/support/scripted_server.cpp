@@ -29,10 +29,9 @@ bool waitReadable(SOCKET s, DWORD ms, const std::atomic<bool>& stop) {
     }
     return false;
 }
-}  // namespace
 
-ScriptedServer::ScriptedServer() : listen_(INVALID_SOCKET), client_(INVALID_SOCKET) {
-    startWinsock();
+// A TCP socket bound to an ephemeral port on 127.0.0.1; `port` receives it.
+SOCKET bindLoopback(unsigned short& port) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -40,7 +39,14 @@ ScriptedServer::ScriptedServer() : listen_(INVALID_SOCKET), client_(INVALID_SOCK
     bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     int len = sizeof addr;
     getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    port = ntohs(addr.sin_port);
+    return s;
+}
+}  // namespace
+
+ScriptedServer::ScriptedServer() : listen_(INVALID_SOCKET), client_(INVALID_SOCKET) {
+    startWinsock();
+    SOCKET s = bindLoopback(port_);
     listen(s, 1);
     listen_ = s;
 }
@@ -87,15 +93,9 @@ std::string ScriptedServer::Received() const {
 unsigned short ScriptedServer::UnusedPort() {
     startWinsock();
     // Bound but never listening: a connect there is refused.
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    int len = sizeof addr;
-    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-    closesocket(s);
-    return ntohs(addr.sin_port);
+    unsigned short port = 0;
+    closesocket(bindLoopback(port));
+    return port;
 }
 
 DWORD WINAPI ScriptedServer::threadMain(LPVOID self) {
