@@ -11,6 +11,7 @@
 
 #include "framework/handles.h"
 #include "gtest/gtest.h"
+#include "tests/support/screenshot.h"
 #include "tests/support/wine_helpers.h"
 
 namespace {
@@ -66,64 +67,17 @@ DWORD processOf(HWND h) {
     return pid;
 }
 
-std::string artifactPath(const std::string& file) {
-    std::string dir = ".";
-    if (const char* env = std::getenv("TIDEMARK_ARTIFACTS"); env && *env) {
-        dir = env;
-        // A Unix path from the environment reaches Windows programs as Z:\...
-        if (dir[0] == '/') {
-            for (char& c : dir)
-                if (c == '/') c = '\\';
-            dir = "Z:" + dir;
-        }
-    }
-    CreateDirectoryA(dir.c_str(), nullptr);
-    return dir + "\\" + file;
-}
-
 // Writes the calling thread's desktop as a 24-bit BMP.
 bool saveDesktopBitmap(const std::string& path) {
     RECT r;
     GetWindowRect(GetDesktopWindow(), &r);
     const int w = r.right - r.left, h = r.bottom - r.top;
-    if (w <= 0 || h <= 0) return false;
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = h;  // bottom-up, as BMP files store rows
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 24;
-    bi.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = false;
-    if (dib) {
-        HGDIOBJ old = SelectObject(mem, dib);
-        ok = BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY) != FALSE;
-        GdiFlush();
-        SelectObject(mem, old);
-        const DWORD stride = ((static_cast<DWORD>(w) * 3 + 3) & ~3u);
-        const DWORD imageSize = stride * static_cast<DWORD>(h);
-        BITMAPFILEHEADER fh{};
-        fh.bfType = 0x4D42;  // "BM"
-        fh.bfOffBits = sizeof fh + sizeof bi.bmiHeader;
-        fh.bfSize = fh.bfOffBits + imageSize;
-        bi.bmiHeader.biSizeImage = imageSize;
-        if (FILE* f = std::fopen(path.c_str(), "wb")) {
-            ok = ok && std::fwrite(&fh, sizeof fh, 1, f) == 1 &&
-                 std::fwrite(&bi.bmiHeader, sizeof bi.bmiHeader, 1, f) == 1 &&
-                 std::fwrite(bits, imageSize, 1, f) == 1;
-            std::fclose(f);
-        } else {
-            ok = false;
-        }
-        DeleteObject(dib);
-    }
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
-    return ok;
+    return testsupport::SaveBitmap(path, w, h, [&](HDC mem) {
+        HDC screen = GetDC(nullptr);
+        const BOOL ok = BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+        ReleaseDC(nullptr, screen);
+        return ok != FALSE;
+    });
 }
 
 // A thread inside the virtual desktop: it owns the "Program Manager" window
@@ -246,7 +200,7 @@ TEST(EndToEnd, LeftClickHidesTheDesktopWindowAndCloseShowsItAgainAndEnds) {
 #else
     const char* shot = "e2e-desktop-i686.bmp";
 #endif
-    EXPECT_TRUE(inside.screenshot(artifactPath(shot)));
+    EXPECT_TRUE(inside.screenshot(testsupport::ArtifactPath(shot)));
 
     // Closing the main form: what "&Close" does.
     PostMessageA(mainForm, WM_CLOSE, 0, 0);

@@ -13,6 +13,7 @@
 #include "desktop/Unit1.h"
 #include "framework/application.h"
 #include "gtest/gtest.h"
+#include "tests/support/screenshot.h"
 #include "tests/support/wine_helpers.h"
 
 namespace {
@@ -33,14 +34,6 @@ private:
     fw::TTimer timer_;
 };
 
-std::string artifactPath(const std::string& name) {
-    std::string dir;
-    if (const char* env = std::getenv("TIDEMARK_ARTIFACTS")) dir = env;
-    if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;  // a Linux path, as Wine sees it
-    if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
-    return dir + name;
-}
-
 // Copies the window's picture into a 24-bit BMP file. Without a window
 // manager Wine leaves the frame of a captioned window to nobody, so the frame
 // comes from PrintWindow (drawn as Windows draws it) and the client area with
@@ -50,45 +43,17 @@ bool saveScreenshot(HWND hwnd, const std::string& path) {
     fw::Application->ProcessMessages();
     RECT r;
     GetWindowRect(hwnd, &r);
-    int w = r.right - r.left, h = r.bottom - r.top;
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 24;
-    bi.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(mem, dib);
-    PrintWindow(hwnd, mem, 0);
-    POINT origin{0, 0};
-    ClientToScreen(hwnd, &origin);
-    RECT client;
-    GetClientRect(hwnd, &client);
-    HDC win = GetDC(hwnd);
-    BOOL ok = BitBlt(mem, origin.x - r.left, origin.y - r.top, client.right, client.bottom, win, 0, 0, SRCCOPY);
-    ReleaseDC(hwnd, win);
-    GdiFlush();
-    SelectObject(mem, old);
-    bool written = false;
-    if (ok) {
-        DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u, size = stride * static_cast<DWORD>(h);
-        BITMAPFILEHEADER fh{0x4D42, static_cast<DWORD>(sizeof(fh) + sizeof(BITMAPINFOHEADER) + size), 0, 0,
-                            static_cast<DWORD>(sizeof(fh) + sizeof(BITMAPINFOHEADER))};
-        if (FILE* f = std::fopen(path.c_str(), "wb")) {
-            written = std::fwrite(&fh, sizeof fh, 1, f) == 1 &&
-                      std::fwrite(&bi.bmiHeader, sizeof(BITMAPINFOHEADER), 1, f) == 1 &&
-                      std::fwrite(bits, size, 1, f) == 1;
-            std::fclose(f);
-        }
-    }
-    DeleteObject(dib);
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
-    return written;
+    return testsupport::SaveBitmap(path, r.right - r.left, r.bottom - r.top, [&](HDC mem) {
+        PrintWindow(hwnd, mem, 0);
+        POINT origin{0, 0};
+        ClientToScreen(hwnd, &origin);
+        RECT client;
+        GetClientRect(hwnd, &client);
+        HDC win = GetDC(hwnd);
+        BOOL ok = BitBlt(mem, origin.x - r.left, origin.y - r.top, client.right, client.bottom, win, 0, 0, SRCCOPY);
+        ReleaseDC(hwnd, win);
+        return ok != FALSE;
+    });
 }
 
 void expectBounds(const fw::TControl* c, int left, int top, int width, int height) {
@@ -192,7 +157,7 @@ TEST(AboutBox, SplashShowsNoButtonIgnoresEnterAndEscapeAndClosesAfterThreeSecond
         noteClose(seen, closed);
         labelShown = seen->Label3->Visible();
         buttonShown = seen->OKButton->Visible();
-        shot = saveScreenshot(seen->Handle(), artifactPath("about-splash.bmp"));
+        shot = saveScreenshot(seen->Handle(), testsupport::ArtifactPath("about-splash.bmp"));
         PostMessageA(seen->Handle(), WM_KEYDOWN, VK_RETURN, 0);
         PostMessageA(seen->Handle(), WM_KEYDOWN, VK_ESCAPE, 0);
     });
@@ -222,7 +187,7 @@ TEST(AboutBox, AboutClosesItselfWhenItsTimerFiresButNotOnEscape) {
         noteClose(seen, closed);
         labelShown = seen->Label3->Visible();
         buttonShown = seen->OKButton->Visible();
-        shot = saveScreenshot(seen->Handle(), artifactPath("about-box.bmp"));
+        shot = saveScreenshot(seen->Handle(), testsupport::ArtifactPath("about-box.bmp"));
         PostMessageA(seen->Handle(), WM_KEYDOWN, VK_ESCAPE, 0);
         // The form's own timer, made shorter: a new interval counts from now.
         seen->Timer2->SetInterval(400);
