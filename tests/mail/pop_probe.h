@@ -9,6 +9,7 @@
 
 #include "mail/pxpop3.h"
 #include "tests/support/raised.h"
+#include "tests/support/wine_helpers.h"
 
 namespace mailtest {
 
@@ -44,23 +45,7 @@ public:
     Events events;
 };
 
-// Waits for a flag that another thread sets (the scripted server's): such a
-// flag posts no window message, so the wait looks again every few ms rather
-// than only when a message arrives. Messages are dispatched meanwhile.
-inline bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        if (done()) return true;
-        if (GetTickCount64() >= deadline) return false;
-        MsgWaitForMultipleObjectsEx(0, nullptr, 5, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    }
-}
-
+using testsupport::PumpUntil;
 using testsupport::MessageOf;
 
 }  // namespace mailtest

@@ -40,7 +40,7 @@ std::string top(const std::string& headers) { return "+OK\r\n" + headers + "\r\n
 // The transcript is complete once the client has closed its end (or the
 // server has hung up, when its script ends so).
 std::string sentUntilClosed(ScriptedServer& s, bool serverHangsUp = false) {
-    EXPECT_TRUE(mailtest::WaitFor([&] { return s.ClientClosed() || (serverHangsUp && s.ScriptDone()); }, 3000))
+    EXPECT_TRUE(mailtest::PumpUntil([&] { return s.ClientClosed() || (serverHangsUp && s.ScriptDone()); }, 3000))
         << "client never closed its connection";
     return s.Received();
 }
@@ -324,7 +324,7 @@ TEST(Pop3Transcript, MissingLoginPropertiesFailBeforeAnythingHappens) {
     EXPECT_EQ(MessageOf<net::ESocketError>([&] { pop.UpdateInfo(); }), "Enter a password in Setup");
     EXPECT_TRUE(pop.events.empty());
     EXPECT_FALSE(pop.Connected());
-    EXPECT_FALSE(mailtest::WaitFor([&] { return server.Accepted(); }, 100));
+    EXPECT_FALSE(mailtest::PumpUntil([&] { return server.Accepted(); }, 100));
 }
 
 TEST(Pop3Transcript, ConnectOnAnOpenSessionSendsNothing) {
