@@ -102,33 +102,27 @@ void TAboutBox::Timer2Timer(fw::TObject*) { Close(); }
 
 void TAboutBox::FormClose(fw::TObject*, fw::TCloseAction& Action) { Action = fw::TCloseAction::caFree; }
 
-void TAboutBox::DisplayInBrowserClick(fw::TObject*) {
-    const std::string openUrlItem = std::string(HomePage) + kOpenUrlArgs;
-    bool success = false;
-    BrowserDDE->ServiceApplication = "NETSCAPE.EXE";
-    if (BrowserDDE->OpenConversation("NETSCAPE", "WWW_Activate")) {
-        // The replies tell nothing the sequence needs; they are not looked at.
-        BrowserDDE->RequestItem(kActivateItem);
-        if (BrowserDDE->OpenConversation("NETSCAPE", "WWW_OpenURL")) {
-            BrowserDDE->RequestItem(openUrlItem);
-            success = true;
-        } else {
-            fw::ShowMessage("Error getting Netscape Navigator to load page.");
-            BrowserDDE->CloseConversation();
-        }
+bool TAboutBox::AskBrowser(const char* program, const char* activateService, const char* openService,
+                           const char* failure, bool& success) {
+    BrowserDDE->ServiceApplication = program;
+    if (!BrowserDDE->OpenConversation(activateService, "WWW_Activate")) return false;
+    // The replies tell nothing the sequence needs; they are not looked at.
+    BrowserDDE->RequestItem(kActivateItem);
+    if (BrowserDDE->OpenConversation(openService, "WWW_OpenURL")) {
+        BrowserDDE->RequestItem(std::string(HomePage) + kOpenUrlArgs);
+        success = true;
     } else {
-        BrowserDDE->ServiceApplication = "IEXPLORE.EXE";
-        if (BrowserDDE->OpenConversation("IExplore", "WWW_Activate")) {
-            BrowserDDE->RequestItem(kActivateItem);
-            if (BrowserDDE->OpenConversation("IEXPLORE", "WWW_OpenURL")) {
-                BrowserDDE->RequestItem(openUrlItem);
-                success = true;
-            } else {
-                fw::ShowMessage("Error getting MS Internet Explorer to load page.");
-                BrowserDDE->CloseConversation();
-            }
-        }
+        fw::ShowMessage(failure);
+        BrowserDDE->CloseConversation();
     }
+    return true;
+}
+
+void TAboutBox::DisplayInBrowserClick(fw::TObject*) {
+    bool success = false;
+    // A running Netscape Navigator is asked; only without one is Internet Explorer.
+    if (!AskBrowser("NETSCAPE.EXE", "NETSCAPE", "NETSCAPE", "Error getting Netscape Navigator to load page.", success))
+        AskBrowser("IEXPLORE.EXE", "IExplore", "IEXPLORE", "Error getting MS Internet Explorer to load page.", success);
     if (!success) fw::ShowMessage("Error: You don't have MS Internet Explorer or Netscape Navigator open.");
 }
 

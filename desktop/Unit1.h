@@ -32,6 +32,13 @@ public:
 
     static constexpr const char* HomePage = "http://www.brindlewick.example/";
     static constexpr const char* LogoResource = "ABOUT_LOGO";
+
+private:
+    // One browser: activate its window, then open the home page, with
+    // `failure` shown when only the second step fails. False when the
+    // browser could not be reached at all.
+    bool AskBrowser(const char* program, const char* activateService, const char* openService, const char* failure,
+                    bool& success);
 };
 
 // The box created last: the splash first, then each one opened from the
