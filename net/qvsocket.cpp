@@ -107,12 +107,15 @@ void TqvSocket::waitForRead() {
     ReadEvent = false;
 }
 
-int TqvSocket::receive(char* buffer, int size, int flags) {
-    const int n = WinsockLib.recv(SocketHandle, buffer, size, flags);
+int TqvSocket::transferred(int n) {
     if (n != SOCKET_ERROR) return n;
     const int error = WinsockLib.WSAGetLastError();
     if (error != WSAEWOULDBLOCK && !Canceled) RaiseSocketError(static_cast<std::uint16_t>(error));
     return SOCKET_ERROR;
+}
+
+int TqvSocket::receive(char* buffer, int size, int flags) {
+    return transferred(WinsockLib.recv(SocketHandle, buffer, size, flags));
 }
 
 void TqvSocket::ResetState() {
@@ -244,11 +247,9 @@ void TqvSocket::SendLine(const std::string& line) {
         bool progress = false;
         // Cleared before the call, so an FD_WRITE that follows it is not lost.
         WriteEvent = false;
-        const int n = WinsockLib.send(SocketHandle, data.data() + sent, static_cast<int>(data.size() - sent), 0);
-        if (n == SOCKET_ERROR) {
-            const int error = WinsockLib.WSAGetLastError();
-            if (error != WSAEWOULDBLOCK && !Canceled) RaiseSocketError(static_cast<std::uint16_t>(error));
-        } else if (n > 0) {
+        const int n =
+            transferred(WinsockLib.send(SocketHandle, data.data() + sent, static_cast<int>(data.size() - sent), 0));
+        if (n > 0) {
             sent += static_cast<std::size_t>(n);
             progress = true;
         }

@@ -101,8 +101,11 @@ private:
     // Dispatches, then blocks until a message arrives unless an FD_READ
     // was among those just dispatched.
     void waitForRead();
-    // recv through the binding; a Winsock error other than WSAEWOULDBLOCK
-    // raises (unless cancelled). Returns SOCKET_ERROR when nothing was there.
+    // The result of a send or recv: a Winsock error other than
+    // WSAEWOULDBLOCK raises (unless cancelled); SOCKET_ERROR means nothing
+    // could move now.
+    int transferred(int result);
+    // recv through the binding, judged by transferred().
     int receive(char* buffer, int size, int flags);
     void resolveHost(const std::string& host);
     void resolvePort(std::uint16_t portPart);
