@@ -3,6 +3,8 @@
 #include "framework/registry.h"
 #include "framework/sysutils.h"
 
+namespace app {
+
 using namespace fw;
 
 const char* const SettingsKey = "Software\\Brindlewick Software\\Tidemark";
@@ -11,26 +13,36 @@ unsigned IntervalMsFromSeconds(std::int32_t seconds) {
     return static_cast<std::uint32_t>(seconds) * 1000u;
 }
 
-void LoadSettingsOnShow(const SettingsTargets& t) {
-    TRegistry reg;
-    if (!reg.OpenKey(SettingsKey, false)) return;
-    if (reg.ValueExists("server")) t.Server = reg.ReadString("server");
-    if (reg.ValueExists("password")) t.Password = reg.ReadString("password");
-    if (reg.ValueExists("username")) t.UserName = reg.ReadString("username");
-    if (reg.ValueExists("interval")) t.emailTimer.SetInterval(IntervalMsFromSeconds(StrToInt(reg.ReadString("interval"))));
-    if (reg.ValueExists("hideonstart")) t.HideOnStart = reg.ReadInteger("hideonstart") != 0;
-}
+namespace {
+// What a load does with a value that is not stored.
+enum class MissingValue { Keep, Empty };
 
-void LoadSettingsOnFirstTick(const SettingsTargets& t) {
+// The one reader behind both loads. The interval text must convert, except
+// that the first-tick load skips an empty one.
+void loadSettings(const SettingsTargets& t, MissingValue missing) {
     TRegistry reg;
     if (!reg.OpenKey(SettingsKey, false)) return;
-    t.Server = reg.ReadString("server");
-    t.Password = reg.ReadString("password");
-    t.UserName = reg.ReadString("username");
-    if (reg.ValueExists("interval") && !reg.ReadString("interval").empty())
-        t.emailTimer.SetInterval(IntervalMsFromSeconds(StrToInt(reg.ReadString("interval"))));
+    auto readText = [&](const char* name, std::string& target) {
+        if (reg.ValueExists(name))
+            target = reg.ReadString(name);
+        else if (missing == MissingValue::Empty)
+            target.clear();
+    };
+    readText("server", t.Server);
+    readText("password", t.Password);
+    readText("username", t.UserName);
+    if (reg.ValueExists("interval")) {
+        const std::string text = reg.ReadString("interval");
+        if (!(missing == MissingValue::Empty && text.empty()))
+            t.PollTimer.SetInterval(IntervalMsFromSeconds(StrToInt(text)));
+    }
     if (reg.ValueExists("hideonstart")) t.HideOnStart = reg.ReadInteger("hideonstart") != 0;
 }
+}  // namespace
+
+void LoadSettingsOnShow(const SettingsTargets& t) { loadSettings(t, MissingValue::Keep); }
+
+void LoadSettingsOnFirstTick(const SettingsTargets& t) { loadSettings(t, MissingValue::Empty); }
 
 void SaveSettings(const std::string& server, const std::string& userName, const std::string& password,
                   const std::string& intervalText, bool hideOnStart) {
@@ -43,3 +55,5 @@ void SaveSettings(const std::string& server, const std::string& userName, const 
     reg.WriteString("interval", intervalText);
     reg.WriteInteger("hideonstart", hideOnStart ? 1 : 0);
 }
+
+}  // namespace app

@@ -7,13 +7,15 @@
 
 #include "framework/timer.h"
 
+namespace app {
+
 extern const char* const SettingsKey;
 
 struct SettingsTargets {
     std::string& Server;
     std::string& UserName;
     std::string& Password;
-    fw::TTimer& emailTimer;
+    fw::TTimer& PollTimer;
     bool& HideOnStart;
 };
 
@@ -30,3 +32,5 @@ void SaveSettings(const std::string& server, const std::string& userName, const 
 // The poll interval in milliseconds for a number of seconds, formed in
 // 32-bit arithmetic as the timer takes it.
 unsigned IntervalMsFromSeconds(std::int32_t seconds);
+
+}  // namespace app

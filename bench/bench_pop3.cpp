@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "framework/application.h"
-#include "mail/pxpop3.h"
+#include "mail/pop3_session.h"
 
 namespace {
 
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
     WSADATA wsa;
     WSAStartup(MAKEWORD(1, 1), &wsa);
     try {
-        mail::TpxRemotePOP pop(nullptr);
+        mail::TPop3Mailbox pop(nullptr);
         pop.SetWinsockLoaded(true);
         pop.Server = server;
         pop.UserName = user;
@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
         // What the list itself holds: the header text plus one string per line.
         std::size_t listBytes = 0;
         for (int i = 0; i < pop.RemoteInfo.Count(); ++i) {
-            listBytes += sizeof(mail::TpxRemoteInfoItem);
+            listBytes += sizeof(mail::TMessageInfo);
             for (const std::string& line : pop.RemoteInfo.Items(i).Headers.Lines())
                 listBytes += sizeof(std::string) + (line.size() > 15 ? line.size() + 1 : 0);
         }

@@ -24,7 +24,7 @@ TApplication::TApplication() : TComponent(nullptr) {
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.hIcon = LoadIconA(GetModuleHandleA(nullptr), "MAINICON");
     wc.lpszClassName = kAppClass;
-    RegisterClassA(&wc);
+    RegisterWindowClass(wc);
     // A zero-sized popup with a caption: it stands for the program in the
     // taskbar while it is shown, and owns every form so they get no buttons.
     HWND h = CreateWindowExA(0, kAppClass, "", WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
@@ -57,7 +57,7 @@ bool TApplication::processMessage(MSG& msg) {
     // Wine, and a mail check dispatches thousands of socket notifications.
     if (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST && msg.hwnd) {
         HWND root = GetAncestor(msg.hwnd, GA_ROOT);
-        if (root && GetPropA(root, "TidemarkDialogKeys") && IsDialogMessageA(root, &msg)) return true;
+        if (root && GetPropA(root, kDialogKeysProperty) && IsDialogMessageA(root, &msg)) return true;
     }
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
@@ -116,6 +116,36 @@ void TApplication::RegisterForm(TForm* form) { forms_.push_back(form); }
 void TApplication::UnregisterForm(TForm* form) {
     forms_.erase(std::remove(forms_.begin(), forms_.end(), form), forms_.end());
     if (form == mainForm_) mainForm_ = nullptr;
+}
+
+namespace {
+ULONGLONG lastDispatch = 0;
+}
+
+void DispatchPendingEvery(DWORD intervalMs) {
+    if (GetTickCount64() - lastDispatch >= intervalMs) DispatchPending();
+}
+
+void DispatchPending() {
+    lastDispatch = GetTickCount64();
+    if (Application) {
+        Application->ProcessMessages();
+        return;
+    }
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            // Leave the quit for the outer loop.
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+void WaitForInput(DWORD maxMs) {
+    MsgWaitForMultipleObjectsEx(0, nullptr, maxMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
 }  // namespace fw

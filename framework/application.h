@@ -77,4 +77,16 @@ private:
 // The process-wide application object (created by the program entry or a test).
 extern TApplication* Application;
 
+// Dispatches every pending message of the thread.
+void DispatchPending();
+// DispatchPending, unless the thread did so less than `intervalMs` ago. Reads
+// that keep finding data ready call it instead: each dispatch of an empty
+// queue is a wineserver round trip, yet timers, tray clicks and Cancel must
+// still get through during a long transfer.
+void DispatchPendingEvery(DWORD intervalMs = 50);
+// Blocks until a message arrives, or `maxMs` passes. Waits call it only after
+// a pass that made no progress: everything they test is set by a message (a
+// Winsock notification, a dial event or the counter's tick).
+void WaitForInput(DWORD maxMs = 1000);
+
 }  // namespace fw

@@ -13,7 +13,6 @@ namespace fw {
 namespace {
 const char* const kFormClass = "TidemarkForm";
 const char* const kPanelClass = "TidemarkPanel";
-const char* const kDialogKeysProp = "TidemarkDialogKeys";
 constexpr UINT CM_RELEASE = WM_APP + 100;
 
 LRESULT CALLBACK panelWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -39,8 +38,6 @@ LRESULT CALLBACK panelWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 void registerClasses() {
-    static bool done = false;
-    if (done) return;
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&icc);
     WNDCLASSA wc{};
@@ -50,11 +47,10 @@ void registerClasses() {
     wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kFormClass;
-    RegisterClassA(&wc);
+    RegisterWindowClass(wc);
     wc.lpfnWndProc = panelWndProc;
     wc.lpszClassName = kPanelClass;
-    RegisterClassA(&wc);
-    done = true;
+    RegisterWindowClass(wc);
 }
 
 std::string windowText(HWND h) {
@@ -116,7 +112,7 @@ TForm::TForm(TComponent* owner, const TFormDesc& d) : TComponent(owner) {
     SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TForm::WndProc));
     SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(DefaultFont()), FALSE);
-    SetPropA(hwnd, kDialogKeysProp, reinterpret_cast<HANDLE>(1));
+    SetPropA(hwnd, kDialogKeysProperty, reinterpret_cast<HANDLE>(1));
     hwnd_.reset(hwnd);
     if (Application) Application->RegisterForm(this);
 }
@@ -126,7 +122,7 @@ TForm::~TForm() {
     DestroyComponents();
     if (hwnd_) {
         SetWindowLongPtrA(hwnd_.get(), GWLP_USERDATA, 0);
-        RemovePropA(hwnd_.get(), kDialogKeysProp);
+        RemovePropA(hwnd_.get(), kDialogKeysProperty);
     }
 }
 

@@ -39,16 +39,13 @@ private:
 namespace detail {
 inline void closeKey(HKEY k) { RegCloseKey(k); }
 inline void freeModule(HMODULE m) { FreeLibrary(m); }
-inline void deleteObject(HGDIOBJ o) { DeleteObject(o); }
 }  // namespace detail
 
 using UniqueWindow = UniqueHandle<HWND, &::DestroyWindow>;
-using UniqueIcon = UniqueHandle<HICON, &::DestroyIcon>;
 using UniqueMenu = UniqueHandle<HMENU, &::DestroyMenu>;
 using UniqueKernelHandle = UniqueHandle<HANDLE, &::CloseHandle>;
 using UniqueFile = UniqueHandle<HANDLE, &::CloseHandle, -1>;
 using UniqueKey = UniqueHandle<HKEY, &detail::closeKey>;
 using UniqueModule = UniqueHandle<HMODULE, &detail::freeModule>;
-using UniqueGdiObject = UniqueHandle<HGDIOBJ, &detail::deleteObject>;
 
 }  // namespace fw

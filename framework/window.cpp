@@ -9,16 +9,24 @@ namespace {
 const char* const kUtilClass = "TidemarkUtilWindow";
 
 void registerUtilClass() {
-    static bool done = false;
-    if (done) return;
     WNDCLASSA wc{};
     wc.lpfnWndProc = DefWindowProcA;
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = kUtilClass;
-    RegisterClassA(&wc);
-    done = true;
+    RegisterWindowClass(wc);
 }
 }  // namespace
+
+void RegisterWindowClass(const WNDCLASSA& wc) {
+    WNDCLASSA existing{};
+    if (GetClassInfoA(wc.hInstance, wc.lpszClassName, &existing)) return;
+    RegisterClassA(&wc);
+}
+
+void RemoveCaption(HWND window) {
+    const auto style = static_cast<DWORD>(GetWindowLongA(window, GWL_STYLE));
+    SetWindowLongA(window, GWL_STYLE, static_cast<LONG>(style & ~static_cast<DWORD>(WS_CAPTION)));
+}
 
 void HandleCallbackException() {
     try {

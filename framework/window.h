@@ -32,6 +32,15 @@ private:
     UniqueWindow hwnd_;
 };
 
+// Registers a window class; a class of that name registered before is kept.
+void RegisterWindowClass(const WNDCLASSA& wc);
+// Drops the caption bar and its frame (WS_CAPTION = WS_BORDER | WS_DLGFRAME)
+// from a window's style.
+void RemoveCaption(HWND window);
+// The window property of a form whose Tab, Enter and Esc keys move through
+// its controls (IsDialogMessageA).
+constexpr const char* kDialogKeysProperty = "TidemarkDialogKeys";
+
 // Hands an exception that reached a callback boundary to the application's handler.
 void HandleCallbackException();
 

@@ -28,7 +28,12 @@ if [ -n "$missing" ]; then
   $SUDO apt-get update -q
   $SUDO apt-get install -y -q --no-install-recommends $missing
   # The Debian dovecot packages start a system service on install; Tidemark's
-  # fixtures run their own unprivileged servers and need no system one.
-  if command -v systemctl >/dev/null 2>&1; then $SUDO systemctl disable --now dovecot >/dev/null 2>&1 || true; fi
-  $SUDO pkill -x dovecot >/dev/null 2>&1 || true
+  # fixtures run their own unprivileged servers and need no system one. It is
+  # stopped through its service manager only: a mail server of the machine's
+  # own, started some other way, is never touched.
+  if command -v systemctl >/dev/null 2>&1 && [ -d /run/systemd/system ]; then
+    $SUDO systemctl disable --now dovecot >/dev/null 2>&1 || true
+  elif command -v service >/dev/null 2>&1; then
+    $SUDO service dovecot stop >/dev/null 2>&1 || true
+  fi
 fi

@@ -12,12 +12,12 @@
 
 #include "framework/application.h"
 #include "framework/sysutils.h"
-#include "mail/pxpop3.h"
+#include "mail/pop3_session.h"
 
 namespace {
 
 // The first header line that starts with `name` (case-insensitive), or "".
-std::string headerLine(const mail::TpxHeaders& headers, const std::string& name) {
+std::string headerLine(const mail::THeaderLines& headers, const std::string& name) {
     const std::string wanted = fw::UpperCaseAscii(name);
     for (const std::string& line : headers.Lines())
         if (fw::UpperCaseAscii(line.substr(0, wanted.size())) == wanted) return line;
@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", text.c_str());
     };
     try {
-        mail::TpxRemotePOP pop(nullptr);
+        mail::TPop3Mailbox pop(nullptr);
         pop.SetWinsockLoaded(true);
         pop.Server = argv[1];
         pop.UserName = argv[2];
@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
         std::printf("Messages: %d\n", pop.MessageCount);
         std::printf("Mailbox size: %d octets\n", pop.MailboxSize);
         for (int i = 0; i < pop.RemoteInfo.Count(); ++i) {
-            const mail::TpxRemoteInfoItem& item = pop.RemoteInfo.Items(i);
+            const mail::TMessageInfo& item = pop.RemoteInfo.Items(i);
             std::printf("%d\t%d\t%s\t%s\n", i + 1, item.Size, headerLine(item.Headers, "Subject:").c_str(),
                         headerLine(item.Headers, "From:").c_str());
         }

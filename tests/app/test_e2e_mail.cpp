@@ -11,6 +11,8 @@
 #include "tests/support/dovecot_fixture.h"
 #include "tests/support/wine_helpers.h"
 
+using namespace app;
+
 namespace {
 
 struct FoundWindow {

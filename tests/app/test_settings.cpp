@@ -6,15 +6,18 @@
 #include <memory>
 #include <string>
 
-#include "app/MainWin.h"
+#include "app/tray_controller.h"
 #include "app/settings.h"
-#include "app/setup.h"
-#include "desktop/Trayicon.h"
+#include "app/setup_dialog.h"
+#include "desktop/tray_icon.h"
 #include "framework/application.h"
 #include "framework/timer.h"
 #include "gtest/gtest.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/wine_helpers.h"
+
+using namespace app;
+using namespace desktop;
 
 using testsupport::PumpUntil;
 using testsupport::ScriptedServer;
@@ -29,16 +32,16 @@ protected:
             lastTip = d.szTip;
             return TRUE;
         });
-        SetupDlg = new TSetupDlg(nullptr);
-        form = std::make_unique<TMainForm>(nullptr);
+        SetupDialog = new TSetupDialog(nullptr);
+        form = std::make_unique<TTrayController>(nullptr);
         // The tests drive the ticks themselves.
-        form->Timer1->SetEnabled(false);
+        form->AnimationTimer->SetEnabled(false);
         boxes().clear();
     }
     void TearDown() override {
         form.reset();
-        delete SetupDlg;
-        SetupDlg = nullptr;
+        delete SetupDialog;
+        SetupDialog = nullptr;
         SetShellNotifySeam(nullptr);
         RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
     }
@@ -76,23 +79,23 @@ protected:
 
     // Shows the Setup dialog through the menu command; `fill` runs inside
     // its modal loop, then `button` is pressed.
-    void runSetup(const std::function<void(TSetupDlg&)>& fill, fw::TButton* TSetupDlg::*button) {
+    void runSetup(const std::function<void(TSetupDialog&)>& fill, fw::TButton* TSetupDialog::*button) {
         fw::TTimer driver(nullptr);
         bool ran = false;
         driver.SetInterval(30);
         driver.SetOnTimer([&](fw::TObject*) {
             driver.SetEnabled(false);
             ran = true;
-            if (fill) fill(*SetupDlg);
-            fw::TButton* b = SetupDlg->*button;
-            SendMessageA(SetupDlg->Handle(), WM_COMMAND, MAKEWPARAM(b->Id(), BN_CLICKED), (LPARAM)b->Handle());
+            if (fill) fill(*SetupDialog);
+            fw::TButton* b = SetupDialog->*button;
+            SendMessageA(SetupDialog->Handle(), WM_COMMAND, MAKEWPARAM(b->Id(), BN_CLICKED), (LPARAM)b->Handle());
         });
-        SendMessageA(fw::TPopupMenu::PopupListWindow(), WM_COMMAND, form->Setup1->Command(), 0);
+        SendMessageA(fw::TPopupMenu::PopupListWindow(), WM_COMMAND, form->SetupItem->Command(), 0);
         EXPECT_TRUE(ran);
-        EXPECT_FALSE(SetupDlg->Visible());
+        EXPECT_FALSE(SetupDialog->Visible());
     }
 
-    std::unique_ptr<TMainForm> form;
+    std::unique_ptr<TTrayController> form;
     std::string lastTip;
 };
 
@@ -101,73 +104,73 @@ TEST_F(Settings, WithNoKeyTheDialogShowsDefaultsCancelStoresNothingAndOkStoresAl
     std::string e1, e4;
     bool checked = true;
     runSetup(
-        [&](TSetupDlg& d) {
-            e1 = d.Edit1->Text() + "|" + d.Edit2->Text() + "|" + d.Edit3->Text();
-            e4 = d.Edit4->Text();
+        [&](TSetupDialog& d) {
+            e1 = d.ServerEdit->Text() + "|" + d.UserNameEdit->Text() + "|" + d.PasswordEdit->Text();
+            e4 = d.IntervalEdit->Text();
             checked = d.HideCheckBox->Checked();
-            d.Edit1->SetText("ignored");
+            d.ServerEdit->SetText("ignored");
         },
-        &TSetupDlg::CancelBtn);
+        &TSetupDialog::CancelBtn);
     EXPECT_EQ(e1, "||");
     EXPECT_EQ(e4, "60");
     EXPECT_FALSE(checked);
     EXPECT_FALSE(keyExists());
-    EXPECT_EQ(form->pxRemotePOP1->Server, "");
+    EXPECT_EQ(form->Mailbox->Server, "");
 
     runSetup(
-        [](TSetupDlg& d) {
-            d.Edit1->SetText("pop.example.org:1110");
-            d.Edit2->SetText("anna");
-            d.Edit3->SetText("s3cret pass");
-            d.Edit4->SetText(" $1E");
+        [](TSetupDialog& d) {
+            d.ServerEdit->SetText("pop.example.org:1110");
+            d.UserNameEdit->SetText("anna");
+            d.PasswordEdit->SetText("s3cret pass");
+            d.IntervalEdit->SetText(" $1E");
             d.HideCheckBox->SetChecked(true);
         },
-        &TSetupDlg::OKBtn);
+        &TSetupDialog::OKBtn);
     EXPECT_EQ(stored("server"), std::make_pair(DWORD(REG_SZ), std::string("pop.example.org:1110")));
     EXPECT_EQ(stored("username"), std::make_pair(DWORD(REG_SZ), std::string("anna")));
     EXPECT_EQ(stored("password"), std::make_pair(DWORD(REG_SZ), std::string("s3cret pass")));
     // The interval text is stored exactly as typed.
     EXPECT_EQ(stored("interval"), std::make_pair(DWORD(REG_SZ), std::string(" $1E")));
     EXPECT_EQ(stored("hideonstart"), std::make_pair(DWORD(REG_DWORD), std::string("1")));
-    EXPECT_EQ(form->pxRemotePOP1->UserName, "anna");
-    EXPECT_EQ(form->emailTimer->Interval(), 30000u);
+    EXPECT_EQ(form->Mailbox->UserName, "anna");
+    EXPECT_EQ(form->PollTimer->Interval(), 30000u);
     EXPECT_TRUE(form->HideOnStart);
-    EXPECT_FALSE(form->emailTimer->Enabled()) << "a stopped poll timer stays stopped";
+    EXPECT_FALSE(form->PollTimer->Enabled()) << "a stopped poll timer stays stopped";
 
     // Refilled from memory before every show.
-    runSetup([&](TSetupDlg& d) { e4 = d.Edit1->Text() + "|" + d.Edit4->Text(); }, &TSetupDlg::CancelBtn);
+    runSetup([&](TSetupDialog& d) { e4 = d.ServerEdit->Text() + "|" + d.IntervalEdit->Text(); }, &TSetupDialog::CancelBtn);
     EXPECT_EQ(e4, "pop.example.org:1110|30");
 }
 
 TEST_F(Settings, AnIntervalTextThatDoesNotConvertStopsTheSaveAfterTheTexts) {
     std::string arrowsWrote;
     runSetup(
-        [&](TSetupDlg& d) {
-            d.Edit1->SetText("mail.example.org");
-            d.Edit2->SetText("bob");
-            d.Edit3->SetText("pw");
+        [&](TSetupDialog& d) {
+            d.ServerEdit->SetText("mail.example.org");
+            d.UserNameEdit->SetText("bob");
+            d.PasswordEdit->SetText("pw");
             // The arrows write 1000 with the user's thousands separator.
-            d.UpDown1->SetPosition(1000);
-            arrowsWrote = d.Edit4->Text();
+            d.IntervalUpDown->SetPosition(1000);
+            arrowsWrote = d.IntervalEdit->Text();
         },
-        &TSetupDlg::OKBtn);
+        &TSetupDialog::OKBtn);
     EXPECT_EQ(arrowsWrote, "1,000");
     ASSERT_EQ(boxes().boxes.size(), 1u);
     EXPECT_EQ(boxes().boxes[0].first, "'" + arrowsWrote + "' is not a valid integer value.");
     EXPECT_EQ(boxes().boxes[0].second, "Tidemark");
-    EXPECT_EQ(form->pxRemotePOP1->Server, "mail.example.org");
-    EXPECT_EQ(form->pxRemotePOP1->Password, "pw");
-    EXPECT_EQ(form->emailTimer->Interval(), 60000u);
+    EXPECT_EQ(form->Mailbox->Server, "mail.example.org");
+    EXPECT_EQ(form->Mailbox->Password, "pw");
+    EXPECT_EQ(form->PollTimer->Interval(), 60000u);
     EXPECT_FALSE(keyExists());
 }
 
 TEST_F(Settings, IntervalsWithBlanksOrInHexadecimalLoadAtBothLoads) {
     storeText("interval", "  45");
     form->Show();  // the form's show handling reports failures
-    EXPECT_EQ(form->emailTimer->Interval(), 45000u);
+    EXPECT_EQ(form->PollTimer->Interval(), 45000u);
     storeText("interval", "$3C");
-    form->Timer1Timer(form->Timer1);
-    EXPECT_EQ(form->emailTimer->Interval(), 60000u);
+    form->AnimationTick(form->AnimationTimer);
+    EXPECT_EQ(form->PollTimer->Interval(), 60000u);
     EXPECT_FALSE(form->FirstTick);
     EXPECT_TRUE(boxes().boxes.empty());
 }
@@ -176,17 +179,17 @@ TEST_F(Settings, AnEmptyIntervalFailsTheShowTimeLoadAndIsSkippedAtTheFirstTick) 
     storeText("server", "pop.example.org");
     storeText("interval", "");
     storeDword("hideonstart", 1);
-    form->emailTimer->SetInterval(20000);
+    form->PollTimer->SetInterval(20000);
     form->Show();  // the form's show handling reports failures
     ASSERT_EQ(boxes().boxes.size(), 1u);
     EXPECT_EQ(boxes().boxes[0].first, "'' is not a valid integer value.");
-    EXPECT_EQ(form->pxRemotePOP1->Server, "pop.example.org") << "values before the failure stay applied";
-    EXPECT_EQ(form->emailTimer->Interval(), 20000u);
+    EXPECT_EQ(form->Mailbox->Server, "pop.example.org") << "values before the failure stay applied";
+    EXPECT_EQ(form->PollTimer->Interval(), 20000u);
     EXPECT_FALSE(form->HideOnStart) << "the load stopped before hideonstart";
 
-    form->Timer1Timer(form->Timer1);
+    form->AnimationTick(form->AnimationTimer);
     EXPECT_EQ(boxes().boxes.size(), 1u);
-    EXPECT_EQ(form->emailTimer->Interval(), 20000u);
+    EXPECT_EQ(form->PollTimer->Interval(), 20000u);
     EXPECT_TRUE(form->HideOnStart);
     EXPECT_FALSE(form->DesktopVisible) << "hide-on-start toggled once";
 }
@@ -194,22 +197,22 @@ TEST_F(Settings, AnEmptyIntervalFailsTheShowTimeLoadAndIsSkippedAtTheFirstTick) 
 TEST_F(Settings, AStoredNumberWhereTextBelongsStopsTheLoadThere) {
     storeDword("server", 7);
     storeText("password", "pw");
-    form->pxRemotePOP1->Password = "before";
+    form->Mailbox->Password = "before";
     form->Show();  // the form's show handling reports failures
     ASSERT_EQ(boxes().boxes.size(), 1u);
     EXPECT_EQ(boxes().boxes[0].first, "Invalid data type for 'server'.");
-    EXPECT_EQ(form->pxRemotePOP1->Password, "before");
+    EXPECT_EQ(form->Mailbox->Password, "before");
 }
 
 TEST_F(Settings, MissingTextsAreKeptAtShowAndEmptiedAtTheFirstTick) {
     storeText("username", "anna");
-    form->pxRemotePOP1->Server = "kept";
+    form->Mailbox->Server = "kept";
     form->Show();  // the form's show handling reports failures
-    EXPECT_EQ(form->pxRemotePOP1->Server, "kept");
-    EXPECT_EQ(form->pxRemotePOP1->UserName, "anna");
-    form->Timer1Timer(form->Timer1);
-    EXPECT_EQ(form->pxRemotePOP1->Server, "");
-    EXPECT_EQ(form->pxRemotePOP1->UserName, "anna");
+    EXPECT_EQ(form->Mailbox->Server, "kept");
+    EXPECT_EQ(form->Mailbox->UserName, "anna");
+    form->AnimationTick(form->AnimationTimer);
+    EXPECT_EQ(form->Mailbox->Server, "");
+    EXPECT_EQ(form->Mailbox->UserName, "anna");
 }
 
 // ---- the poll cycle ----
@@ -230,12 +233,12 @@ void playMailbox(ScriptedServer& s, const std::vector<int>& sizes, DWORD pauseBe
 class PollCycle : public Settings {
 protected:
     void point(const ScriptedServer& s) {
-        form->pxRemotePOP1->Server = s.Address();
-        form->pxRemotePOP1->UserName = "anna";
-        form->pxRemotePOP1->Password = "pw";
-        form->pxRemotePOP1->SetTimeOut(2);
+        form->Mailbox->Server = s.Address();
+        form->Mailbox->UserName = "anna";
+        form->Mailbox->Password = "pw";
+        form->Mailbox->SetTimeOut(2);
     }
-    void switchOn() { SendMessageA(fw::TPopupMenu::PopupListWindow(), WM_COMMAND, form->Lookingforemail1->Command(), 0); }
+    void switchOn() { SendMessageA(fw::TPopupMenu::PopupListWindow(), WM_COMMAND, form->CheckMailItem->Command(), 0); }
 };
 
 TEST_F(PollCycle, TheTooltipTellsTheCountAfterTheStatusText) {
@@ -244,42 +247,42 @@ TEST_F(PollCycle, TheTooltipTellsTheCountAfterTheStatusText) {
     one.Start();
     point(one);
     switchOn();
-    EXPECT_TRUE(form->emailTimer->Enabled());
-    form->emailTimerTimer(form->emailTimer);
+    EXPECT_TRUE(form->PollTimer->Enabled());
+    form->PollTick(form->PollTimer);
     EXPECT_TRUE(boxes().boxes.empty());
     // Before any desktop toggle the status text is empty.
     EXPECT_EQ(lastTip, " (1 messages)");
     EXPECT_EQ(one.Received(), "USER anna\r\nPASS pw\r\nSTAT\r\nLIST 1\r\nTOP 1 1\r\nQUIT\r\n");
-    EXPECT_TRUE(form->emailTimer->Enabled()) << "the next check comes one interval later";
+    EXPECT_TRUE(form->PollTimer->Enabled()) << "the next check comes one interval later";
 
     // A desktop toggle replaces the tooltip with the bare status text.
-    SendMessageA(form->TrayIcon1->WindowHandle(), WM_USER + 1, 0, WM_LBUTTONUP);
+    SendMessageA(form->TrayIcon->WindowHandle(), WM_USER + 1, 0, WM_LBUTTONUP);
     EXPECT_EQ(lastTip, "Show Desktop Icons");
 
     ScriptedServer empty;
     playMailbox(empty, {});
     empty.Start();
     point(empty);
-    form->emailTimerTimer(form->emailTimer);
+    form->PollTick(form->PollTimer);
     EXPECT_EQ(lastTip, "Show Desktop Icons (No messages)");
     EXPECT_EQ(empty.Received(), "USER anna\r\nPASS pw\r\nSTAT\r\nQUIT\r\n");
-    SendMessageA(form->TrayIcon1->WindowHandle(), WM_USER + 1, 0, WM_LBUTTONUP);  // icons back
+    SendMessageA(form->TrayIcon->WindowHandle(), WM_USER + 1, 0, WM_LBUTTONUP);  // icons back
 }
 
 TEST_F(PollCycle, AFailedCycleIsReportedAndSwitchesCheckingOff) {
     switchOn();
-    form->pxRemotePOP1->Server = "127.0.0.1:1";
-    form->emailTimerTimer(form->emailTimer);
+    form->Mailbox->Server = "127.0.0.1:1";
+    form->PollTick(form->PollTimer);
     ASSERT_EQ(boxes().boxes.size(), 1u);
     EXPECT_EQ(boxes().boxes[0].first, "UserName property is required.");
     EXPECT_EQ(boxes().boxes[0].second, "Tidemark");
-    EXPECT_FALSE(form->emailTimer->Enabled());
+    EXPECT_FALSE(form->PollTimer->Enabled());
     EXPECT_FALSE(form->CheckingMail);
-    EXPECT_EQ(form->Lookingforemail1->Caption(), "Start Checking email");
+    EXPECT_EQ(form->CheckMailItem->Caption(), "Start Checking email");
     // The next use of the switch starts checking again, and says so.
     switchOn();
-    EXPECT_TRUE(form->emailTimer->Enabled());
-    EXPECT_EQ(form->Lookingforemail1->Caption(), "Stop Checking email");
+    EXPECT_TRUE(form->PollTimer->Enabled());
+    EXPECT_EQ(form->CheckMailItem->Caption(), "Stop Checking email");
 }
 
 TEST_F(PollCycle, ADesktopToggleDuringACheckShowsInItsResult) {
@@ -294,12 +297,12 @@ TEST_F(PollCycle, ADesktopToggleDuringACheckShowsInItsResult) {
     toggler.SetOnTimer([&](fw::TObject*) {
         toggler.SetEnabled(false);
         toggled = true;
-        SendMessageA(form->TrayIcon1->WindowHandle(), WM_USER + 1, 0, WM_LBUTTONUP);
+        SendMessageA(form->TrayIcon->WindowHandle(), WM_USER + 1, 0, WM_LBUTTONUP);
     });
-    form->emailTimerTimer(form->emailTimer);
+    form->PollTick(form->PollTimer);
     EXPECT_TRUE(toggled) << "messages were dispatched while the check waited";
     EXPECT_EQ(lastTip, "Show Desktop Icons (2 messages)");
-    SendMessageA(form->TrayIcon1->WindowHandle(), WM_USER + 1, 0, WM_LBUTTONUP);
+    SendMessageA(form->TrayIcon->WindowHandle(), WM_USER + 1, 0, WM_LBUTTONUP);
 }
 
 TEST_F(PollCycle, TheSwitchUsedDuringACheckNeverStartsASecondOne) {
@@ -308,7 +311,7 @@ TEST_F(PollCycle, TheSwitchUsedDuringACheckNeverStartsASecondOne) {
     slow.Start();
     point(slow);
     switchOn();
-    form->emailTimer->SetInterval(50);
+    form->PollTimer->SetInterval(50);
     fw::TTimer user(nullptr);
     int uses = 0;
     user.SetInterval(100);
@@ -317,12 +320,12 @@ TEST_F(PollCycle, TheSwitchUsedDuringACheckNeverStartsASecondOne) {
         if (++uses == 2) user.SetEnabled(false);
         switchOn();
     });
-    form->emailTimerTimer(form->emailTimer);
+    form->PollTick(form->PollTimer);
     EXPECT_EQ(uses, 2);
     EXPECT_TRUE(boxes().boxes.empty()) << (boxes().boxes.empty() ? "" : boxes().boxes[0].first);
     EXPECT_EQ(slow.Received(), "USER anna\r\nPASS pw\r\nSTAT\r\nLIST 1\r\nTOP 1 1\r\nQUIT\r\n");
-    EXPECT_TRUE(form->emailTimer->Enabled());
-    form->emailTimer->SetEnabled(false);
+    EXPECT_TRUE(form->PollTimer->Enabled());
+    form->PollTimer->SetEnabled(false);
 }
 
 }  // namespace

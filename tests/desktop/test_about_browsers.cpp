@@ -9,12 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "desktop/Unit1.h"
+#include "desktop/about_box.h"
 #include "framework/application.h"
 #include "framework/dde.h"
 #include "framework/dialogs.h"
 #include "gtest/gtest.h"
 #include "tests/support/wine_helpers.h"
+
+using namespace desktop;
 
 namespace {
 
@@ -158,7 +160,7 @@ TEST_F(BrowserLaunch, NetscapeAnsweringGetsBothItemsAndExplorerIsNeverAsked) {
     FakeBrowsers browsers({"NETSCAPE/WWW_Activate", "NETSCAPE/WWW_OpenURL", "IEXPLORE/WWW_Activate",
                            "IEXPLORE/WWW_OpenURL"});
     auto box = std::make_unique<TAboutBox>(nullptr);
-    click(box->Image1->Handle());
+    click(box->LogoImage->Handle());
 
     ASSERT_EQ(browsers.requests.size(), 2u);
     EXPECT_EQ(browsers.requests[0].topic, "WWW_Activate");
@@ -184,7 +186,7 @@ TEST_F(BrowserLaunch, NetscapeAnsweringGetsBothItemsAndExplorerIsNeverAsked) {
 TEST_F(BrowserLaunch, NetscapeRefusingThePageShowsItsMessageThenTheGeneralOne) {
     FakeBrowsers browsers({"NETSCAPE/WWW_Activate", "IEXPLORE/WWW_Activate", "IEXPLORE/WWW_OpenURL"});
     auto box = std::make_unique<TAboutBox>(nullptr);
-    click(box->Image1->Handle());
+    click(box->LogoImage->Handle());
 
     EXPECT_EQ(messages, (std::vector<std::string>{kNetscapeError, kGeneralError}));
     EXPECT_EQ(types, (std::vector<fw::TMsgDlgType>{fw::TMsgDlgType::mtNone, fw::TMsgDlgType::mtNone}));
@@ -197,7 +199,7 @@ TEST_F(BrowserLaunch, NetscapeRefusingThePageShowsItsMessageThenTheGeneralOne) {
 TEST_F(BrowserLaunch, OnlyExplorerAnswering) {
     FakeBrowsers browsers({"IEXPLORE/WWW_Activate", "IEXPLORE/WWW_OpenURL"});
     auto box = std::make_unique<TAboutBox>(nullptr);
-    click(box->Image1->Handle());
+    click(box->LogoImage->Handle());
 
     EXPECT_TRUE(messages.empty());
     ASSERT_EQ(browsers.requests.size(), 2u);
@@ -212,7 +214,7 @@ TEST_F(BrowserLaunch, OnlyExplorerAnswering) {
 TEST_F(BrowserLaunch, ExplorerRefusingThePageShowsItsMessageThenTheGeneralOne) {
     FakeBrowsers browsers({"IEXPLORE/WWW_Activate"});
     auto box = std::make_unique<TAboutBox>(nullptr);
-    click(box->Image1->Handle());
+    click(box->LogoImage->Handle());
 
     EXPECT_EQ(messages, (std::vector<std::string>{kExplorerError, kGeneralError}));
     ASSERT_EQ(browsers.requests.size(), 1u);
@@ -223,7 +225,7 @@ TEST_F(BrowserLaunch, NobodyAnsweringShowsOnlyTheGeneralMessageQuickly) {
     FakeBrowsers browsers({});
     auto box = std::make_unique<TAboutBox>(nullptr);
     ULONGLONG start = GetTickCount64();
-    click(box->Image1->Handle());
+    click(box->LogoImage->Handle());
 
     EXPECT_LT(GetTickCount64() - start, 5000u);
     EXPECT_EQ(messages, (std::vector<std::string>{kGeneralError}));
@@ -237,7 +239,7 @@ TEST_F(BrowserLaunch, NobodyAnsweringShowsOnlyTheGeneralMessageQuickly) {
 TEST_F(BrowserLaunch, ADoubleClickRunsTheSequenceTwice) {
     FakeBrowsers browsers({"NETSCAPE/WWW_Activate", "NETSCAPE/WWW_OpenURL"});
     auto box = std::make_unique<TAboutBox>(nullptr);
-    doubleClick(box->Image1->Handle());
+    doubleClick(box->LogoImage->Handle());
     ASSERT_EQ(browsers.requests.size(), 4u);
     EXPECT_EQ(browsers.requests[2].item, "0xffffffff,0x0");
     EXPECT_EQ(browsers.requests[3].item, kOpenUrlItem);

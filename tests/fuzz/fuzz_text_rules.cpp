@@ -10,10 +10,10 @@
 
 #include "framework/classes.h"
 #include "framework/sysutils.h"
-#include "mail/poptext.h"
-#include "mail/pxmsgcls.h"
-#if __has_include("net/sockettext.h")
-#include "net/sockettext.h"
+#include "mail/pop3_text.h"
+#include "mail/mailbox_info.h"
+#if __has_include("net/socket_text.h")
+#include "net/socket_text.h"
 #define TIDEMARK_FUZZ_NET 1
 #endif
 
@@ -55,7 +55,7 @@ void fuzzHeaders(const std::uint8_t* data, std::size_t size) {
     fw::TMemoryStream stream;
     stream.Write(data, size);
     stream.Position = 0;
-    mail::TpxHeaders headers;
+    mail::THeaderLines headers;
     headers.Add("stale");
     headers.LoadFromStream(stream);
     std::size_t total = 0;

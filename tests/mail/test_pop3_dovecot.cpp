@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "mail/pxpop3.h"
-#include "tests/mail/pop_probe.h"
+#include "mail/pop3_session.h"
+#include "tests/mail/pop3_probe.h"
 #include "tests/support/dovecot_fixture.h"
 
 using mailtest::Events;

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
-#include "net/qvsocket.h"
+#include "net/socket_client.h"
 #include "tests/support/raised.h"
 #include "tests/support/scripted_server.h"
 
@@ -11,9 +11,9 @@ using namespace net;
 using testsupport::MessageOf;
 
 namespace {
-class PortView : public TqvSocket {
+class PortView : public TSocketClient {
 public:
-    PortView() : TqvSocket(nullptr) { SetWinsockLoaded(true); }
+    PortView() : TSocketClient(nullptr) { SetWinsockLoaded(true); }
     std::uint16_t port() const { return Port; }
 };
 }  // namespace

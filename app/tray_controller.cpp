@@ -1,0 +1,271 @@
+#include "app/tray_controller.h"
+
+#include <cstdio>
+#include <random>
+
+#include "desktop/desktop_icons.h"
+#include "app/mail_count_text.h"
+#include "app/settings.h"
+#include "app/setup_dialog.h"
+#include "desktop/about_box.h"
+#include "framework/application.h"
+#include "framework/graphics.h"
+#include "framework/sysutils.h"
+#include "framework/window.h"
+
+namespace app {
+
+TTrayController* TrayController = nullptr;
+
+namespace {
+fw::TFormDesc mainFormDesc() {
+    fw::TFormDesc d;
+    d.Caption = "Brindlewick Software - Tidemark";
+    d.Left = 200;
+    d.Top = 150;
+    d.ClientWidth = 316;
+    d.ClientHeight = 129;
+    d.BorderStyle = fw::TBorderStyle::bsSingle;
+    d.StayOnTop = true;
+    d.MinimizeBox = true;
+    return d;
+}
+
+HINSTANCE programModule() { return GetModuleHandleA(nullptr); }
+}  // namespace
+
+TTrayController::TTrayController(fw::TComponent* owner) : fw::TForm(owner, mainFormDesc()) {
+    TrayIcon = new desktop::TTrayIcon(this);
+    TrayIcon->Name = "TrayIcon";
+    {
+        // The form keeps the tray icon's first image as icon-file bytes.
+        fw::TIcon image;
+        image.LoadFromIconFile(fw::LoadResourceBytes(programModule(), "TRAYICON_IMAGE"));
+        TrayIcon->SetIcon(&image);
+    }
+    TrayIcon->SetShowApp(false);
+    TrayIcon->OnClick = [this](fw::TObject* s) { TrayIconClick(s); };
+    TrayIcon->OnMouseMove = [this](fw::TObject* s) { TrayIconMouseMove(s); };
+
+    TrayMenu = new fw::TPopupMenu(this);
+    TrayMenu->Name = "TrayMenu";
+    DesktopIconsItem = new fw::TMenuItem(TrayMenu, "Hide Desktop &Icons", [this](fw::TObject* s) { DesktopIconsItemClick(s); });
+    CheckMailItem =
+        new fw::TMenuItem(TrayMenu, "Start Checking &email", [this](fw::TObject* s) { CheckMailItemClick(s); });
+    new fw::TMenuItem(TrayMenu, "-");
+    SetupItem = new fw::TMenuItem(TrayMenu, "&Setup", [this](fw::TObject* s) { SetupItemClick(s); });
+    UpgradesItem =
+        new fw::TMenuItem(TrayMenu, "Check for &Upgrades", [this](fw::TObject* s) { UpgradesItemClick(s); });
+    AboutItem = new fw::TMenuItem(TrayMenu, "&About", [this](fw::TObject* s) { AboutItemClick(s); });
+    new fw::TMenuItem(TrayMenu, "-");
+    CloseItem = new fw::TMenuItem(TrayMenu, "&Close", [this](fw::TObject* s) { CloseItemClick(s); });
+    TrayIcon->SetPopupMenu(TrayMenu);
+
+    PollTimer = new fw::TTimer(this);
+    PollTimer->Name = "PollTimer";
+    PollTimer->SetEnabled(false);
+    PollTimer->SetInterval(60000);
+    PollTimer->SetOnTimer([this](fw::TObject* s) { PollTick(s); });
+
+    AnimationTimer = new fw::TTimer(this);
+    AnimationTimer->Name = "AnimationTimer";
+    AnimationTimer->SetOnTimer([this](fw::TObject* s) { AnimationTick(s); });
+
+    Mailbox = new mail::TPop3Mailbox(this);
+    Mailbox->Name = "Mailbox";
+    Mailbox->SetWinsockLoaded(true);
+    Mailbox->DefaultPort = 110;
+    Mailbox->SetMessageDirectory(".\\");
+
+    OnCreate = [this](fw::TObject* s) { FormCreate(s); };
+    OnShow = [this](fw::TObject* s) { FormShow(s); };
+    OnClose = [this](fw::TObject* s, fw::TCloseAction& a) { FormClose(s, a); };
+
+    // The after-load step runs once every component exists, then OnCreate.
+    for (fw::TComponent* c : Components()) c->AfterLoad();
+    DoCreate();
+}
+
+void TTrayController::FormCreate(fw::TObject* Sender) {
+    // No caption bar, 27 pixels high, 5000 pixels left of the screen: when
+    // Run makes the main form visible it is still never seen.
+    fw::RemoveCaption(Handle());
+    SetLeft(-5000);
+    SetHeight(27);
+    ShowWindowAsync(Handle(), SW_HIDE);
+    TrayIcon->SetActive(true);
+    DesktopVisible = true;
+    CheckingMail = false;
+    FirstTick = true;
+    AnimationTimer->SetEnabled(true);
+}
+
+void TTrayController::FormShow(fw::TObject* Sender) {
+    LoadSettingsOnShow();
+    // The splash's modal display ended before this form existed; a box that
+    // has been freed since is never touched.
+    desktop::CloseAboutBox();
+}
+
+void TTrayController::FormClose(fw::TObject* Sender, fw::TCloseAction& Action) {
+    desktop::HideDesktopIcons(false);
+    Action = fw::TCloseAction::caFree;
+}
+
+void TTrayController::CloseItemClick(fw::TObject* Sender) { Close(); }
+
+void TTrayController::TrayIconClick(fw::TObject* Sender) {
+    // The flag, not the window's real state, decides: it flips even when the
+    // desktop window is not found.
+    if (DesktopVisible) {
+        desktop::HideDesktopIcons(true);
+        StatusText = "Show Desktop Icons";
+    } else {
+        desktop::HideDesktopIcons(false);
+        StatusText = "Hide Desktop Icons";
+    }
+    DesktopIconsItem->SetCaption(StatusText);
+    TrayIcon->SetToolTip(StatusText);
+    DesktopVisible = !DesktopVisible;
+}
+
+void TTrayController::DesktopIconsItemClick(fw::TObject* Sender) { TrayIconClick(Sender); }
+
+void TTrayController::CheckMailItemClick(fw::TObject* Sender) {
+    // The timer follows the switch rather than being flipped, so the caption
+    // always tells whether checks will come. No check is made at once.
+    CheckingMail = !CheckingMail;
+    PollTimer->SetEnabled(CheckingMail);
+    CheckMailItem->SetCaption(CheckingMail ? "Stop Checking email" : "Start Checking email");
+}
+
+void TTrayController::TrayIconMouseMove(fw::TObject* Sender) {
+    fw::Application->ProcessMessages();
+    {
+        fw::TIcon hover;
+        hover.LoadFromResourceName(programModule(), "ICON_3");
+        TrayIcon->SetIcon(&hover);
+    }
+    fw::Application->ProcessMessages();
+}
+
+void TTrayController::AnimationTick(fw::TObject* Sender) {
+    fw::Application->ProcessMessages();
+    {
+        char name[32];
+        std::snprintf(name, sizeof name, "ICON_%d", static_cast<int>(IconIndex));
+        fw::TIcon frame;
+        frame.LoadFromResourceName(programModule(), name);
+        TrayIcon->SetIcon(&frame);
+    }
+    fw::Application->ProcessMessages();
+
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    unsigned nextInterval = 0;
+    DrawNext(TimeOfDaySeed(now), IconIndex, nextInterval);
+
+    if (FirstTick) {
+        // The timer stays still while the reload runs: a failure's message box
+        // runs its own loop, and ticks inside it would stack a second box on
+        // the first. After a failure the reload is tried again at the next
+        // tick, and the animation goes on meanwhile.
+        const bool wasEnabled = AnimationTimer->Enabled();
+        AnimationTimer->SetEnabled(false);
+        try {
+            LoadSettingsOnFirstTick();
+        } catch (...) {
+            // Reported once; the retries at later ticks stay quiet until one
+            // succeeds (for example after the setting was corrected in Setup).
+            if (!firstTickFailureReported_) {
+                firstTickFailureReported_ = true;
+                fw::HandleCallbackException();
+            }
+            AnimationTimer->SetEnabled(wasEnabled);
+            return;
+        }
+        AnimationTimer->SetEnabled(wasEnabled);
+        if (HideOnStart) TrayIconClick(this);
+        FirstTick = false;
+    }
+
+    AnimationTimer->SetInterval(nextInterval);
+}
+
+std::uint32_t TTrayController::TimeOfDaySeed(const SYSTEMTIME& utc) {
+    return ((static_cast<std::uint32_t>(utc.wHour) * 60 + utc.wMinute) * 60 + utc.wSecond) * 1000 + utc.wMilliseconds;
+}
+
+void TTrayController::DrawNext(std::uint32_t seed, std::int32_t& iconIndex, unsigned& interval) {
+    // Any uniform generator will do; it is seeded afresh at every tick.
+    std::minstd_rand random(seed);
+    iconIndex = std::uniform_int_distribution<std::int32_t>(1, 13)(random);
+    // From 1 rather than 0: an interval of 0 stops a window-message timer for
+    // good, and the animation must go on.
+    interval = static_cast<unsigned>(std::uniform_int_distribution<int>(1, 4999)(random));
+}
+
+void TTrayController::LoadSettingsOnShow() {
+    app::LoadSettingsOnShow({Mailbox->Server, Mailbox->UserName, Mailbox->Password, *PollTimer,
+                          HideOnStart});
+}
+
+void TTrayController::LoadSettingsOnFirstTick() {
+    app::LoadSettingsOnFirstTick({Mailbox->Server, Mailbox->UserName, Mailbox->Password, *PollTimer,
+                               HideOnStart});
+}
+
+void TTrayController::PollTick(fw::TObject* Sender) {
+    // A tick that arrives while a check waits on the network (the switch
+    // was used twice meanwhile) must not start a second one on the same
+    // connection.
+    if (checkInProgress_) return;
+    // Stopped first: the check dispatches messages while it waits, and no
+    // second check may start meanwhile.
+    PollTimer->SetEnabled(false);
+    try {
+        checkInProgress_ = true;
+        Mailbox->UpdateInfo();
+        checkInProgress_ = false;
+    } catch (...) {
+        checkInProgress_ = false;
+        // The user reads the report, then finds checking switched off: the
+        // menu never says "Stop Checking email" while no check will come.
+        fw::HandleCallbackException();
+        CheckingMail = false;
+        CheckMailItem->SetCaption("Start Checking email");
+        return;
+    }
+    // The status text of this moment: a toggle during the check counts.
+    TrayIcon->SetToolTip(StatusText +
+                          MessageCountSuffix(Mailbox->RemoteInfo.Count(), Mailbox->MessageCount));
+    // The next check comes one interval from now, unless checking was
+    // switched off during this one.
+    PollTimer->SetEnabled(CheckingMail);
+}
+
+void TTrayController::SetupItemClick(fw::TObject* Sender) {
+    TSetupDialog& dlg = *SetupDialog;
+    // Filled from memory, not from the registry, before every show.
+    dlg.ServerEdit->SetText(Mailbox->Server);
+    dlg.UserNameEdit->SetText(Mailbox->UserName);
+    dlg.PasswordEdit->SetText(Mailbox->Password);
+    dlg.IntervalEdit->SetText(std::to_string(PollTimer->Interval() / 1000));
+    dlg.HideCheckBox->SetChecked(HideOnStart);
+    if (dlg.ShowModal() != fw::mrOk) return;
+    Mailbox->Server = dlg.ServerEdit->Text();
+    Mailbox->UserName = dlg.UserNameEdit->Text();
+    Mailbox->Password = dlg.PasswordEdit->Text();
+    // A text that does not convert stops here: nothing is stored.
+    PollTimer->SetInterval(IntervalMsFromSeconds(fw::StrToInt(dlg.IntervalEdit->Text())));
+    HideOnStart = dlg.HideCheckBox->Checked();
+    SaveSettings(dlg.ServerEdit->Text(), dlg.UserNameEdit->Text(), dlg.PasswordEdit->Text(), dlg.IntervalEdit->Text(), HideOnStart);
+}
+
+void TTrayController::AboutItemClick(fw::TObject* Sender) { desktop::ShowAboutBox(this); }
+
+void TTrayController::UpgradesItemClick(fw::TObject* Sender) { RemindThem(); }
+
+void TTrayController::RemindThem() { desktop::ShowUpgradeReminder(this); }
+
+}  // namespace app

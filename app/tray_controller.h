@@ -1,0 +1,81 @@
+#pragma once
+// The controller form: never seen by the user, it owns the tray icon, the
+// popup menu and the timers, and turns the user's actions on the icon into
+// the program's commands.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "desktop/tray_icon.h"
+#include "framework/forms.h"
+#include "framework/menus.h"
+#include "framework/timer.h"
+#include "mail/pop3_session.h"
+
+namespace app {
+
+class TTrayController : public fw::TForm {
+public:
+    explicit TTrayController(fw::TComponent* owner);
+
+    // Components, in the order the form creates them.
+    desktop::TTrayIcon* TrayIcon;
+    fw::TPopupMenu* TrayMenu;
+    fw::TMenuItem* DesktopIconsItem;
+    fw::TMenuItem* CheckMailItem;
+    fw::TMenuItem* SetupItem;
+    fw::TMenuItem* UpgradesItem;
+    fw::TMenuItem* AboutItem;
+    fw::TMenuItem* CloseItem;
+    fw::TTimer* PollTimer;
+    fw::TTimer* AnimationTimer;
+    mail::TPop3Mailbox* Mailbox;
+
+    // Controller state.
+    bool DesktopVisible = true;
+    bool CheckingMail = false;
+    bool FirstTick = true;
+    bool HideOnStart = false;
+    std::string StatusText;
+    std::int32_t IconIndex = 1;
+
+    void FormCreate(fw::TObject* Sender);
+    void FormShow(fw::TObject* Sender);
+    void FormClose(fw::TObject* Sender, fw::TCloseAction& Action);
+    void CloseItemClick(fw::TObject* Sender);
+    void TrayIconClick(fw::TObject* Sender);
+    void DesktopIconsItemClick(fw::TObject* Sender);
+    void CheckMailItemClick(fw::TObject* Sender);
+    void TrayIconMouseMove(fw::TObject* Sender);
+    void AnimationTick(fw::TObject* Sender);
+    void PollTick(fw::TObject* Sender);
+
+    // The generator's seed: the UTC time of day in milliseconds.
+    static std::uint32_t TimeOfDaySeed(const SYSTEMTIME& utc);
+    // From a fresh seed: the next icon number (1..13), then the next
+    // interval of AnimationTimer (1..4999 ms).
+    static void DrawNext(std::uint32_t seed, std::int32_t& iconIndex, unsigned& interval);
+
+    // Commands whose dialogs come with the About box and the Setup dialog.
+    virtual void SetupItemClick(fw::TObject* Sender);
+    virtual void AboutItemClick(fw::TObject* Sender);
+    virtual void UpgradesItemClick(fw::TObject* Sender);
+    virtual void RemindThem();
+
+protected:
+    // The settings load when the form is shown, and the second one at the
+    // first animation tick (which may fail and is then retried next tick).
+    virtual void LoadSettingsOnShow();
+    virtual void LoadSettingsOnFirstTick();
+
+private:
+    // A failing first-tick load is reported once; later ticks retry quietly.
+    bool firstTickFailureReported_ = false;
+    bool checkInProgress_ = false;
+};
+
+// The main form; the About box created last is `desktop::AboutBox` of desktop/about_box.h.
+extern TTrayController* TrayController;
+
+}  // namespace app

@@ -1,0 +1,195 @@
+#include "desktop/tray_icon.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "framework/application.h"
+
+namespace desktop {
+
+namespace {
+ShellNotifySeam& shellSeam() {
+    static ShellNotifySeam seam;
+    return seam;
+}
+
+BOOL shellNotify(DWORD message, NOTIFYICONDATAA& data) {
+    if (const auto& seam = shellSeam()) return seam(message, data);
+    return Shell_NotifyIconA(message, &data);
+}
+
+// Explorer (and Wine's explorer) broadcasts this to every top-level window
+// after it has (re)started; icons added before are gone by then.
+UINT taskbarCreatedMessage() {
+    static const UINT msg = RegisterWindowMessageA("TaskbarCreated");
+    return msg;
+}
+}  // namespace
+
+void SetShellNotifySeam(ShellNotifySeam seam) { shellSeam() = std::move(seam); }
+
+TTrayIcon::TTrayIcon(fw::TComponent* owner) : fw::TComponent(owner) {
+    // A top-level window rather than a message-only one: HWND_MESSAGE
+    // windows never see broadcasts such as "TaskbarCreated".
+    window_ = std::make_unique<fw::TUtilWindow>(
+        [this](HWND, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+            return HandleTrayMessage(msg, wp, lp, result);
+        },
+        fw::WindowKind::TopLevel);
+    SetPropA(window_->Handle(), kWindowProperty, reinterpret_cast<HANDLE>(1));
+    SetShowApp(false);
+}
+
+TTrayIcon::~TTrayIcon() {
+    mapping_.reset();
+    if (active_) ShellDelete();
+    SetPopupMenu(nullptr);
+    // Properties must be removed before the window goes (RemovePropA).
+    RemovePropA(window_->Handle(), kWindowProperty);
+    window_.reset();
+}
+
+void TTrayIcon::SetActive(bool value) {
+    if (value == active_) return;
+    active_ = value;
+    if (value)
+        ShellAdd();
+    else
+        ShellDelete();
+}
+
+void TTrayIcon::SetShowApp(bool value) {
+    showApp_ = value;
+    if (!fw::Application) return;
+    // Issued on every write: the application window may have been shown by
+    // someone else since the last one.
+    ShowWindow(fw::Application->Handle(), value ? SW_SHOW : SW_HIDE);
+}
+
+void TTrayIcon::SetIcon(fw::TIcon* source) {
+    if (source == &icon_) return;
+    if (source)
+        icon_.Assign(*source);
+    else
+        icon_.Assign(fw::TIcon{});
+    ShellModify();
+}
+
+void TTrayIcon::SetToolTip(const std::string& text) {
+    toolTip_ = text.size() > kMaxToolTip ? text.substr(0, kMaxToolTip) : text;
+    ShellModify();
+}
+
+void TTrayIcon::SetPopupMenu(fw::TPopupMenu* menu) {
+    if (menu == popupMenu_) return;
+    if (popupMenu_) RemoveFreeNotification(popupMenu_);
+    popupMenu_ = menu;
+    if (menu) FreeNotification(menu);
+}
+
+void TTrayIcon::Notification(fw::TComponent* component, fw::TOperation operation) {
+    // A menu freed before this component leaves no dangling reference.
+    if (operation == fw::TOperation::opRemove && component == popupMenu_) popupMenu_ = nullptr;
+}
+
+void TTrayIcon::FillNotifyRecord() {
+    // The version-1 record: every shell since Windows 95 accepts it, and the
+    // 64-byte tooltip is all this component ever sends.
+    record_ = NOTIFYICONDATAA{};
+    record_.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    record_.hWnd = WindowHandle();
+    record_.uID = 0;
+    record_.uFlags = kNotifyFlags;
+    record_.uCallbackMessage = WM_TRAYNOTIFY;
+    record_.hIcon = icon_.Handle();
+    std::memcpy(record_.szTip, toolTip_.data(), toolTip_.size());
+    record_.szTip[toolTip_.size()] = '\0';
+}
+
+bool TTrayIcon::ShellAdd() {
+    FillNotifyRecord();
+    bool ok = shellNotify(NIM_ADD, record_) != FALSE;
+    // Some shells show no tooltip for an icon added with an empty one until
+    // it is modified; the posted refresh sends whatever is current by then.
+    if (toolTip_.empty()) PostMessageA(WindowHandle(), WM_TRAYREFRESH, 0, 0);
+    return ok;
+}
+
+bool TTrayIcon::ShellModify() {
+    FillNotifyRecord();
+    if (!active_) return true;
+    return shellNotify(NIM_MODIFY, record_) != FALSE;
+}
+
+bool TTrayIcon::ShellDelete() { return shellNotify(NIM_DELETE, record_) != FALSE; }
+
+bool TTrayIcon::HandleTrayMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    result = 0;
+    if (msg == WM_TRAYREFRESH) {
+        SetToolTip(toolTip_);
+        return true;
+    }
+    if (msg == WM_TRAYNOTIFY) {
+        switch (static_cast<UINT>(lParam)) {
+        case WM_MOUSEMOVE:
+            if (OnMouseMove) OnMouseMove(this);
+            break;
+        case WM_LBUTTONUP:
+            if (OnClick) OnClick(this);
+            break;
+        case WM_LBUTTONDBLCLK:
+            if (OnDblClick) OnDblClick(this);
+            break;
+        case WM_RBUTTONUP:
+            HandleRightClick();
+            break;
+        default:
+            break;
+        }
+        return true;
+    }
+    if (msg == taskbarCreatedMessage() && active_) {
+        // The shell restarted and forgot the icon: add it again, with the
+        // image and tooltip it has now.
+        ShellAdd();
+        return true;
+    }
+    return false;  // DefWindowProcA
+}
+
+void TTrayIcon::HandleRightClick() {
+    POINT pt{};
+    GetCursorPos(&pt);
+    if (popupMenu_) {
+        // Without the foreground, the menu would not close when the user
+        // clicks elsewhere (TrackPopupMenu quirk for notification icons).
+        if (fw::Application) {
+            SetForegroundWindow(fw::Application->Handle());
+            fw::Application->ProcessMessages();
+        }
+        // The menu may have gone while messages were dispatched.
+        if (popupMenu_) popupMenu_->Popup(pt.x, pt.y);
+    }
+    if (OnRightClick) OnRightClick(this, TMouseButton::mbRight, TShiftState{}, pt.x, pt.y);
+}
+
+void TTrayIcon::AfterLoad() {
+    fw::TComponent::AfterLoad();
+    if (!IDMessage.empty()) {
+        registeredMessage_ = RegisterWindowMessageA(IDMessage.c_str());
+        HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0, 32, IDMessage.c_str());
+        // Read at once: ERROR_ALREADY_EXISTS comes with a valid handle to the
+        // object another instance created.
+        const DWORD error = GetLastError();
+        mapping_.reset(mapping);
+        if (mapping && error == ERROR_ALREADY_EXISTS) {
+            PostMessageA(HWND_BROADCAST, registeredMessage_, 0, 0);
+            // Orderly halt: static destructors and atexit handlers run, no
+            // further message is handled.
+            std::exit(0);
+        }
+    }
+    SetShowApp(showApp_);
+}
+
+}  // namespace desktop

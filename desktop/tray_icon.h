@@ -1,0 +1,93 @@
+#pragma once
+// The notification-area icon: one icon in the taskbar's notification area,
+// its image and tooltip kept current, the shell's mouse notifications turned
+// into events, and a popup menu on a right click.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "framework/classes.h"
+#include "framework/graphics.h"
+#include "framework/handles.h"
+#include "framework/menus.h"
+#include "framework/window.h"
+
+namespace desktop {
+
+enum class TMouseButton { mbLeft, mbRight, mbMiddle };
+// Keys and buttons held down with a mouse event; bit per key (none used here).
+using TShiftState = unsigned;
+using TMouseEvent = std::function<void(fw::TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
+
+// Every Shell_NotifyIconA call goes through here. Tests record the calls
+// (the message and a copy of the record) instead of asking the shell.
+using ShellNotifySeam = std::function<BOOL(DWORD message, const NOTIFYICONDATAA& data)>;
+void SetShellNotifySeam(ShellNotifySeam seam);
+
+class TTrayIcon : public fw::TComponent {
+public:
+    // The callback message the shell sends for mouse events over the icon,
+    // and the message the component posts itself to refresh the tooltip.
+    static constexpr UINT WM_TRAYNOTIFY = WM_USER + 1;
+    static constexpr UINT WM_TRAYREFRESH = WM_USER + 2;
+    static constexpr UINT kNotifyFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    static constexpr std::size_t kMaxToolTip = 62;
+    // The window property that marks the hidden window, so that a test or
+    // tool outside the process can find it among the top-level windows.
+    static constexpr const char* kWindowProperty = "TidemarkTrayIcon";
+
+    explicit TTrayIcon(fw::TComponent* owner);
+    ~TTrayIcon() override;
+
+    bool Active() const { return active_; }
+    void SetActive(bool value);
+    bool ShowApp() const { return showApp_; }
+    void SetShowApp(bool value);
+    fw::TIcon* Icon() { return &icon_; }
+    // Shares the source's image (the caller may free its source at once).
+    void SetIcon(fw::TIcon* source);
+    const std::string& ToolTip() const { return toolTip_; }
+    // Keeps at most the first 62 characters.
+    void SetToolTip(const std::string& text);
+    fw::TPopupMenu* PopupMenu() const { return popupMenu_; }
+    void SetPopupMenu(fw::TPopupMenu* menu);
+
+    // Name of the optional guard against a second running instance.
+    std::string IDMessage;
+    fw::TNotifyEvent OnClick;
+    fw::TNotifyEvent OnDblClick;
+    TMouseEvent OnRightClick;
+    fw::TNotifyEvent OnMouseMove;
+
+    HWND WindowHandle() const { return window_ ? window_->Handle() : nullptr; }
+    UINT RegisteredMessage() const { return registeredMessage_; }
+    HANDLE MappingHandle() const { return mapping_.get(); }
+    // The record as last filled (what the shell got, or will get next).
+    const NOTIFYICONDATAA& NotifyRecord() const { return record_; }
+
+    void AfterLoad() override;
+    void Notification(fw::TComponent* component, fw::TOperation operation) override;
+
+    void FillNotifyRecord();
+    bool ShellAdd();
+    bool ShellModify();
+    bool ShellDelete();
+    bool HandleTrayMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    void HandleRightClick();
+
+private:
+    fw::UniqueKernelHandle mapping_;
+    NOTIFYICONDATAA record_{};
+    fw::TIcon icon_;
+    std::string toolTip_;
+    std::unique_ptr<fw::TUtilWindow> window_;
+    bool active_ = false;
+    bool showApp_ = false;
+    fw::TPopupMenu* popupMenu_ = nullptr;
+    UINT registeredMessage_ = 0;
+};
+
+}  // namespace desktop

@@ -1,0 +1,134 @@
+#pragma once
+// Line-oriented TCP client for the mail components. It never blocks in
+// Winsock: lookups and network events arrive as messages at a hidden window,
+// and every wait dispatches the thread's messages until its flag is set, the
+// time-out counter expires or Cancel is called. To its caller each operation
+// looks synchronous: it returns when done or raises.
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "framework/classes.h"
+#include "framework/window.h"
+#include "net/socket_errors.h"
+#include "net/time_counter.h"
+#include "net/winsock_library.h"
+
+namespace net {
+
+// Msg is the text of the exception about to be raised; the handler may change it.
+using TErrorEvent = std::function<void(fw::TObject* Sender, std::string& Msg)>;
+// Perc is -1 when no expected size was given.
+using TProgressEvent = std::function<void(fw::TObject* Sender, std::int32_t Perc, std::int32_t Transferred)>;
+
+class TDialUp;
+
+// Winsock notifications of the hidden window.
+constexpr UINT WM_ASYNC_HOST = WM_USER + 148;
+constexpr UINT WM_ASYNC_SERV = WM_USER + 149;
+constexpr UINT WM_ASYNC_SELECT = WM_USER + 150;
+
+class TSocketClient : public fw::TComponent {
+public:
+    explicit TSocketClient(fw::TComponent* owner);
+    ~TSocketClient() override;
+
+    std::string Server;
+    std::uint16_t DefaultPort = 0;
+    std::string ServiceName;
+    fw::TNotifyEvent OnOpen;
+    fw::TNotifyEvent OnClosing;
+    fw::TNotifyEvent OnClosed;
+    fw::TNotifyEvent OnCancel;
+    TProgressEvent OnProgress;
+    TErrorEvent OnError;
+    // Not used by the socket itself; the mail classes read replies into it.
+    std::string LastReply;
+
+    // The process-wide library: setting it acts for every socket at once.
+    bool WinsockLoaded() const { return Winsock.Loaded(); }
+    void SetWinsockLoaded(bool value);
+    TDialUp* RAS() const { return ras_; }
+    void SetRAS(TDialUp* value);
+    std::int32_t TimeOut() const { return Counter->TimeOut; }
+    void SetTimeOut(std::int32_t value) { Counter->TimeOut = value; }
+    HWND WindowHandle() const { return window_->Handle(); }
+
+    // A socket exists (from Open on, before any TCP connection).
+    bool Connected() const { return SocketHandle != INVALID_SOCKET; }
+
+    virtual void ResetState();
+    virtual int GetReplyCode(const std::string& line);
+    // Resolves host and port and creates the socket, without connecting.
+    virtual void Open();
+    virtual void Close();
+    virtual void Cancel();
+
+    void ConnectSocket();
+    void SendLine(const std::string& line);
+    // Reads one line (without its CR/LF) into `line`; returns GetReplyCode of it.
+    int ReadLine(std::string& line);
+    // Appends received bytes to `stream` until it ends with CR LF "." CR LF.
+    void ReadData(fw::TMemoryStream& stream, std::int32_t ExpectedSize);
+    // A code of 0 does nothing; anything else fires OnError and raises ESocketError.
+    void RaiseSocketError(std::uint16_t code);
+
+    void Notification(fw::TComponent* component, fw::TOperation operation) override;
+
+    // Longest reply line, terminator included, and most data one ReadData
+    // takes before it gives up on a server that never ends its reply.
+    static constexpr std::size_t MaxLineLength = 1024;
+    static constexpr std::int64_t MaxDataSize = 64 * 1024 * 1024;
+
+protected:
+    WSADATA WSAData{};
+    SOCKET SocketHandle = INVALID_SOCKET;
+    HANDLE AsyncHandle = nullptr;
+    std::unique_ptr<TTimeCounter> Counter;
+    std::uint32_t RemoteAddr = 0;
+    std::uint16_t Port = 0;
+    int StartupCount = 0;
+    bool Canceled = false;
+    bool HostResolved = false;
+    bool ServResolved = false;
+    bool ConnectEvent = false;
+    bool ReadEvent = false;
+    bool WriteEvent = false;
+    bool CloseEvent = false;
+    bool AsyncFailed = false;
+    std::uint16_t AsyncError = 0;
+
+private:
+    bool handleMessage(UINT msg, WPARAM wp, LPARAM lp);
+    template <typename Cond>
+    void waitFor(Cond done);
+    // Dispatches, then blocks until a message arrives unless an FD_READ
+    // was among those just dispatched.
+    void waitForRead();
+    // The result of a send or recv: a Winsock error other than
+    // WSAEWOULDBLOCK raises (unless cancelled); SOCKET_ERROR means nothing
+    // could move now.
+    int transferred(int result);
+    // recv through the binding, judged by transferred().
+    int receive(char* buffer, int size, int flags);
+    void resolveHost(const std::string& host);
+    void resolvePort(std::uint16_t portPart);
+    void cancelLookup();
+    void checkWaitEnd();
+    void fireError(std::string& msg);
+    [[noreturn]] void raiseTimedOut();
+    [[noreturn]] void raiseCanceled();
+    [[noreturn]] void raiseLastError();
+
+    std::unique_ptr<fw::TUtilWindow> window_;
+    TDialUp* ras_ = nullptr;
+    // Winsock writes the lookup answers here when they complete, so they live
+    // as long as the socket, and a pending lookup is cancelled before they go.
+    char hostEntry_[MAXGETHOSTSTRUCT] = {};
+    char servEntry_[MAXGETHOSTSTRUCT] = {};
+};
+
+}  // namespace net

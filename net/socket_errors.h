@@ -1,0 +1,61 @@
+#pragma once
+// The transport's and mail components' failures: the exception classes, the
+// error catalogue in the string table, and the Remote Access error text.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "framework/classes.h"
+#include "framework/sysutils.h"
+
+namespace net {
+
+// Catalogue ids of the components' own messages (string table).
+enum : std::uint16_t {
+    sTimedOut = 57000,
+    sCanceled = 57001,
+    sServerRequired = 57002,
+    sInvalidWinsockVersion = 57003,
+    sResolveError = 57004,
+    sServiceRequired = 57005,
+    sNotConnected = 57008,
+    sFunctionNotFound = 57010,
+    sWinsockNotLoaded = 57011,
+    sWinsockNotFound = 57012,
+    sConnectionClosed = 57015,
+    sReplyTooLong = 57016,
+};
+
+// The catalogue text for `id`, read from the program's string table.
+// Returns false (and leaves `text` empty) when the table has no such string.
+bool FindCatalogueText(unsigned id, std::string& text);
+// The catalogue text, or "" when there is none.
+std::string CatalogueText(unsigned id);
+
+class ESocketError : public fw::Exception {
+    using Exception::Exception;
+};
+class EServerError : public fw::Exception {
+    using Exception::Exception;
+};
+class EWinsockDLLError : public fw::Exception {
+    using Exception::Exception;
+};
+class ECanceledError : public fw::Exception {
+public:
+    ECanceledError();
+};
+class ETimedOutError : public fw::Exception {
+public:
+    ETimedOutError();
+};
+// Its message is the Remote Access library's own text for the code, or
+// "RAS error no " and the code when the library cannot tell.
+class ERASError : public fw::Exception {
+public:
+    explicit ERASError(std::uint32_t code);
+};
+std::string RASErrorText(std::uint32_t code);
+
+}  // namespace net

@@ -1,0 +1,54 @@
+#include "net/socket_text.h"
+
+#include <cstring>
+
+#include "framework/sysutils.h"
+
+namespace net {
+
+ServerParts SplitServer(const std::string& server) {
+    ServerParts parts;
+    const auto colon = server.find(':');
+    if (colon == std::string::npos) {
+        parts.Host = server;
+        return parts;
+    }
+    parts.Host = server.substr(0, colon);
+    // Stored settings may carry any number here: it is taken by its low 16
+    // bits, so "host:65646" still reaches port 110; text that is not a
+    // number, and a result of 0, leave the choice to the service lookup.
+    parts.Port = static_cast<std::uint16_t>(fw::StrToIntDef(server.substr(colon + 1), 0));
+    return parts;
+}
+
+int ThreeDigitReplyCode(const std::string& line) {
+    if (line.size() < 3) return -1;
+    int value = 0;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const char c = line[i];
+        if (c < '0' || c > '9') return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+std::string StripLineEnd(std::string line) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    return line;
+}
+
+bool IsDataComplete(const char* data, std::size_t size, std::size_t start) {
+    if (start <= size && size - start == 3 && std::memcmp(data + start, ".\r\n", 3) == 0) return true;
+    return size >= 5 && std::memcmp(data + size - 5, "\r\n.\r\n", 5) == 0;
+}
+
+std::int32_t ProgressPercent(std::int64_t size, std::int32_t expected) {
+    if (expected < 1) return -1;
+    const std::int64_t scaled = size * 100;
+    std::int64_t q = scaled / expected;
+    const std::int64_t twiceRest = (scaled % expected) * 2;
+    if (twiceRest > expected || (twiceRest == expected && (q & 1))) ++q;
+    return static_cast<std::int32_t>(q);
+}
+
+}  // namespace net
