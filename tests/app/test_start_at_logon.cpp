@@ -60,6 +60,7 @@ struct Case {
     bool ok;     // OK, else Cancel
     const char* after;  // "running", "installed" or a literal stored text
 };
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 class StartAtLogon : public ::testing::TestWithParam<Case> {
 protected:
