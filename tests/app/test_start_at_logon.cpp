@@ -13,56 +13,19 @@
 #include "framework/handles.h"
 #include "framework/timer.h"
 #include "gtest/gtest.h"
-#include "tests/support/screenshot.h"
-#include "tests/support/throwaway_prefix.h"
+#include "tests/support/user_state.h"
 #include "tests/support/wine_helpers.h"
 
 using namespace app;
+
+using testsupport::StoredText;
+using testsupport::StoreText;
 
 namespace {
 const char* const kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char* const kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tidemark";
 
-std::string runEntry() {
-    char data[1024] = {};
-    DWORD type = 0, size = sizeof data - 1;
-    if (RegGetValueA(HKEY_CURRENT_USER, kRunKey, "Tidemark", RRF_RT_ANY, &type, data, &size) != ERROR_SUCCESS)
-        return "(missing)";
-    return type == REG_SZ ? std::string(data) : "(type " + std::to_string(type) + ")";
-}
-
-void storeText(const char* key, const char* name, const std::string& text) {
-    RegSetKeyValueA(HKEY_CURRENT_USER, key, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
-}
-
-bool saveScreenshot(HWND hwnd, const std::string& path) {
-    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    testsupport::PumpFor(500);
-    RECT r;
-    GetWindowRect(hwnd, &r);
-    return testsupport::SaveBitmap(path, r.right - r.left, r.bottom - r.top, [&](HDC mem) {
-        HDC screen = GetDC(nullptr);
-        const BOOL ok = BitBlt(mem, 0, 0, r.right - r.left, r.bottom - r.top, screen, r.left, r.top, SRCCOPY);
-        ReleaseDC(nullptr, screen);
-        return ok != FALSE;
-    });
-}
-
-enum class Before { None, Entry, WrongType };
-enum class Record { None, ExistingExe, MissingExe };
-
-struct Case {
-    const char* name;
-    Before before;
-    Record record;
-    bool shown;  // the box's state when the dialog opens
-    bool check;  // what the user leaves it at
-    bool ok;     // OK, else Cancel
-    const char* after;  // "running", "installed" or a literal stored text
-};
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
-
-class StartAtLogon : public ::testing::TestWithParam<Case> {
+class StartAtLogon : public ::testing::Test {
 protected:
     void SetUp() override {
         TIDEMARK_REQUIRE_THROWAWAY_PREFIX();
@@ -86,58 +49,56 @@ protected:
         DeleteFileA(installedExe.c_str());
         RemoveDirectoryA(installDir.c_str());
     }
+    bool runSetup(bool check, bool ok);
+    static std::string entry() { return StoredText(kRunKey, "Tidemark"); }
     const std::string installDir = testsupport::ExeDirectory() + "logon-install";
     const std::string installedExe = installDir + "\\tidemark.exe";
     std::unique_ptr<TTrayController> form;
 };
 
-TEST_P(StartAtLogon, TheBoxShowsAndWritesTheRunEntry) {
-    const Case& c = GetParam();
-    const std::string running = testsupport::ExeDirectory() + "test_start_at_logon.exe";
-    if (c.before == Before::Entry) storeText(kRunKey, "Tidemark", "\"C:\\elsewhere\\tidemark.exe\"");
-    if (c.before == Before::WrongType) {
-        const DWORD one = 1;
-        RegSetKeyValueA(HKEY_CURRENT_USER, kRunKey, "Tidemark", REG_DWORD, &one, sizeof one);
-    }
-    if (c.record != Record::None) {
-        storeText(kUninstallKey, "InstallLocation", installDir);
-        CreateDirectoryA(installDir.c_str(), nullptr);
-    }
-    if (c.record == Record::ExistingExe)
-        fw::UniqueFile(CreateFileA(installedExe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-
+// Shows the Setup dialog through the controller, leaves the box at `check`,
+// presses OK or Cancel, and returns the box's state as the dialog opened.
+bool StartAtLogon::runSetup(bool check, bool ok) {
     fw::TTimer driver(nullptr);
-    bool shown = !c.shown;
+    bool shown = false;
     driver.SetInterval(30);
     driver.SetOnTimer([&](fw::TObject*) {
         driver.SetEnabled(false);
         TSetupDialog& d = *SetupDialog;
         shown = d.StartAtLogonCheckBox->Checked();
-        if (c.before == Before::None && c.record == Record::None) {
-            EXPECT_TRUE(saveScreenshot(d.Handle(), testsupport::ArtifactPath("setup-dialog.bmp")));
-        }
-        d.StartAtLogonCheckBox->SetChecked(c.check);
-        fw::TButton* b = c.ok ? d.OKBtn : d.CancelBtn;
+        testsupport::PumpFor(300);  // painted for the screenshot
+        EXPECT_TRUE(testsupport::SaveWindowShot(d.Handle(), "setup-dialog.bmp"));
+        d.StartAtLogonCheckBox->SetChecked(check);
+        fw::TButton* b = ok ? d.OKBtn : d.CancelBtn;
         SendMessageA(d.Handle(), WM_COMMAND, MAKEWPARAM(b->Id(), BN_CLICKED), (LPARAM)b->Handle());
     });
     form->SetupItemClick(form.get());
-    EXPECT_EQ(shown, c.shown);
-    const std::string after = std::string(c.after) == "running"     ? "\"" + running + "\""
-                              : std::string(c.after) == "installed" ? "\"" + installedExe + "\""
-                                                                    : c.after;
-    EXPECT_STRCASEEQ(runEntry().c_str(), after.c_str());
+    return shown;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, StartAtLogon,
-    ::testing::Values(
-        Case{"NoEntryCheckedPointsAtTheRunningProgram", Before::None, Record::None, false, true, true, "running"},
-        Case{"AnInstalledProgramIsPreferred", Before::None, Record::ExistingExe, false, true, true, "installed"},
-        Case{"ARecordWithoutItsProgramIsPassedOver", Before::None, Record::MissingExe, false, true, true, "running"},
-        Case{"AnEntryShowsCheckedAndUncheckingRemovesIt", Before::Entry, Record::None, true, false, true, "(missing)"},
-        Case{"CancelChangesNothing", Before::Entry, Record::None, true, false, false, "\"C:\\elsewhere\\tidemark.exe\""},
-        Case{"AnEntryOfAnotherTypeShowsUncheckedAndGoes", Before::WrongType, Record::None, false, false, true,
-             "(missing)"}),
-    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+TEST_F(StartAtLogon, TheBoxShowsTheRunEntryAndOkWritesOrRemovesIt) {
+    const std::string running = "\"" + testsupport::ExeDirectory() + "test_start_at_logon.exe\"";
+    EXPECT_FALSE(runSetup(true, true));
+    EXPECT_STRCASEEQ(entry().c_str(), running.c_str());
+    EXPECT_TRUE(runSetup(false, false)) << "Cancel changes nothing";
+    EXPECT_STRCASEEQ(entry().c_str(), running.c_str());
+    EXPECT_TRUE(runSetup(false, true));
+    EXPECT_EQ(entry(), "(missing)");
+
+    // The installer's record counts only when its program is there.
+    StoreText(kUninstallKey, "InstallLocation", installDir);
+    CreateDirectoryA(installDir.c_str(), nullptr);
+    runSetup(true, true);
+    EXPECT_STRCASEEQ(entry().c_str(), running.c_str());
+    fw::UniqueFile(CreateFileA(installedExe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    runSetup(true, true);
+    EXPECT_STRCASEEQ(entry().c_str(), ("\"" + installedExe + "\"").c_str());
+
+    // A value of another type starts nothing: shown unchecked, and OK removes it.
+    const DWORD one = 1;
+    RegSetKeyValueA(HKEY_CURRENT_USER, kRunKey, "Tidemark", REG_DWORD, &one, sizeof one);
+    EXPECT_FALSE(runSetup(false, true));
+    EXPECT_EQ(entry(), "(missing)");
+}
 
 }  // namespace

@@ -8,11 +8,11 @@
 
 #include "framework/handles.h"
 #include "gtest/gtest.h"
-#include "tests/support/screenshot.h"
-#include "tests/support/throwaway_prefix.h"
+#include "tests/support/user_state.h"
 #include "tests/support/wine_helpers.h"
 
 using testsupport::PumpUntil;
+using testsupport::StoredText;
 
 namespace {
 const char* const kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tidemark";
@@ -33,22 +33,9 @@ const std::string kShortcut = folder(CSIDL_PROGRAMS) + "\\Tidemark.lnk";
 
 bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-LONGLONG fileSize(const std::string& path) {
+DWORD fileSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA a{};
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a)) return -1;
-    return (LONGLONG(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
-}
-
-std::string stored(const char* key, const char* name) {
-    char data[1024] = {};
-    DWORD size = sizeof data;
-    if (RegGetValueA(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
-        return "(missing)";
-    return data;
-}
-
-void store(const char* key, const char* name, const std::string& text) {
-    RegSetKeyValueA(HKEY_CURRENT_USER, key, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+    return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a) ? a.nFileSizeLow : 0;
 }
 
 struct Process {
@@ -59,59 +46,34 @@ struct Process {
         CloseHandle(pi.hThread);
         CloseHandle(pi.hProcess);
     }
-    bool start(std::string commandLine) {
+    bool start(const std::string& program, const char* arguments = "") {
         STARTUPINFOA si{};
         si.cb = sizeof si;
+        std::string commandLine = "\"" + program + "\"" + arguments;
         return CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
     }
-    // The exit code, or 259 (STILL_ACTIVE) when it did not end in time.
-    DWORD finish(DWORD ms = kDeadlineMs) {
+    // The exit code, or STILL_ACTIVE when it did not end in time.
+    DWORD finish() {
         DWORD code = STILL_ACTIVE;
-        if (WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+        if (WaitForSingleObject(pi.hProcess, kDeadlineMs) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
         return code;
     }
 };
 
 HWND mainForm() { return FindWindowA("TidemarkForm", "Brindlewick Software - Tidemark"); }
 
-// Whether the shell holds an icon for Tidemark's tray window (the window
-// carrying the "TidemarkTrayIcon" property, icon id 0): Shell_NotifyIconA
-// modifies only an icon it has.
-struct TraySearch {
-    DWORD pid;
-    HWND tray;
-};
-BOOL CALLBACK findTray(HWND h, LPARAM lp) {
-    auto* s = reinterpret_cast<TraySearch*>(lp);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(h, &owner);
-    if (owner == s->pid && GetPropA(h, "TidemarkTrayIcon")) s->tray = h;
-    return TRUE;
-}
+// Whether the shell holds the icon (id 0) of the process's tray window, the
+// one with the "TidemarkTrayIcon" property: NIM_MODIFY succeeds only then.
 bool showsTrayIcon(DWORD pid) {
-    TraySearch s{pid, nullptr};
-    EnumWindows(findTray, reinterpret_cast<LPARAM>(&s));
-    NOTIFYICONDATAA icon{};
-    icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    icon.hWnd = s.tray;
-    return s.tray && Shell_NotifyIconA(NIM_MODIFY, &icon);
-}
-
-struct TextSearch {
-    std::string text;
-    HWND found;
-};
-BOOL CALLBACK findText(HWND h, LPARAM lp) {
-    auto* s = reinterpret_cast<TextSearch*>(lp);
-    char buf[256] = {};
-    GetWindowTextA(h, buf, sizeof buf);
-    if (s->text == buf) s->found = h;
-    return s->found == nullptr;
-}
-HWND childWithText(HWND parent, const std::string& text) {
-    TextSearch s{text, nullptr};
-    EnumChildWindows(parent, findText, reinterpret_cast<LPARAM>(&s));
-    return s.found;
+    for (HWND h = nullptr; (h = FindWindowExA(nullptr, h, "TidemarkUtilWindow", nullptr));) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(h, &owner);
+        NOTIFYICONDATAA icon{};
+        icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
+        icon.hWnd = h;
+        if (owner == pid && GetPropA(h, "TidemarkTrayIcon")) return Shell_NotifyIconA(NIM_MODIFY, &icon);
+    }
+    return false;
 }
 
 class Installer : public ::testing::Test {
@@ -121,8 +83,7 @@ protected:
         removeEverything();
     }
     void TearDown() override {
-        if (!testsupport::InThrowawayPrefix()) return;
-        removeEverything();
+        if (testsupport::InThrowawayPrefix()) removeEverything();
     }
     static void removeEverything() {
         if (HWND form = mainForm()) {
@@ -140,30 +101,23 @@ protected:
 
 TEST_F(Installer, OptionsPageOffersBothChoicesAndHonoursThem) {
     Process setup;
-    ASSERT_TRUE(setup.start("\"" + kSetup + "\""));
+    ASSERT_TRUE(setup.start(kSetup));
     HWND window = nullptr, logon = nullptr, now = nullptr;
     ASSERT_TRUE(PumpUntil([&] {
         window = FindWindowA(nullptr, "Tidemark " TIDEMARK_VERSION " Setup");
-        logon = window ? childWithText(window, "Start Tidemark when I log on") : nullptr;
-        now = window ? childWithText(window, "Start Tidemark now") : nullptr;
-        return logon && now;
+        HWND page = FindWindowExA(window, nullptr, "#32770", nullptr);
+        logon = FindWindowExA(page, nullptr, "Button", "Start Tidemark when I log on");
+        now = FindWindowExA(page, nullptr, "Button", "Start Tidemark now");
+        return window && page && logon && now;
     }, kDeadlineMs)) << "no options page";
     EXPECT_EQ(SendMessageA(logon, BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_EQ(SendMessageA(now, BM_GETCHECK, 0, 0), BST_CHECKED);
-    RECT r;
-    GetWindowRect(window, &r);
-    EXPECT_TRUE(testsupport::SaveBitmap(testsupport::ArtifactPath("installer-options.bmp"), r.right - r.left,
-                                        r.bottom - r.top, [&](HDC mem) {
-        HDC screen = GetDC(nullptr);
-        const BOOL ok = BitBlt(mem, 0, 0, r.right - r.left, r.bottom - r.top, screen, r.left, r.top, SRCCOPY);
-        ReleaseDC(nullptr, screen);
-        return ok != FALSE;
-    }));
+    EXPECT_TRUE(testsupport::SaveWindowShot(window, "installer-options.bmp"));
 
-    // No logon entry, but start now: "Install", then "Finish" (id 1 both).
+    // No logon entry, but start now: "Install", then "Finish" (both IDOK).
     SendMessageA(logon, BM_SETCHECK, BST_UNCHECKED, 0);
     PostMessageA(window, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(PumpUntil([&] { return childWithText(window, "&Finish"); }, kDeadlineMs)) << "no finish page";
+    ASSERT_TRUE(PumpUntil([&] { return FindWindowExA(window, nullptr, "Button", "&Finish"); }, kDeadlineMs));
     PostMessageA(window, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(setup.finish(), 0u);
 
@@ -171,27 +125,21 @@ TEST_F(Installer, OptionsPageOffersBothChoicesAndHonoursThem) {
     DWORD pid = 0;
     GetWindowThreadProcessId(mainForm(), &pid);
     EXPECT_TRUE(PumpUntil([&] { return showsTrayIcon(pid); }, kDeadlineMs));
-    fw::UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-    char image[MAX_PATH] = {};
-    DWORD size = sizeof image;
-    QueryFullProcessImageNameA(process.get(), 0, image, &size);
-    EXPECT_STRCASEEQ(image, kExe.c_str()) << "the installed program runs";
-    EXPECT_EQ(stored(kRunKey, "Tidemark"), "(missing)");
+    EXPECT_EQ(StoredText(kRunKey, "Tidemark"), "(missing)");
 }
 
 TEST_F(Installer, SilentInstallOverAnOlderOneReplacesTheProgramAndKeepsTheSettings) {
     SHCreateDirectoryExA(nullptr, kDir.c_str(), nullptr);
-    fw::UniqueFile old(CreateFileA(kExe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    old.reset();
-    store(kUninstallKey, "DisplayVersion", "1.00");
-    store(kSettingsKey, "server", "pop.example.org");
+    fw::UniqueFile(CreateFileA(kExe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    testsupport::StoreText(kUninstallKey, "DisplayVersion", "1.00");
+    testsupport::StoreText(kSettingsKey, "server", "pop.example.org");
 
     Process setup;
-    ASSERT_TRUE(setup.start("\"" + kSetup + "\" /S"));
+    ASSERT_TRUE(setup.start(kSetup, " /S"));
     ASSERT_EQ(setup.finish(), 0u);
 
-    const LONGLONG shipped = fileSize(testsupport::ExeDirectory() + "..\\..\\installer\\tidemark.exe");
-    EXPECT_GT(shipped, 0);
+    const DWORD shipped = fileSize(testsupport::ExeDirectory() + "..\\..\\installer\\tidemark.exe");
+    EXPECT_GT(shipped, 0u);
     EXPECT_EQ(fileSize(kExe), shipped);
     EXPECT_TRUE(exists(kUninstaller));
     EXPECT_TRUE(exists(kShortcut));
@@ -205,29 +153,31 @@ TEST_F(Installer, SilentInstallOverAnOlderOneReplacesTheProgramAndKeepsTheSettin
         {kRunKey, "Tidemark", "\"" + kExe + "\""},
         {kSettingsKey, "server", "pop.example.org"},
     };
-    for (const auto& e : expected) EXPECT_EQ(stored(e.key, e.name), e.value) << e.name;
+    for (const auto& e : expected) EXPECT_EQ(StoredText(e.key, e.name), e.value) << e.name;
     DWORD kb = 0, size = sizeof kb;
     RegGetValueA(HKEY_CURRENT_USER, kUninstallKey, "EstimatedSize", RRF_RT_REG_DWORD, nullptr, &kb, &size);
-    EXPECT_GE(LONGLONG(kb), shipped / 1024) << "EstimatedSize in KB";
+    EXPECT_GE(kb, shipped / 1024) << "EstimatedSize in KB";
 }
 
 TEST_F(Installer, SilentUninstallEndsTidemarkRemovesEverythingButTheSettings) {
-    Process setup;
-    ASSERT_TRUE(setup.start("\"" + kSetup + "\" /S"));
+    Process setup, tidemark, uninstall;
+    ASSERT_TRUE(setup.start(kSetup, " /S"));
     ASSERT_EQ(setup.finish(), 0u);
-    store(kSettingsKey, "server", "pop.example.org");
-    Process tidemark;
-    ASSERT_TRUE(tidemark.start("\"" + kExe + "\""));
+    testsupport::StoreText(kSettingsKey, "server", "pop.example.org");
+    ASSERT_TRUE(tidemark.start(kExe));
     ASSERT_TRUE(PumpUntil([&] { return showsTrayIcon(tidemark.pi.dwProcessId); }, kDeadlineMs))
         << "the installed program shows no icon";
 
     // The uninstaller runs on from a copy in %TEMP% and ends at once.
-    Process uninstall;
-    ASSERT_TRUE(uninstall.start("\"" + kUninstaller + "\" /S"));
-    EXPECT_TRUE(PumpUntil([] { return !exists(kDir) && stored(kUninstallKey, "DisplayName") == "(missing)"; },
-                          kDeadlineMs));
+    ASSERT_TRUE(uninstall.start(kUninstaller, " /S"));
+    HKEY key = nullptr;
+    EXPECT_TRUE(PumpUntil([&] {
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, kUninstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return !exists(kDir);
+        RegCloseKey(key);
+        return false;
+    }, kDeadlineMs)) << "the folder or the Uninstall key is left";
     EXPECT_EQ(tidemark.finish(), 0u) << "closed through its main form, not killed";
     EXPECT_FALSE(exists(kShortcut));
-    EXPECT_EQ(stored(kRunKey, "Tidemark"), "(missing)");
-    EXPECT_EQ(stored(kSettingsKey, "server"), "pop.example.org");
+    EXPECT_EQ(StoredText(kRunKey, "Tidemark"), "(missing)");
+    EXPECT_EQ(StoredText(kSettingsKey, "server"), "pop.example.org");
 }
