@@ -1,7 +1,7 @@
 #pragma once
-// The Setup dialog: POP3 server, user name, password, poll interval and the
-// hide-at-start choice. It has no code of its own: the controller fills it
-// before every show and reads it after OK.
+// The Setup dialog: POP3 server, user name, password, poll interval, the
+// hide-at-start choice and the logon entry. It has no code of its own: the
+// controller fills it before every show and reads it after OK.
 #include "framework/forms.h"
 
 namespace app {
@@ -22,6 +22,7 @@ public:
     fw::TEdit* IntervalEdit;
     fw::TUpDown* IntervalUpDown;
     fw::TCheckBox* HideCheckBox;
+    fw::TCheckBox* StartAtLogonCheckBox;
     fw::TButton* OKBtn;
     fw::TButton* CancelBtn;
 };

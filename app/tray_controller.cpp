@@ -7,6 +7,7 @@
 #include "app/mail_count_text.h"
 #include "app/settings.h"
 #include "app/setup_dialog.h"
+#include "app/start_at_logon.h"
 #include "desktop/about_box.h"
 #include "framework/application.h"
 #include "framework/graphics.h"
@@ -252,6 +253,9 @@ void TTrayController::SetupItemClick(fw::TObject* Sender) {
     dlg.PasswordEdit->SetText(Mailbox->Password);
     dlg.IntervalEdit->SetText(std::to_string(PollTimer->Interval() / 1000));
     dlg.HideCheckBox->SetChecked(HideOnStart);
+    // The logon entry lives in the Run key, where the installer and the user
+    // may change it too: read afresh for every show.
+    dlg.StartAtLogonCheckBox->SetChecked(StartsAtLogon());
     if (dlg.ShowModal() != fw::mrOk) return;
     Mailbox->Server = dlg.ServerEdit->Text();
     Mailbox->UserName = dlg.UserNameEdit->Text();
@@ -260,6 +264,7 @@ void TTrayController::SetupItemClick(fw::TObject* Sender) {
     PollTimer->SetInterval(IntervalMsFromSeconds(fw::StrToInt(dlg.IntervalEdit->Text())));
     HideOnStart = dlg.HideCheckBox->Checked();
     SaveSettings(dlg.ServerEdit->Text(), dlg.UserNameEdit->Text(), dlg.PasswordEdit->Text(), dlg.IntervalEdit->Text(), HideOnStart);
+    SetStartAtLogon(dlg.StartAtLogonCheckBox->Checked());
 }
 
 void TTrayController::AboutItemClick(fw::TObject* Sender) { desktop::ShowAboutBox(this); }

@@ -377,7 +377,10 @@ int TUpDown::Position() const { return static_cast<int>(SendMessageA(Handle(), U
 void TUpDown::SetPosition(int v) { SendMessageA(Handle(), UDM_SETPOS32, 0, static_cast<LPARAM>(v)); }
 
 TBevel::TBevel(TForm* form, TControl* parent, int left, int top, int width, int height)
-    : TControl(form, parent, "STATIC", "", SS_ETCHEDFRAME, 0, left, top, width, height) {}
+    // An etched-frame static paints only its edge, and the form's
+    // WS_CLIPCHILDREN would keep the form from erasing what lies inside (it
+    // stayed black): a WS_EX_TRANSPARENT child is not clipped out.
+    : TControl(form, parent, "STATIC", "", SS_ETCHEDFRAME, WS_EX_TRANSPARENT, left, top, width, height) {}
 
 TPanel::TPanel(TForm* form, TControl* parent, int left, int top, int width, int height)
     : TControl(form, parent, kPanelClass, "", WS_CLIPSIBLINGS, 0, left, top, width, height) {}
