@@ -87,6 +87,14 @@ TTrayController::TTrayController(fw::TComponent* owner) : fw::TForm(owner, mainF
     DoCreate();
 }
 
+TTrayController::~TTrayController() {
+    // The timers', the tray icon's and an open About box's handlers point
+    // at this controller: they go while it is still whole, not after its
+    // members, as the base class's destructor would have it.
+    DestroyComponents();
+    if (TrayController == this) TrayController = nullptr;
+}
+
 void TTrayController::FormCreate(fw::TObject* Sender) {
     // No caption bar, 27 pixels high, 5000 pixels left of the screen: when
     // Run makes the main form visible it is still never seen.
@@ -110,6 +118,12 @@ void TTrayController::FormShow(fw::TObject* Sender) {
 
 void TTrayController::FormClose(fw::TObject* Sender, fw::TCloseAction& Action) {
     desktop::HideDesktopIcons(false);
+    closing_ = true;
+    pollDeferred_ = false;
+    PollTimer->SetEnabled(false);
+    // A check waits on the network in a nested loop, up to its time-out per
+    // wait: the program could not end before it returns.
+    if (checkInProgress_) Mailbox->Cancel();
     Action = fw::TCloseAction::caFree;
 }
 
@@ -137,6 +151,7 @@ void TTrayController::CheckMailItemClick(fw::TObject* Sender) {
     // always tells whether checks will come. No check is made at once.
     CheckingMail = !CheckingMail;
     PollTimer->SetEnabled(CheckingMail);
+    pollDeferred_ = false;
     CheckMailItem->SetCaption(CheckingMail ? "Stop Checking email" : "Start Checking email");
 }
 
@@ -220,7 +235,16 @@ void TTrayController::PollTick(fw::TObject* Sender) {
     // A tick that arrives while a check waits on the network (the switch
     // was used twice meanwhile) must not start a second one on the same
     // connection.
-    if (checkInProgress_) return;
+    if (checkInProgress_ || closing_) return;
+    // A check inside a modal loop of our own (Setup, About, a report) would
+    // hold that window's OK and Cancel until it returns: it waits, with the
+    // timer stopped as during a check, until the last one has closed.
+    if (fw::Application && fw::Application->ModalCount() > 0) {
+        PollTimer->SetEnabled(false);
+        pollDeferred_ = true;
+        return;
+    }
+    pollDeferred_ = false;
     // Stopped first: the check dispatches messages while it waits, and no
     // second check may start meanwhile.
     PollTimer->SetEnabled(false);
@@ -230,11 +254,15 @@ void TTrayController::PollTick(fw::TObject* Sender) {
         checkInProgress_ = false;
     } catch (...) {
         checkInProgress_ = false;
-        // The user reads the report, then finds checking switched off: the
-        // menu never says "Stop Checking email" while no check will come.
-        fw::HandleCallbackException();
+        // Flag, caption and timer say "off" before the report is shown: the
+        // report's box runs its own loop, and a timer left running there
+        // would start checks under it (the switch may have restarted it
+        // during the check).
         CheckingMail = false;
+        PollTimer->SetEnabled(false);
         CheckMailItem->SetCaption("Start Checking email");
+        // A check cancelled by "Close" ends the program without a word.
+        if (!closing_) fw::HandleCallbackException();
         return;
     }
     // The status text of this moment: a toggle during the check counts.
@@ -242,11 +270,21 @@ void TTrayController::PollTick(fw::TObject* Sender) {
                           MessageCountSuffix(Mailbox->RemoteInfo.Count(), Mailbox->MessageCount));
     // The next check comes one interval from now, unless checking was
     // switched off during this one.
-    PollTimer->SetEnabled(CheckingMail);
+    PollTimer->SetEnabled(CheckingMail && !closing_);
+}
+
+void TTrayController::AfterModal() {
+    if (pollDeferred_ && CheckingMail) PollTick(PollTimer);
 }
 
 void TTrayController::SetupItemClick(fw::TObject* Sender) {
     TSetupDialog& dlg = *SetupDialog;
+    // Chosen again while the dialog is open (it easily ends up behind other
+    // windows): refilling it would lose what the user typed.
+    if (dlg.Visible() || dlg.Modal()) {
+        dlg.BringToFront();
+        return;
+    }
     // Filled from memory, not from the registry, before every show.
     dlg.ServerEdit->SetText(Mailbox->Server);
     dlg.UserNameEdit->SetText(Mailbox->UserName);
@@ -257,6 +295,10 @@ void TTrayController::SetupItemClick(fw::TObject* Sender) {
     // may change it too: read afresh for every show.
     dlg.StartAtLogonCheckBox->SetChecked(StartsAtLogon());
     if (dlg.ShowModal() != fw::mrOk) return;
+    // The settings in memory are the user's from here on: a first-tick load
+    // still being retried after a failure would overwrite them, and undo an
+    // OK whose save failed.
+    FirstTick = false;
     Mailbox->Server = dlg.ServerEdit->Text();
     Mailbox->UserName = dlg.UserNameEdit->Text();
     Mailbox->Password = dlg.PasswordEdit->Text();

@@ -18,6 +18,7 @@ namespace app {
 class TTrayController : public fw::TForm {
 public:
     explicit TTrayController(fw::TComponent* owner);
+    ~TTrayController() override;
 
     // Components, in the order the form creates them.
     desktop::TTrayIcon* TrayIcon;
@@ -50,6 +51,8 @@ public:
     void TrayIconMouseMove(fw::TObject* Sender);
     void AnimationTick(fw::TObject* Sender);
     void PollTick(fw::TObject* Sender);
+    // Runs the check that a tick put off while a modal window was open.
+    void AfterModal() override;
 
     // The generator's seed: the UTC time of day in milliseconds.
     static std::uint32_t TimeOfDaySeed(const SYSTEMTIME& utc);
@@ -65,7 +68,8 @@ public:
 
 protected:
     // The settings load when the form is shown, and the second one at the
-    // first animation tick (which may fail and is then retried next tick).
+    // first animation tick (which may fail and is then retried next tick,
+    // until Setup has applied settings of the user's).
     virtual void LoadSettingsOnShow();
     virtual void LoadSettingsOnFirstTick();
 
@@ -73,6 +77,10 @@ private:
     // A failing first-tick load is reported once; later ticks retry quietly.
     bool firstTickFailureReported_ = false;
     bool checkInProgress_ = false;
+    // A tick came while a modal window of the program was open.
+    bool pollDeferred_ = false;
+    // "Close" was chosen: a check cancelled by it is no failure to report.
+    bool closing_ = false;
 };
 
 // The main form; the About box created last is `desktop::AboutBox` of desktop/about_box.h.

@@ -12,8 +12,17 @@ TApplication* Application = nullptr;
 
 namespace {
 const char* const kAppClass = "TidemarkApplication";
+constexpr UINT CM_AFTERMODAL = WM_APP + 101;
 
 LRESULT CALLBACK appWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == CM_AFTERMODAL && Application && Application->Handle() == hwnd) {
+        try {
+            Application->RunAfterModal();
+        } catch (...) {
+            HandleCallbackException();
+        }
+        return 0;
+    }
     return DefWindowProcA(hwnd, msg, wp, lp);
 }
 }  // namespace
@@ -97,8 +106,30 @@ std::string TApplication::ExceptionText(const std::string& message) {
     return message + ".";
 }
 
+void TApplication::EndModal() {
+    if (modalCount_ > 0 && --modalCount_ == 0) PostMessageA(Handle(), CM_AFTERMODAL, 0, 0);
+}
+
+void TApplication::RunAfterModal() {
+    // Another modal window may have opened before this message came.
+    if (modalCount_ > 0) return;
+    const std::vector<TForm*> forms = forms_;
+    for (TForm* form : forms)
+        if (FormExists(form)) form->AfterModal();
+}
+
+TModalScope::TModalScope() {
+    if (Application) Application->BeginModal();
+}
+
+TModalScope::~TModalScope() {
+    if (Application) Application->EndModal();
+}
+
 void TApplication::HandleException(const std::exception& e) {
     ++exceptionCount_;
+    // The box runs its own message loop while it is open.
+    TModalScope modal;
     std::string text = ExceptionText(e.what());
     if (OnShowException) {
         OnShowException(text, Title);

@@ -57,6 +57,16 @@ public:
 
     int ExceptionCount() const { return exceptionCount_; }
 
+    // Modal windows of the program open right now: forms shown modally,
+    // message boxes, and whatever stands in for a box (OnShowException).
+    int ModalCount() const { return modalCount_; }
+    void BeginModal() { ++modalCount_; }
+    // When the last one closes, every form's AfterModal runs, from a posted
+    // message: never inside the handlers of the window that just closed.
+    void EndModal();
+    // What that posted message does.
+    void RunAfterModal();
+
     // Forms that exist right now (a freed form leaves this list).
     const std::vector<TForm*>& Forms() const { return forms_; }
     bool FormExists(const TForm* form) const;
@@ -71,7 +81,17 @@ private:
     TForm* mainForm_ = nullptr;
     bool terminated_ = false;
     int exceptionCount_ = 0;
+    int modalCount_ = 0;
     std::vector<TForm*> forms_;
+};
+
+// Counts a modal loop of the program's own for as long as it lives.
+class TModalScope {
+public:
+    TModalScope();
+    ~TModalScope();
+    TModalScope(const TModalScope&) = delete;
+    TModalScope& operator=(const TModalScope&) = delete;
 };
 
 // The process-wide application object (created by the program entry or a test).

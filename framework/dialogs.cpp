@@ -18,6 +18,7 @@ void SetMessageDialogSeam(MessageDialogSeam s) { seam() = std::move(s); }
 void ShowMessage(const std::string& text) { MessageDlg(text, TMsgDlgType::mtNone); }
 
 void MessageDlg(const std::string& text, TMsgDlgType type) {
+    TModalScope modal;
     if (seam()) {
         seam()(text, type);
         return;

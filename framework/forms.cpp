@@ -153,6 +153,7 @@ void TForm::Hide() {
 
 int TForm::ShowModal() {
     if (visible_ || modal_) throw EInvalidOperation("Cannot make a visible window modal");
+    TModalScope counted;
     modal_ = true;
     ModalResult = mrNone;
     Show();
@@ -199,6 +200,12 @@ void TForm::Close() {
         ShowWindow(Handle(), SW_MINIMIZE);
     else
         Release();
+}
+
+void TForm::BringToFront() {
+    if (IsIconic(Handle())) ShowWindow(Handle(), SW_RESTORE);
+    SetForegroundWindow(Handle());
+    BringWindowToTop(Handle());
 }
 
 void TForm::Release() { PostMessageA(Handle(), CM_RELEASE, 0, 0); }

@@ -53,6 +53,11 @@ public:
     // Runs a nested message loop until ModalResult is set; returns it.
     int ShowModal();
     void Close();
+    // Brings the form to the front, restored if it was minimised.
+    void BringToFront();
+    // Runs once the last modal window of the program has closed
+    // (TApplication::EndModal).
+    virtual void AfterModal() {}
     // Frees the form once pending messages are processed, outside the
     // handler that asked for it.
     void Release();

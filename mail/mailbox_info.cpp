@@ -22,6 +22,12 @@ void THeaderLines::RemoveBody() {
     while (Count() > k) Delete(Count() - 1);
 }
 
+std::int64_t TMessageInfo::KeptBytes() const {
+    std::int64_t bytes = sizeof(TMessageInfo);
+    for (const std::string& line : Headers.Lines()) bytes += static_cast<std::int64_t>(sizeof line + line.size());
+    return bytes;
+}
+
 TMessageInfo& TMailboxInfo::Items(int index) const {
     if (index < 0 || index >= Count()) throw fw::EListError("List index out of bounds");
     return *items_[static_cast<std::size_t>(index)];

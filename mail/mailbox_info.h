@@ -26,6 +26,8 @@ class TMessageInfo : public fw::TObject {
 public:
     std::int32_t Size = 0;
     THeaderLines Headers;
+    // The memory the item holds: itself, and each header line with its text.
+    std::int64_t KeptBytes() const;
 };
 
 // Owns its items, in the order they were added (message 1 first).

@@ -77,9 +77,14 @@ void TPop3Mailbox::UpdateInfo() {
     try {
         if (OnUpdatingInfo) OnUpdatingInfo(this);
         RemoteInfo.Clear();
+        // A server may claim any count (2^31 - 1, say) and answer every LIST
+        // and TOP: the check as a whole keeps no more than one reply may.
+        std::int64_t kept = 0;
         for (std::int32_t i = 0; i < MessageCount; ++i) {
             auto item = std::make_unique<TMessageInfo>();
             GetItemInfo(i, *item);
+            kept += item->KeptBytes();
+            if (kept > MaxDataSize) RaiseSocketError(net::sReplyTooLong);
             RemoteInfo.Add(std::move(item));
             if (OnNextInfoUpdated) OnNextInfoUpdated(this, RemoteInfo.Count() - 1);
         }

@@ -78,7 +78,8 @@ public:
 
     // Logs in, rebuilds RemoteInfo (LIST n and TOP n 1 per message) and logs
     // out. A failure after the log-in closes the socket, without QUIT, and
-    // RemoteInfo keeps the messages read before it.
+    // RemoteInfo keeps the messages read before it. Items beyond MaxDataSize
+    // bytes in all fail the check with "Server reply is too long".
     void UpdateInfo();
     // Fills `Item` for message Index + 1 on a logged-in connection.
     void GetItemInfo(std::int32_t Index, TMessageInfo& Item);

@@ -1,7 +1,10 @@
 #pragma once
 // The Remote Access structures and entry points the dial-up component uses,
 // in their first (Windows 95 / NT 4) layout: the size field tells the library
-// which layout the caller speaks, and every version accepts this one.
+// which layout the caller speaks, and every version accepts this one. The
+// system's <ras.h> packs them to 4 bytes; unpacked, the handle in RASCONNA
+// would move to offset 8 on x86_64 and RasEnumConnectionsA would refuse the
+// record's size (tests/net/test_ras_layout.cpp holds them against <ras.h>).
 #include <windows.h>
 
 #include <cstdint>
@@ -42,6 +45,8 @@ constexpr DWORD RASP_PppIp = 0x8021;
 // RasDialA's notifier is a window: states arrive as "RASDIALEVENT" messages.
 constexpr DWORD NotifierWindow = 0xFFFFFFFF;
 
+#pragma pack(push, 4)
+
 struct RASENTRYNAMEA {
     DWORD dwSize;
     char szEntryName[RAS_MaxEntryName + 1];
@@ -71,12 +76,12 @@ struct RASPPPIPA {
     char szIpAddress[RAS_MaxIpAddress + 1];
 };
 
-#ifndef _WIN64
+#pragma pack(pop)
+
 static_assert(sizeof(RASENTRYNAMEA) == 264);
-static_assert(sizeof(RASCONNA) == 412);
+static_assert(sizeof(RASCONNA) == (sizeof(void*) == 8 ? 416 : 412));
 static_assert(sizeof(RASDIALPARAMSA) == 1052);
 static_assert(sizeof(RASPPPIPA) == 24);
-#endif
 
 using PFN_RasEnumEntriesA = DWORD(WINAPI*)(LPCSTR reserved, LPCSTR phonebook, RASENTRYNAMEA* entries, LPDWORD cb,
                                            LPDWORD count);

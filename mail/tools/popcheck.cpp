@@ -1,10 +1,11 @@
-// popcheck SERVER[:PORT] USER PASSWORD
+// popcheck [--timeout SECONDS] SERVER[:PORT] USER PASSWORD
 //
 // Runs one mailbox check with the same component the tray program uses and
 // prints what it found: the message count, the mailbox size, and one line
 // per message with its number, size, Subject and From header lines. On a
 // failure it prints the error message and exits with 1 (2 for wrong usage),
-// so users can try their settings and scripts can time a check.
+// so users can try their settings and scripts can time a check. The
+// time-out bounds each wait of the check (60 seconds unless given).
 #include <windows.h>
 
 #include <cstdio>
@@ -26,15 +27,22 @@ std::string headerLine(const mail::THeaderLines& headers, const std::string& nam
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: popcheck SERVER[:PORT] USER PASSWORD\n"
+                 "usage: popcheck [--timeout SECONDS] SERVER[:PORT] USER PASSWORD\n"
                  "Logs in to a POP3 mailbox, lists the waiting messages (size, Subject and From)\n"
-                 "and logs out again; nothing is downloaded or deleted.\n");
+                 "and logs out again; nothing is downloaded or deleted. Each wait on the server\n"
+                 "may take up to SECONDS (default 60).\n");
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::int32_t timeOut = 60;
+    if (argc == 6 && std::string(argv[1]) == "--timeout") {
+        if (!fw::TryStrToInt(argv[2], timeOut) || timeOut < 1) return usage();
+        argv += 2;
+        argc -= 2;
+    }
     if (argc != 4) return usage();
     fw::TApplication app;
     app.Title = "popcheck";
@@ -46,6 +54,7 @@ int main(int argc, char** argv) {
     try {
         mail::TPop3Mailbox pop(nullptr);
         pop.SetWinsockLoaded(true);
+        pop.SetTimeOut(timeOut);
         pop.Server = argv[1];
         pop.UserName = argv[2];
         pop.Password = argv[3];
