@@ -141,7 +141,8 @@ void withFont(HWND window, HFONT font, Measure measure) {
 
 SIZE extentIn(HWND window, HFONT font, const std::string& text) {
     SIZE sz{0, 0};
-    withFont(window, font, [&](HDC dc) { GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &sz); });
+    withFont(window, font,
+             [&](HDC dc) { GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &sz); });
     return sz;
 }
 
