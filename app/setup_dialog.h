@@ -1,8 +1,9 @@
 #pragma once
-// The Setup dialog: POP3 server, user name, password, poll interval, the
-// hide-at-start choice and the logon entry. It has no code of its own: the
+// The Setup dialog: POP3 server, security, user name, password, poll
+// interval and the start-up choices. It has no code of its own: the
 // controller fills it before every show and reads it after OK.
 #include "framework/forms.h"
+#include "framework/row_layout.h"
 
 namespace app {
 
@@ -14,6 +15,9 @@ public:
     fw::TLabel* TitleLabel;
     fw::TLabel* ServerLabel;
     fw::TEdit* ServerEdit;
+    fw::TLabel* SecurityLabel;
+    // "TLS", "STARTTLS" or "None", in that order.
+    fw::TComboBox* SecurityCombo;
     fw::TLabel* UserNameLabel;
     fw::TEdit* UserNameEdit;
     fw::TLabel* PasswordLabel;
@@ -23,8 +27,14 @@ public:
     fw::TUpDown* IntervalUpDown;
     fw::TCheckBox* HideCheckBox;
     fw::TCheckBox* StartAtLogonCheckBox;
+    fw::TCheckBox* AnnounceCheckBox;
     fw::TButton* OKBtn;
     fw::TButton* CancelBtn;
+
+    // The frame's rows, top to bottom; a new setting is one more row.
+    fw::TRowLayout Rows{2};
+
+    void LayoutControls() override;
 };
 
 // The dialog created at start-up and kept until the program ends.

@@ -41,7 +41,7 @@ TTrayController::TTrayController(fw::TComponent* owner) : fw::TForm(owner, mainF
     {
         // The form keeps the tray icon's first image as icon-file bytes.
         fw::TIcon image;
-        image.LoadFromIconFile(fw::LoadResourceBytes(programModule(), "TRAYICON_IMAGE"));
+        image.LoadFromIconFile(fw::LoadResourceBytes(programModule(), "TRAYICON_IMAGE"), desktop::TrayIconSize());
         TrayIcon->SetIcon(&image);
     }
     TrayIcon->SetShowApp(false);
@@ -159,7 +159,7 @@ void TTrayController::TrayIconMouseMove(fw::TObject* Sender) {
     fw::Application->ProcessMessages();
     {
         fw::TIcon hover;
-        hover.LoadFromResourceName(programModule(), "ICON_3");
+        hover.LoadFromResourceName(programModule(), "ICON_3", desktop::TrayIconSize());
         TrayIcon->SetIcon(&hover);
     }
     fw::Application->ProcessMessages();
@@ -171,7 +171,7 @@ void TTrayController::AnimationTick(fw::TObject* Sender) {
         char name[32];
         std::snprintf(name, sizeof name, "ICON_%d", static_cast<int>(IconIndex));
         fw::TIcon frame;
-        frame.LoadFromResourceName(programModule(), name);
+        frame.LoadFromResourceName(programModule(), name, desktop::TrayIconSize());
         TrayIcon->SetIcon(&frame);
     }
     fw::Application->ProcessMessages();

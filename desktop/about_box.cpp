@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "framework/application.h"
 #include "framework/window.h"
 #include "framework/dialogs.h"
@@ -32,14 +34,19 @@ const char* const kOpenUrlArgs = ",,0xFFFFFFFF,0x0,,,";
 // The labels' places fit their texts in "MS Sans Serif" on Windows. Where
 // the font that stands in for it (Wine's, say) draws a text wider than
 // its place, the label grows to the text's width around the same centre
-// instead of cutting the text off; a text that fits keeps the place.
+// instead of cutting the text off; a text that fits keeps the place. The
+// places are of the 96-DPI design, scaled to the box's DPI, and a label is
+// never lower than a line of its font.
 void fitLabel(fw::TLabel* label, int left, int top, int width, int height) {
-    const SIZE extent = fw::TextExtent(label->Caption());
-    if (extent.cx + 2 > width) {
-        left -= (extent.cx + 2 - width) / 2;
-        width = extent.cx + 2;
+    const fw::TForm* box = label->Form();
+    left = box->Scale(left);
+    width = box->Scale(width);
+    const int text = label->TextSize().cx + box->Scale(2);
+    if (text > width) {
+        left -= (text - width) / 2;
+        width = text;
     }
-    SetWindowPos(label->Handle(), nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    label->SetBounds(left, box->Scale(top), width, std::max<int>(box->Scale(height), fw::LineHeight(label->Handle())));
 }
 
 void fitLabels(TAboutBox* box) {
@@ -75,7 +82,6 @@ TAboutBox::TAboutBox(fw::TComponent* owner) : fw::TForm(owner, aboutBoxDesc()) {
     OnCreate = [this](fw::TObject* s) { FormCreate(s); };
     OnShow = [this](fw::TObject* s) { FormShow(s); };
     OnClose = [this](fw::TObject* s, fw::TCloseAction& a) { FormClose(s, a); };
-    fitLabels(this);
     DoCreate();
     AboutBox = this;
 }
@@ -89,7 +95,12 @@ void TAboutBox::FormCreate(fw::TObject*) {
     // frame of WS_EX_DLGMODALFRAME. The window keeps its old frame sizes
     // until the next WM_NCCALCSIZE, which the resize below brings about.
     fw::RemoveCaption(Handle());
-    SetClientHeight(Height() - 40);
+    SetClientHeight(Height() - Scale(40));
+}
+
+void TAboutBox::LayoutControls() {
+    fw::TForm::LayoutControls();
+    fitLabels(this);
 }
 
 void TAboutBox::FormShow(fw::TObject*) {
@@ -144,7 +155,7 @@ int ShowUpgradeReminder(fw::TComponent* owner) {
     auto* box = new TAboutBox(owner);
     box->LoadingLabel->SetVisible(false);
     box->TaglineLabel->SetCaption("      Click on our logo!");
-    fitLabels(box);
+    box->LayoutControls();
     return box->ShowModal();
 }
 

@@ -30,6 +30,8 @@ public:
     void FormClose(fw::TObject* Sender, fw::TCloseAction& Action);
     void CloseTimerTick(fw::TObject* Sender);
     void FormShow(fw::TObject* Sender);
+    // The design's places scaled to the DPI; each label as wide as its text.
+    void LayoutControls() override;
 
     static constexpr const char* HomePage = "http://www.brindlewick.example/";
     static constexpr const char* LogoResource = "ABOUT_LOGO";

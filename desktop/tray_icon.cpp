@@ -7,6 +7,8 @@
 
 namespace desktop {
 
+int TrayIconSize() { return GetSystemMetrics(SM_CXSMICON); }
+
 namespace {
 ShellNotifySeam& shellSeam() {
     static ShellNotifySeam seam;

@@ -27,6 +27,11 @@ using TMouseEvent = std::function<void(fw::TObject* Sender, TMouseButton Button,
 using ShellNotifySeam = std::function<BOOL(DWORD message, const NOTIFYICONDATAA& data)>;
 void SetShellNotifySeam(ShellNotifySeam seam);
 
+// The width and height of the picture the notification area shows: the
+// small icon size at the system's DPI (16 pixels at 100 %, 24 at 150 %).
+// Icons of that size are shown as drawn, not scaled down by the shell.
+int TrayIconSize();
+
 class TTrayIcon : public fw::TComponent {
 public:
     // The callback message the shell sends for mouse events over the icon,

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "framework/application.h"
 #include "framework/sysutils.h"
@@ -15,11 +16,20 @@ const char* const kFormClass = "TidemarkForm";
 const char* const kPanelClass = "TidemarkPanel";
 constexpr UINT CM_RELEASE = WM_APP + 100;
 
-LRESULT CALLBACK panelWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+const char* const kBevelClass = "TidemarkBevel";
+
+// Panels and bevels hold controls. Their notifications and colour requests
+// go to the form, as if the controls were the form's own; the dialog colour
+// fills them, then their edge is drawn.
+template <bool Etched>
+LRESULT CALLBACK containerWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_COMMAND:
     case WM_NOTIFY:
-        // Controls inside a panel report to the form that holds it.
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
         return SendMessageA(GetAncestor(hwnd, GA_ROOT), msg, wp, lp);
     case WM_PAINT: {
         PAINTSTRUCT ps;
@@ -27,9 +37,13 @@ LRESULT CALLBACK panelWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         RECT r;
         GetClientRect(hwnd, &r);
         FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
-        DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT);
-        InflateRect(&r, -1, -1);
-        DrawEdge(dc, &r, BDR_RAISEDINNER, BF_RECT);
+        if (Etched) {
+            DrawEdge(dc, &r, EDGE_ETCHED, BF_RECT);
+        } else {
+            DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT);
+            InflateRect(&r, -1, -1);
+            DrawEdge(dc, &r, BDR_RAISEDINNER, BF_RECT);
+        }
         EndPaint(hwnd, &ps);
         return 0;
     }
@@ -48,9 +62,30 @@ void registerClasses() {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kFormClass;
     RegisterWindowClass(wc);
-    wc.lpfnWndProc = panelWndProc;
+    wc.lpfnWndProc = containerWndProc<false>;
     wc.lpszClassName = kPanelClass;
     RegisterWindowClass(wc);
+    wc.lpfnWndProc = containerWndProc<true>;
+    wc.lpszClassName = kBevelClass;
+    RegisterWindowClass(wc);
+}
+
+// Entry points of user32 that older systems lack, looked up by name.
+template <typename Fn>
+Fn user32Entry(const char* name) {
+    return reinterpret_cast<Fn>(GetProcAddress(GetModuleHandleA("user32.dll"), name));
+}
+
+RECT scaled(const RECT& design, UINT dpi) {
+    return {ScaleToDpi(design.left, dpi), ScaleToDpi(design.top, dpi), ScaleToDpi(design.right, dpi),
+            ScaleToDpi(design.bottom, dpi)};
+}
+
+// The window rectangle for a client rectangle, with the frame at `dpi`.
+void adjustWindowRect(RECT& r, DWORD style, DWORD ex, UINT dpi) {
+    using Fn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    static const auto forDpi = user32Entry<Fn>("AdjustWindowRectExForDpi");
+    if (!forDpi || !forDpi(&r, style, FALSE, ex, dpi)) AdjustWindowRectEx(&r, style, FALSE, ex);
 }
 
 std::string windowText(HWND h) {
@@ -62,20 +97,69 @@ std::string windowText(HWND h) {
 }
 }  // namespace
 
-HFONT DefaultFont() {
-    static HFONT font = CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
-    return font;
+UINT SystemDpi() {
+    // GetDpiForSystem came with Windows 10; before it the screen's device
+    // caps tell the same.
+    using Fn = UINT(WINAPI*)();
+    static const auto forSystem = user32Entry<Fn>("GetDpiForSystem");
+    if (forSystem) return forSystem();
+    HDC dc = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(nullptr, dc);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 
-SIZE TextExtent(const std::string& text) {
-    HDC dc = GetDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, DefaultFont());
-    SIZE sz{0, 0};
-    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &sz);
+UINT WindowDpi(HWND window) {
+    using Fn = UINT(WINAPI*)(HWND);
+    static const auto forWindow = user32Entry<Fn>("GetDpiForWindow");
+    const UINT dpi = forWindow && window ? forWindow(window) : 0;
+    return dpi ? dpi : SystemDpi();
+}
+
+int ScaleToDpi(int designPixels, UINT dpi) { return MulDiv(designPixels, static_cast<int>(dpi), 96); }
+
+UniqueFont MakeDialogFont(UINT dpi) {
+    return UniqueFont(CreateFontA(-ScaleToDpi(11, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                  DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif"));
+}
+
+HFONT DefaultFont() {
+    static const UniqueFont font = MakeDialogFont(SystemDpi());
+    return font.get();
+}
+
+namespace {
+template <typename Measure>
+void withFont(HWND window, HFONT font, Measure measure) {
+    HDC dc = GetDC(window);
+    HGDIOBJ old = SelectObject(dc, font);
+    measure(dc);
     SelectObject(dc, old);
-    ReleaseDC(nullptr, dc);
+    ReleaseDC(window, dc);
+}
+
+SIZE extentIn(HWND window, HFONT font, const std::string& text) {
+    SIZE sz{0, 0};
+    withFont(window, font,
+             [&](HDC dc) { GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &sz); });
     return sz;
+}
+
+HFONT fontOf(HWND window) {
+    HFONT font = reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0));
+    return font ? font : DefaultFont();
+}
+}  // namespace
+
+SIZE TextExtent(const std::string& text) { return extentIn(nullptr, DefaultFont(), text); }
+
+SIZE TextExtent(HWND window, const std::string& text) { return extentIn(window, fontOf(window), text); }
+
+int LineHeight(HWND window) {
+    TEXTMETRICA tm{};
+    withFont(window, fontOf(window), [&](HDC dc) { GetTextMetricsA(dc, &tm); });
+    return tm.tmHeight;
 }
 
 // ---- TForm ----
@@ -97,11 +181,14 @@ TForm::TForm(TComponent* owner, const TFormDesc& d) : TComponent(owner) {
         break;
     }
     if (d.StayOnTop) ex |= WS_EX_TOPMOST;
-    RECT r{0, 0, d.ClientWidth, d.ClientHeight};
-    AdjustWindowRectEx(&r, style, FALSE, ex);
+    dpi_ = SystemDpi();
+    font_ = MakeDialogFont(dpi_);
+    RECT r{0, 0, Scale(d.ClientWidth), Scale(d.ClientHeight)};
+    adjustWindowRect(r, style, ex, dpi_);
     int w = r.right - r.left, h = r.bottom - r.top;
     int x = d.Left, y = d.Top;
-    if (d.Position == TPosition::poScreenCenter) {
+    centred_ = d.Position == TPosition::poScreenCenter;
+    if (centred_) {
         x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
         y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
     }
@@ -111,10 +198,17 @@ TForm::TForm(TComponent* owner, const TFormDesc& d) : TComponent(owner) {
     if (!hwnd) throw Exception("Error creating window");
     SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TForm::WndProc));
-    SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(DefaultFont()), FALSE);
+    SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(Font()), FALSE);
     SetPropA(hwnd, kDialogKeysProperty, reinterpret_cast<HANDLE>(1));
     hwnd_.reset(hwnd);
     if (Application) Application->RegisterForm(this);
+    // Made on a monitor whose DPI is not the system's: sized for that one.
+    if (const UINT actual = WindowDpi(hwnd); actual != dpi_) {
+        GetWindowRect(hwnd, &r);
+        r.right = r.left + MulDiv(w, static_cast<int>(actual), static_cast<int>(dpi_));
+        r.bottom = r.top + MulDiv(h, static_cast<int>(actual), static_cast<int>(dpi_));
+        ChangeDpi(actual, r);
+    }
 }
 
 TForm::~TForm() {
@@ -127,8 +221,36 @@ TForm::~TForm() {
 }
 
 void TForm::DoCreate() {
+    LayoutControls();
+    if (centred_)
+        SetWindowPos(Handle(), nullptr, (GetSystemMetrics(SM_CXSCREEN) - Width()) / 2,
+                     (GetSystemMetrics(SM_CYSCREEN) - Height()) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     ApplyTabOrder();
     if (OnCreate) OnCreate(this);
+}
+
+void TForm::LayoutControls() {
+    for (TControl* c : controls_) {
+        const RECT r = scaled(c->DesignBounds, dpi_);
+        SIZE size{r.right - r.left, r.bottom - r.top};
+        if (c->AutoSize) {
+            const SIZE text = c->TextSize();
+            size = {text.cx + Scale(2), std::max<int>(Scale(13), LineHeight(c->Handle()))};
+        }
+        c->SetBounds(r.left, r.top, size.cx, size.cy);
+    }
+}
+
+void TForm::ChangeDpi(UINT dpi, const RECT& windowRect) {
+    dpi_ = dpi;
+    // The old font is deleted on return, once no control draws with it.
+    UniqueFont old = std::exchange(font_, MakeDialogFont(dpi));
+    SendMessageA(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(Font()), FALSE);
+    for (TControl* c : controls_) SendMessageA(c->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(Font()), FALSE);
+    SetWindowPos(Handle(), nullptr, windowRect.left, windowRect.top, windowRect.right - windowRect.left,
+                 windowRect.bottom - windowRect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    LayoutControls();
+    RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 std::string TForm::Caption() const { return windowText(Handle()); }
@@ -235,6 +357,15 @@ int TForm::ClientHeight() const {
     GetClientRect(Handle(), &r);
     return r.bottom;
 }
+int TForm::ClientWidth() const {
+    RECT r;
+    GetClientRect(Handle(), &r);
+    return r.right;
+}
+void TForm::SetClientSize(int width, int height) {
+    SetWindowPos(Handle(), nullptr, 0, 0, Width() - ClientWidth() + width, Height() - ClientHeight() + height,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
 void TForm::SetLeft(int v) { SetWindowPos(Handle(), nullptr, v, Top(), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE); }
 void TForm::SetHeight(int v) {
     SetWindowPos(Handle(), nullptr, 0, 0, Width(), v, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -254,11 +385,16 @@ void TForm::ApplyTabOrder() {
     for (TControl* c : controls_)
         if (c->TabOrder >= 0) ordered.push_back(c);
     std::stable_sort(ordered.begin(), ordered.end(), [](TControl* a, TControl* b) { return a->TabOrder < b->TabOrder; });
-    HWND after = HWND_TOP;
+    // The dialog keys follow the z-order of each parent's children, and go
+    // into a WS_EX_CONTROLPARENT child where it lies: order siblings only.
+    std::vector<std::pair<HWND, HWND>> lastOfParent;
     for (TControl* c : ordered) {
+        const HWND parent = GetParent(c->Handle());
+        auto last = std::find_if(lastOfParent.begin(), lastOfParent.end(), [&](auto& p) { return p.first == parent; });
+        if (last == lastOfParent.end()) last = lastOfParent.insert(lastOfParent.end(), {parent, HWND_TOP});
         SetWindowLongPtrA(c->Handle(), GWL_STYLE, GetWindowLongPtrA(c->Handle(), GWL_STYLE) | WS_TABSTOP);
-        SetWindowPos(c->Handle(), after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        after = c->Handle();
+        SetWindowPos(c->Handle(), last->second, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        last->second = c->Handle();
     }
 }
 
@@ -281,6 +417,11 @@ LRESULT TForm::handleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     case WM_CLOSE:
         Close();
+        return 0;
+    case WM_DPICHANGED:
+        // Sent to per-monitor aware windows moved to a monitor of another
+        // DPI, with the window rectangle the system suggests there.
+        ChangeDpi(LOWORD(wp), *reinterpret_cast<const RECT*>(lp));
         return 0;
     case DM_GETDEFID:
         for (TControl* c : controls_)
@@ -314,14 +455,15 @@ LRESULT TForm::handleMessage(UINT msg, WPARAM wp, LPARAM lp) {
 
 TControl::TControl(TForm* form, TControl* parent, const char* className, const std::string& text, DWORD style,
                    DWORD exStyle, int left, int top, int width, int height)
-    : TComponent(form), form_(form), id_(form->NextControlId()) {
+    : TComponent(form), DesignBounds{left, top, left + width, top + height}, form_(form), id_(form->NextControlId()) {
     registerClasses();
     HWND parentWnd = parent ? parent->Handle() : form->Handle();
-    HWND h = CreateWindowExA(exStyle, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, left, top, width, height,
-                             parentWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)), GetModuleHandleA(nullptr),
-                             nullptr);
+    const RECT r = scaled(DesignBounds, form->Dpi());
+    HWND h = CreateWindowExA(exStyle, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, r.left, r.top,
+                             r.right - r.left, r.bottom - r.top, parentWnd,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)), GetModuleHandleA(nullptr), nullptr);
     if (!h) throw Exception(std::string("Error creating control of class ") + className);
-    SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(DefaultFont()), FALSE);
+    SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(form->Font()), FALSE);
     hwnd_.reset(h);
     form->AddControl(this);
 }
@@ -342,14 +484,25 @@ RECT TControl::BoundsRect() const {
     return r;
 }
 
+void TControl::SetBounds(int left, int top, int width, int height) {
+    SetWindowPos(Handle(), nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+SIZE TControl::TextSize() const { return TextExtent(Handle(), Caption()); }
+
 void TControl::Command(WORD code) {
     if (code == BN_CLICKED && OnClick) OnClick(this);
 }
 
 
 TLabel::TLabel(TForm* form, TControl* parent, const std::string& caption, int left, int top, int width, int height)
-    : TControl(form, parent, "STATIC", caption, SS_LEFT | SS_NOPREFIX, 0, left, top,
-               width ? width : TextExtent(caption).cx + 2, height ? height : std::max<int>(13, TextExtent(caption).cy)) {}
+    : TControl(form, parent, "STATIC", caption, SS_LEFT | SS_NOPREFIX, 0, left, top, width, height) {
+    AutoSize = width == 0;
+    if (AutoSize) {
+        const RECT r = BoundsRect();
+        SetBounds(r.left, r.top, TextSize().cx + form->Scale(2), std::max<int>(form->Scale(13), LineHeight(Handle())));
+    }
+}
 
 TEdit::TEdit(TForm* form, TControl* parent, const std::string& text, int left, int top, int width, int height)
     : TControl(form, parent, "EDIT", text, ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, left, top, width, height) {}
@@ -383,17 +536,23 @@ TUpDown::TUpDown(TForm* form, TControl* parent, TControl* associate, int left, i
 int TUpDown::Position() const { return static_cast<int>(SendMessageA(Handle(), UDM_GETPOS32, 0, 0)); }
 void TUpDown::SetPosition(int v) { SendMessageA(Handle(), UDM_SETPOS32, 0, static_cast<LPARAM>(v)); }
 
+TComboBox::TComboBox(TForm* form, TControl* parent, const std::vector<std::string>& items, int left, int top,
+                     int width, int height)
+    : TControl(form, parent, "COMBOBOX", "", CBS_DROPDOWNLIST | WS_VSCROLL, 0, left, top, width, height) {
+    for (const std::string& item : items)
+        SendMessageA(Handle(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+}
+int TComboBox::ItemIndex() const { return static_cast<int>(SendMessageA(Handle(), CB_GETCURSEL, 0, 0)); }
+void TComboBox::SetItemIndex(int index) { SendMessageA(Handle(), CB_SETCURSEL, static_cast<WPARAM>(index), 0); }
+
 TBevel::TBevel(TForm* form, TControl* parent, int left, int top, int width, int height)
-    // An etched-frame static paints only its edge, and the form's
-    // WS_CLIPCHILDREN would keep the form from erasing what lies inside (it
-    // stayed black): a WS_EX_TRANSPARENT child is not clipped out.
-    : TControl(form, parent, "STATIC", "", SS_ETCHEDFRAME, WS_EX_TRANSPARENT, left, top, width, height) {}
+    : TControl(form, parent, kBevelClass, "", WS_CLIPSIBLINGS, WS_EX_CONTROLPARENT, left, top, width, height) {}
 
 TPanel::TPanel(TForm* form, TControl* parent, int left, int top, int width, int height)
     : TControl(form, parent, kPanelClass, "", WS_CLIPSIBLINGS, 0, left, top, width, height) {}
 
 TImage::TImage(TForm* form, TControl* parent, const char* bitmapResource, int left, int top, int width, int height)
-    : TControl(form, parent, "STATIC", "", SS_BITMAP | SS_NOTIFY, 0, left, top, width, height) {
+    : TControl(form, parent, "STATIC", "", SS_BITMAP | SS_NOTIFY | SS_REALSIZECONTROL, 0, left, top, width, height) {
     bitmap_ = static_cast<HBITMAP>(LoadImageA(GetModuleHandleA(nullptr), bitmapResource, IMAGE_BITMAP, 0, 0, 0));
     if (bitmap_) SendMessageA(Handle(), STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap_));
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Forms and their controls, built from an in-code description (pixel
-// positions), shown, shown modally, and closed with a close action.
+// positions at 96 DPI, scaled to the DPI the form is shown at, or rows laid
+// out from measured text), shown, shown modally, and closed with a close action.
 #include <windows.h>
 
 #include <functional>
@@ -33,10 +34,23 @@ struct TFormDesc {
 class TForm;
 class TControl;
 
-// The font of every form and control: "MS Sans Serif", height -11.
+// Forms are designed in pixels at 96 DPI and drawn at the DPI of their
+// monitor (the program declares per-monitor DPI awareness in its manifest).
+UINT SystemDpi();
+// GetDpiForWindow where the system has it, else the system's DPI.
+UINT WindowDpi(HWND window);
+int ScaleToDpi(int designPixels, UINT dpi);
+// The font of every form and control, "MS Sans Serif" 11 pixels high at 96
+// DPI, made for `dpi`.
+UniqueFont MakeDialogFont(UINT dpi);
+// That font at the system DPI, shared.
 HFONT DefaultFont();
 // The size of a text drawn in that font.
 SIZE TextExtent(const std::string& text);
+// The size of a text drawn in the font `window` uses (WM_GETFONT).
+SIZE TextExtent(HWND window, const std::string& text);
+// The height of a line of text (tmHeight) in the font `window` uses.
+int LineHeight(HWND window);
 
 class TForm : public TComponent {
 public:
@@ -75,6 +89,22 @@ public:
     void SetHeight(int v);
     void SetClientHeight(int v);
     int ClientHeight() const;
+    int ClientWidth() const;
+    // In pixels; the window keeps its top-left corner.
+    void SetClientSize(int width, int height);
+
+    // The DPI the form is drawn at, its font for that DPI, and a length of
+    // the 96-DPI design in pixels at that DPI.
+    UINT Dpi() const { return dpi_; }
+    HFONT Font() const { return font_.get(); }
+    int Scale(int designPixels) const { return ScaleToDpi(designPixels, dpi_); }
+    // Places the controls for the current DPI and font: by default each at
+    // its design bounds scaled to the DPI. Runs when the form is created
+    // (DoCreate) and whenever its DPI changes.
+    virtual void LayoutControls();
+    // Moves the form to a monitor of another DPI (WM_DPICHANGED): a new
+    // font for every control, the window at `windowRect`, a new layout.
+    void ChangeDpi(UINT dpi, const RECT& windowRect);
 
     TNotifyEvent OnCreate;
     TNotifyEvent OnShow;
@@ -96,10 +126,13 @@ private:
     LRESULT handleMessage(UINT msg, WPARAM wp, LPARAM lp);
     void closeModal();
     UniqueWindow hwnd_;
+    UniqueFont font_;
+    UINT dpi_ = 96;
     std::vector<TControl*> controls_;
     int nextId_ = 100;
     bool visible_ = false;
     bool modal_ = false;
+    bool centred_ = false;
 };
 
 // Base of the child controls: a child window of a form or panel.
@@ -120,6 +153,15 @@ public:
     bool Visible() const;
     void SetVisible(bool v);
     RECT BoundsRect() const;  // relative to its parent
+    // In pixels, relative to its parent.
+    void SetBounds(int left, int top, int width, int height);
+    // The caption's size in the control's own font.
+    SIZE TextSize() const;
+
+    // Where the control was placed at 96 DPI; the default layout scales it.
+    RECT DesignBounds;
+    // Sized to its caption by the layout (a label made without a size).
+    bool AutoSize = false;
 
     int TabOrder = -1;
     TNotifyEvent OnClick;
@@ -162,6 +204,15 @@ public:
     void SetChecked(bool v);
 };
 
+// A drop-down list of fixed choices.
+class TComboBox : public TControl {
+public:
+    TComboBox(TForm* form, TControl* parent, const std::vector<std::string>& items, int left, int top, int width,
+              int height);
+    int ItemIndex() const;
+    void SetItemIndex(int index);
+};
+
 class TUpDown : public TControl {
 public:
     TUpDown(TForm* form, TControl* parent, TControl* associate, int left, int top, int width, int height, int min,
@@ -170,7 +221,9 @@ public:
     void SetPosition(int v);
 };
 
-// A lowered frame drawn around a group of controls.
+// An etched frame around a group of controls, which are its children: the
+// dialog colour fills it, and Tab moves through its controls
+// (WS_EX_CONTROLPARENT).
 class TBevel : public TControl {
 public:
     TBevel(TForm* form, TControl* parent, int left, int top, int width, int height);
@@ -182,7 +235,9 @@ public:
     TPanel(TForm* form, TControl* parent, int left, int top, int width, int height);
 };
 
-// A bitmap from the program's resources; clicks and double clicks fire events.
+// A bitmap from the program's resources, stretched to the control's size
+// (SS_REALSIZECONTROL) as that scales with the DPI; clicks and double clicks
+// fire events.
 class TImage : public TControl {
 public:
     TImage(TForm* form, TControl* parent, const char* bitmapResource, int left, int top, int width, int height);

@@ -1,6 +1,10 @@
 #include "framework/graphics.h"
 
+#include <cstdint>
 #include <cstring>
+#include <utility>
+
+#include "framework/handles.h"
 
 namespace fw {
 
@@ -8,18 +12,43 @@ TIcon::Image::~Image() {
     if (owned && handle) DestroyIcon(handle);
 }
 
+namespace {
+// The icon file's image of `size` pixels (most colours first), or its first
+// image: the offset and length of the image, or {0, 0} when the file is cut short.
+std::pair<std::uint32_t, std::uint32_t> chooseImage(const std::vector<unsigned char>& file, int size) {
+    // A 6-byte header (reserved, type, count), then 16-byte directory
+    // entries: width, height (0 means 256), colours, reserved, planes, bits
+    // per pixel, image length, image offset.
+    if (file.size() < 6 + 16) return {0, 0};
+    std::uint16_t count;
+    std::memcpy(&count, file.data() + 4, 2);
+    std::size_t chosen = 0;
+    std::uint16_t bestBits = 0;
+    for (std::size_t i = 0; i < count && 6 + 16 * (i + 1) <= file.size(); ++i) {
+        const unsigned char* e = file.data() + 6 + 16 * i;
+        std::uint16_t bits;
+        std::memcpy(&bits, e + 6, 2);
+        const int width = e[0] ? e[0] : 256;
+        if (width == size && bits > bestBits) {
+            chosen = i;
+            bestBits = bits;
+        }
+    }
+    std::uint32_t length, offset;
+    std::memcpy(&length, file.data() + 6 + 16 * chosen + 8, 4);
+    std::memcpy(&offset, file.data() + 6 + 16 * chosen + 12, 4);
+    if (offset >= file.size() || length > file.size() - offset) return {0, 0};
+    return {offset, length};
+}
+}  // namespace
+
 HICON TIcon::Handle() {
     if (!image_) return nullptr;
-    if (!image_->handle && image_->file.size() > 6 + 16) {
-        // An icon file: a 6-byte header, 16-byte directory entries, then the
-        // images. Take the first image whole.
-        const unsigned char* f = image_->file.data();
-        std::uint32_t size, offset;
-        std::memcpy(&size, f + 6 + 8, 4);
-        std::memcpy(&offset, f + 6 + 12, 4);
-        if (offset < image_->file.size() && size <= image_->file.size() - offset) {
-            image_->handle = CreateIconFromResourceEx(const_cast<unsigned char*>(f + offset), size, TRUE, 0x00030000,
-                                                      0, 0, LR_DEFAULTCOLOR);
+    if (!image_->handle) {
+        const auto [offset, length] = chooseImage(image_->file, image_->size);
+        if (length) {
+            image_->handle = CreateIconFromResourceEx(image_->file.data() + offset, length, TRUE, 0x00030000,
+                                                      image_->size, image_->size, LR_DEFAULTCOLOR);
             image_->owned = image_->handle != nullptr;
         }
     }
@@ -36,14 +65,33 @@ void TIcon::SetHandle(HICON icon, bool owned) {
     image_->owned = owned;
 }
 
-void TIcon::LoadFromResourceName(HINSTANCE instance, const std::string& name) {
-    // LoadIconA gives a shared resource icon: it is never destroyed by us.
-    SetHandle(LoadIconA(instance, name.c_str()), false);
+void TIcon::LoadFromResourceName(HINSTANCE instance, const std::string& name, int size) {
+    // Both give icons kept for the program's life: never destroyed here.
+    SetHandle(size ? ResourceIcon(instance, name, size) : LoadIconA(instance, name.c_str()), false);
 }
 
-void TIcon::LoadFromIconFile(std::vector<unsigned char> bytes) {
+void TIcon::LoadFromIconFile(std::vector<unsigned char> bytes, int size) {
     image_ = std::make_shared<Image>();
     image_->file = std::move(bytes);
+    image_->size = size;
+}
+
+HICON ResourceIcon(HINSTANCE instance, const std::string& name, int size) {
+    // LR_SHARED would hand back whichever size of the resource was loaded
+    // first, so each size is loaded on its own and kept here.
+    struct Loaded {
+        HINSTANCE instance;
+        std::string name;
+        int size;
+        UniqueIcon icon;
+    };
+    static std::vector<Loaded> loaded;
+    for (const Loaded& l : loaded)
+        if (l.instance == instance && l.size == size && l.name == name) return l.icon.get();
+    HICON icon = static_cast<HICON>(LoadImageA(instance, name.c_str(), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+    if (!icon) return nullptr;
+    loaded.push_back({instance, name, size, UniqueIcon(icon)});
+    return icon;
 }
 
 std::vector<unsigned char> LoadResourceBytes(HINSTANCE instance, const char* name) {

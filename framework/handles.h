@@ -39,6 +39,7 @@ private:
 namespace detail {
 inline void closeKey(HKEY k) { RegCloseKey(k); }
 inline void freeModule(HMODULE m) { FreeLibrary(m); }
+inline void deleteFont(HFONT f) { DeleteObject(f); }
 }  // namespace detail
 
 using UniqueWindow = UniqueHandle<HWND, &::DestroyWindow>;
@@ -47,5 +48,7 @@ using UniqueKernelHandle = UniqueHandle<HANDLE, &::CloseHandle>;
 using UniqueFile = UniqueHandle<HANDLE, &::CloseHandle, -1>;
 using UniqueKey = UniqueHandle<HKEY, &detail::closeKey>;
 using UniqueModule = UniqueHandle<HMODULE, &detail::freeModule>;
+using UniqueFont = UniqueHandle<HFONT, &detail::deleteFont>;
+using UniqueIcon = UniqueHandle<HICON, &::DestroyIcon>;
 
 }  // namespace fw

@@ -42,7 +42,7 @@ protected:
     }
 };
 
-HICON resourceIcon(const char* name) { return LoadIconA(GetModuleHandleA(nullptr), name); }
+HICON resourceIcon(const char* name) { return fw::ResourceIcon(GetModuleHandleA(nullptr), name, TrayIconSize()); }
 
 std::string menuText(fw::TPopupMenu* menu, fw::TMenuItem* item) {
     char buf[64] = {};
