@@ -74,7 +74,6 @@ void TPop3Session::Command(const std::string& line) {
 void TPop3Session::Login() {
     ResetState();
     ConnectSocket();
-    Capabilities.clear();
     ReadStatus();
     RequestCapabilities();
     Command("USER " + UserName);
