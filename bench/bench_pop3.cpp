@@ -1,11 +1,11 @@
 // bench_pop3 SERVER:PORT USER PASSWORD [REPEATS]
 //
 // Times one UpdateInfo of the POP3 component against a minimal blocking
-// Winsock client that sends the very same commands (USER, PASS, STAT, then
-// LIST n and TOP n 1 for every message, QUIT) and reads the replies, in the
-// same process, alternating, and prints one table row: the median wall time
-// of each, their ratio, the component's processor time, the process's peak
-// memory and the bytes of the list the component built. bench/run.sh runs
+// Winsock client that sends the very same commands one at a time
+// (bench/reference_clients.h), in the same process, alternating, and prints
+// one table row: the median wall time of each, their ratio, the component's
+// processor time, the process's peak memory and the bytes of the list the
+// component built. bench/run.sh runs
 // it against Dovecot with 10, 100 and 1,000 messages.
 #include <winsock2.h>
 #include <windows.h>
@@ -18,101 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/reference_clients.h"
 #include "framework/application.h"
 #include "mail/pop3_session.h"
 
-namespace {
-
-double nowMs() {
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return static_cast<double>(c.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
-}
-
-double cpuMs() {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto ms = [](FILETIME t) {
-        return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000.0;
-    };
-    return ms(kernel) + ms(user);
-}
-
-// The minimal client: blocking calls, one buffer, no events, no time-outs.
-class MinimalClient {
-public:
-    MinimalClient(const std::string& host, unsigned short port) {
-        s_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(port);
-        addr.sin_addr.s_addr = inet_addr(host.c_str());
-        if (connect(s_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) throw std::runtime_error("connect failed");
-    }
-    ~MinimalClient() { closesocket(s_); }
-
-    std::string command(const std::string& line) {
-        const std::string data = line + "\r\n";
-        if (send(s_, data.data(), static_cast<int>(data.size()), 0) != static_cast<int>(data.size()))
-            throw std::runtime_error("send failed");
-        return readLine();
-    }
-    std::string readLine() {
-        std::size_t end;
-        while ((end = buffer_.find("\r\n")) == std::string::npos) fill();
-        std::string line = buffer_.substr(0, end);
-        buffer_.erase(0, end + 2);
-        if (line.empty() || line[0] != '+') throw std::runtime_error("server said: " + line);
-        return line;
-    }
-    // The rest of a multi-line reply, up to and including its "." line.
-    std::string readData() {
-        std::size_t end;
-        while ((end = findTerminator()) == std::string::npos) fill();
-        std::string data = buffer_.substr(0, end);
-        buffer_.erase(0, end);
-        return data;
-    }
-
-private:
-    std::size_t findTerminator() const {
-        if (buffer_.compare(0, 3, ".\r\n") == 0) return 3;
-        const std::size_t at = buffer_.find("\r\n.\r\n");
-        return at == std::string::npos ? at : at + 5;
-    }
-    void fill() {
-        char chunk[16384];
-        const int n = recv(s_, chunk, sizeof chunk, 0);
-        if (n <= 0) throw std::runtime_error("connection lost");
-        buffer_.append(chunk, static_cast<std::size_t>(n));
-    }
-    SOCKET s_;
-    std::string buffer_;
-};
-
-int minimalCheck(const std::string& host, unsigned short port, const std::string& user, const std::string& password) {
-    MinimalClient c(host, port);
-    c.readLine();
-    c.command("USER " + user);
-    c.command("PASS " + password);
-    const std::string stat = c.command("STAT");
-    const int count = std::atoi(stat.c_str() + 4);
-    for (int n = 1; n <= count; ++n) {
-        c.command("LIST " + std::to_string(n));
-        c.command("TOP " + std::to_string(n) + " 1");
-        c.readData();
-    }
-    c.command("QUIT");
-    return count;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-}  // namespace
+using bench::cpuMs;
+using bench::median;
+using bench::nowMs;
 
 int main(int argc, char** argv) {
     if (argc < 4) {
@@ -138,7 +50,7 @@ int main(int argc, char** argv) {
         // One untimed round of each: the server builds its index, the
         // libraries load, the caches fill.
         pop.UpdateInfo();
-        const int count = minimalCheck(host, port, user, password);
+        const int count = bench::serialCheck(host, port, user, password);
         if (count != pop.MessageCount) throw std::runtime_error("the two clients saw different mailboxes");
 
         std::vector<double> compWall, compCpu, minWall, minCpu;
@@ -149,7 +61,7 @@ int main(int argc, char** argv) {
             compCpu.push_back(cpuMs() - c0);
             c0 = cpuMs();
             t0 = nowMs();
-            minimalCheck(host, port, user, password);
+            bench::serialCheck(host, port, user, password);
             minWall.push_back(nowMs() - t0);
             minCpu.push_back(cpuMs() - c0);
         }

@@ -1,5 +1,7 @@
 #include "mail/pop3_session.h"
 
+#include <utility>
+
 #include "framework/handles.h"
 #include "framework/sysutils.h"
 #include "mail/pop3_text.h"
@@ -34,13 +36,34 @@ void TPop3Session::Open() {
     TMailSession::Open();
 }
 
-void TPop3Session::ReadStatus() {
+bool TPop3Session::readStatusLine() {
     const int code = ReadLine(LastReply);
-    if (code == 1) return;
+    if (code == 1) return true;
     // A server that hangs up in the middle of its status line leaves no line
     // at all; an empty message box would tell the user nothing.
     if (code == -1 && LastReply.empty()) throw net::EServerError(net::CatalogueText(net::sConnectionClosed));
-    throw net::EServerError(LastReply);
+    return false;
+}
+
+void TPop3Session::ReadStatus() {
+    if (!readStatusLine()) throw net::EServerError(LastReply);
+}
+
+void TPop3Session::RequestCapabilities() {
+    Capabilities.clear();
+    SendLine("CAPA");
+    if (!readStatusLine()) return;
+    // The caller's progress handler hears about message data only.
+    net::TProgressEvent progress = std::exchange(OnProgress, nullptr);
+    fw::TMemoryStream lines;
+    try {
+        ReadData(lines, -1);
+    } catch (...) {
+        OnProgress = std::move(progress);
+        throw;
+    }
+    OnProgress = std::move(progress);
+    Capabilities = ParseCapabilities(std::string(lines.Memory(), static_cast<std::size_t>(lines.Size())));
 }
 
 void TPop3Session::Command(const std::string& line) {
@@ -52,6 +75,7 @@ void TPop3Session::Login() {
     ResetState();
     ConnectSocket();
     ReadStatus();
+    RequestCapabilities();
     Command("USER " + UserName);
     Command("PASS " + Password);
     GetMailboxStat();
@@ -80,9 +104,17 @@ void TPop3Mailbox::UpdateInfo() {
         // A server may claim any count (2^31 - 1, say) and answer every LIST
         // and TOP: the check as a whole keeps no more than one reply may.
         std::int64_t kept = 0;
+        const bool pipelined = Pipelined();
+        TCommandWindow window(MessageCount);
         for (std::int32_t i = 0; i < MessageCount; ++i) {
             auto item = std::make_unique<TMessageInfo>();
-            GetItemInfo(i, *item);
+            if (pipelined) {
+                const std::string due = window.Due(i);
+                if (!due.empty()) SendText(due);
+                readItemInfo(*item);
+            } else {
+                GetItemInfo(i, *item);
+            }
             kept += item->KeptBytes();
             if (kept > MaxDataSize) RaiseSocketError(net::sReplyTooLong);
             RemoteInfo.Add(std::move(item));
@@ -104,6 +136,17 @@ void TPop3Mailbox::GetItemInfo(std::int32_t Index, TMessageInfo& Item) {
     Command("LIST " + n);
     Item.Size = ParseListSize(LastReply);
     Command("TOP " + n + " 1");
+    readHeaders(Item);
+}
+
+void TPop3Mailbox::readItemInfo(TMessageInfo& Item) {
+    ReadStatus();
+    Item.Size = ParseListSize(LastReply);
+    ReadStatus();
+    readHeaders(Item);
+}
+
+void TPop3Mailbox::readHeaders(TMessageInfo& Item) {
     // The whole reply is held while it is parsed; ReadData bounds its size.
     fw::TMemoryStream stream;
     ReadData(stream, -1);

@@ -4,6 +4,7 @@
 // per waiting message with its size and header lines).
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "mail/mail_session.h"
@@ -32,13 +33,19 @@ public:
     // From the last STAT that got that far; -1 until then.
     std::int32_t MessageCount = -1;
     std::int32_t MailboxSize = -1;
+    // Off: one command at a time, even with a server that offers pipelining.
+    bool UsePipelining = true;
+    // The capability names of the last log-in's CAPA reply, upper-cased;
+    // empty when the server refused CAPA.
+    std::set<std::string> Capabilities;
 
     // 1 for "+...", -1 for "-...", 0 for anything else; callers accept only 1.
     int GetReplyCode(const std::string& line) override;
     // Checks the login properties before anything else happens, so a missing
     // one is reported before OnOpen and before any lookup.
     void Open() override;
-    // Connects, reads the greeting, sends USER and PASS, then STAT.
+    // Connects, reads the greeting, asks for the capabilities, sends USER
+    // and PASS, then STAT.
     void Login() override;
     // Sends QUIT; the socket stays open for Disconnect to close.
     void Logout() override;
@@ -49,6 +56,9 @@ public:
 
     // Sends STAT and reads the message count and mailbox size from the reply.
     void GetMailboxStat();
+    // Commands may go out without waiting for each reply: the server
+    // listed PIPELINING and UsePipelining is on.
+    bool Pipelined() const { return UsePipelining && Capabilities.count("PIPELINING") != 0; }
 
 protected:
     // Sends one command line and reads its status line into LastReply; any
@@ -56,6 +66,14 @@ protected:
     void Command(const std::string& line);
     // Reads a status line into LastReply, judged as in Command.
     void ReadStatus();
+    // Sends CAPA and keeps the names of the reply in Capabilities. A refusal
+    // is no failure: that server gets one command at a time.
+    void RequestCapabilities();
+
+private:
+    // Reads a status line into LastReply: true for "+...", false for any
+    // other line; a hang-up before a whole line raises.
+    bool readStatusLine();
 };
 
 class TPop3Mailbox : public TPop3Session {
@@ -79,7 +97,9 @@ public:
     // Logs in, rebuilds RemoteInfo (LIST n and TOP n 1 per message) and logs
     // out. A failure after the log-in closes the socket, without QUIT, and
     // RemoteInfo keeps the messages read before it. Items beyond MaxDataSize
-    // bytes in all fail the check with "Server reply is too long".
+    // bytes in all fail the check with "Server reply is too long". Where the
+    // session is Pipelined the commands go out in batches ahead of their
+    // replies; the replies are read in order and the caller sees the same.
     void UpdateInfo();
     // Fills `Item` for message Index + 1 on a logged-in connection.
     void GetItemInfo(std::int32_t Index, TMessageInfo& Item);
@@ -88,6 +108,11 @@ public:
     void SaveMessage(std::int32_t Num, fw::TMemoryStream& Contents) override;
 
 private:
+    // Reads the replies to LIST n and TOP n 1, already sent, into `Item`.
+    void readItemInfo(TMessageInfo& Item);
+    // Reads the rest of a TOP reply and keeps its header lines.
+    void readHeaders(TMessageInfo& Item);
+
     std::string messageDirectory_;
 };
 

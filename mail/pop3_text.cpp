@@ -34,6 +34,40 @@ std::int32_t ParseListSize(const std::string& reply) {
     return fw::StrToIntDef(rest, 0);
 }
 
+std::set<std::string> ParseCapabilities(const std::string& lines) {
+    std::set<std::string> names;
+    std::size_t pos = 0;
+    while (pos < lines.size()) {
+        std::size_t end = lines.find('\n', pos);
+        if (end == std::string::npos) end = lines.size();
+        std::string line = lines.substr(pos, end - pos);
+        pos = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line == ".") break;
+        const std::size_t word = line.find_first_of(" \t");
+        if (word != 0 && !line.empty()) names.insert(fw::UpperCaseAscii(line.substr(0, word)));
+    }
+    return names;
+}
+
+std::string ItemCommands(std::int32_t number) {
+    const std::string n = fw::IntToStr(number);
+    return "LIST " + n + "\r\nTOP " + n + " 1\r\n";
+}
+
+std::string TCommandWindow::Due(std::int32_t index) {
+    for (; answered_ < index && answered_ < sent_; ++answered_) bytes_ -= ItemCommands(answered_ + 1).size();
+    std::string batch;
+    if (2 * (sent_ - answered_) > MaxCommands / 2 || bytes_ > MaxBytes / 2) return batch;
+    for (; sent_ < count_ && 2 * (sent_ + 1 - answered_) <= MaxCommands; ++sent_) {
+        const std::string commands = ItemCommands(sent_ + 1);
+        if (bytes_ + commands.size() > MaxBytes) break;
+        bytes_ += commands.size();
+        batch += commands;
+    }
+    return batch;
+}
+
 std::string NormalizeMessageDirectory(const std::string& directory) {
     if (directory.empty() || directory.back() == '\\') return directory;
     return directory + '\\';

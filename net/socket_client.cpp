@@ -238,9 +238,10 @@ void TSocketClient::ConnectSocket() {
     if (AsyncFailed) RaiseSocketError(AsyncError);
 }
 
-void TSocketClient::SendLine(const std::string& line) {
+void TSocketClient::SendLine(const std::string& line) { SendText(line + "\r\n"); }
+
+void TSocketClient::SendText(const std::string& data) {
     if (!Connected()) RaiseSocketError(sNotConnected);
-    const std::string data = line + "\r\n";
     fw::DispatchPendingEvery();
     std::size_t sent = 0;
     Counter->Start();
@@ -347,7 +348,8 @@ void TSocketClient::ReadData(fw::TMemoryStream& stream, std::int32_t ExpectedSiz
     // Until the first bytes (or the hang-up) arrive, passes report no progress.
     bool arrived = false;
     for (;;) {
-        const int n = receive(buffer.data(), kDataChunk, 0);
+        // Peeked first, then taken through the terminator at most.
+        const int n = receive(buffer.data(), kDataChunk, MSG_PEEK);
         if (n == 0) peerClosed = true;
         if (!arrived && n < 0) {
             waitForRead();
@@ -360,8 +362,11 @@ void TSocketClient::ReadData(fw::TMemoryStream& stream, std::int32_t ExpectedSiz
             OnProgress(this, ProgressPercent(size, ExpectedSize), static_cast<std::int32_t>(size));
         }
         if (n > 0) {
+            const std::size_t got = static_cast<std::size_t>(stream.Size()) - start;
+            const std::size_t end = DataEnd(stream.Memory() + start, got, buffer.data(), static_cast<std::size_t>(n));
+            const int taken = receive(buffer.data(), end ? static_cast<int>(end) : n, 0);
             stream.Position = stream.Size();
-            stream.Write(buffer.data(), static_cast<std::size_t>(n));
+            if (taken > 0) stream.Write(buffer.data(), static_cast<std::size_t>(taken));
             complete = IsDataComplete(stream.Memory(), static_cast<std::size_t>(stream.Size()), start);
             if (!complete && stream.Size() - static_cast<std::int64_t>(start) > MaxDataSize)
                 RaiseSocketError(sReplyTooLong);

@@ -69,9 +69,14 @@ public:
 
     void ConnectSocket();
     void SendLine(const std::string& line);
+    // Sends the bytes as they are, so several command lines, each with its
+    // CR LF, go out in one send.
+    void SendText(const std::string& data);
     // Reads one line (without its CR/LF) into `line`; returns GetReplyCode of it.
     int ReadLine(std::string& line);
     // Appends received bytes to `stream` until it ends with CR LF "." CR LF.
+    // Nothing after that line is taken from Winsock: a pipelining server's
+    // next reply may already follow it.
     void ReadData(fw::TMemoryStream& stream, std::int32_t ExpectedSize);
     // A code of 0 does nothing; anything else fires OnError and raises ESocketError.
     void RaiseSocketError(std::uint16_t code);

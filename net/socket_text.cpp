@@ -1,6 +1,7 @@
 #include "net/socket_text.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "framework/sysutils.h"
 
@@ -40,6 +41,18 @@ std::string StripLineEnd(std::string line) {
 bool IsDataComplete(const char* data, std::size_t size, std::size_t start) {
     if (start <= size && size - start == 3 && std::memcmp(data + start, ".\r\n", 3) == 0) return true;
     return size >= 5 && std::memcmp(data + size - 5, "\r\n.\r\n", 5) == 0;
+}
+
+std::size_t DataEnd(const char* data, std::size_t size, const char* chunk, std::size_t n) {
+    static constexpr char kEnd[] = "\r\n.\r\n";
+    // A terminator that began before this chunk: the last four bytes so far.
+    std::string edge = size < 4 ? "\r\n" + std::string(data, size) : std::string(data + size - 4, 4);
+    const std::size_t before = edge.size();
+    edge.append(chunk, n < 4 ? n : 4);
+    std::size_t at = edge.find(kEnd);
+    if (at != std::string::npos) return at + 5 - before;
+    at = std::string_view(chunk, n).find(kEnd);
+    return at == std::string_view::npos ? 0 : at + 5;
 }
 
 std::int32_t ProgressPercent(std::int64_t size, std::int32_t expected) {

@@ -219,7 +219,8 @@ TEST_F(Settings, MissingTextsAreKeptAtShowAndEmptiedAtTheFirstTick) {
 
 // A mailbox of `sizes.size()` messages, played to one client.
 void playMailbox(ScriptedServer& s, const std::vector<int>& sizes, DWORD pauseBeforeStat = 0) {
-    s.Send("+OK ready\r\n").ExpectLine().Send("+OK\r\n").ExpectLine().Send("+OK\r\n").ExpectLine();
+    s.Send("+OK ready\r\n").ExpectLine().Send("-ERR\r\n");  // CAPA: one command at a time
+    s.ExpectLine().Send("+OK\r\n").ExpectLine().Send("+OK\r\n").ExpectLine();
     if (pauseBeforeStat) s.Pause(pauseBeforeStat);
     s.Send("+OK " + std::to_string(sizes.size()) + " 999\r\n");
     for (std::size_t i = 0; i < sizes.size(); ++i) {
@@ -252,7 +253,7 @@ TEST_F(PollCycle, TheTooltipTellsTheCountAfterTheStatusText) {
     EXPECT_TRUE(boxes().boxes.empty());
     // Before any desktop toggle the status text is empty.
     EXPECT_EQ(lastTip, " (1 messages)");
-    EXPECT_EQ(one.Received(), "USER anna\r\nPASS pw\r\nSTAT\r\nLIST 1\r\nTOP 1 1\r\nQUIT\r\n");
+    EXPECT_EQ(one.Received(), "CAPA\r\nUSER anna\r\nPASS pw\r\nSTAT\r\nLIST 1\r\nTOP 1 1\r\nQUIT\r\n");
     EXPECT_TRUE(form->PollTimer->Enabled()) << "the next check comes one interval later";
 
     // A desktop toggle replaces the tooltip with the bare status text.
@@ -265,7 +266,7 @@ TEST_F(PollCycle, TheTooltipTellsTheCountAfterTheStatusText) {
     point(empty);
     form->PollTick(form->PollTimer);
     EXPECT_EQ(lastTip, "Show Desktop Icons (No messages)");
-    EXPECT_EQ(empty.Received(), "USER anna\r\nPASS pw\r\nSTAT\r\nQUIT\r\n");
+    EXPECT_EQ(empty.Received(), "CAPA\r\nUSER anna\r\nPASS pw\r\nSTAT\r\nQUIT\r\n");
     SendMessageA(form->TrayIcon->WindowHandle(), WM_USER + 1, 0, WM_LBUTTONUP);  // icons back
 }
 
@@ -323,7 +324,7 @@ TEST_F(PollCycle, TheSwitchUsedDuringACheckNeverStartsASecondOne) {
     form->PollTick(form->PollTimer);
     EXPECT_EQ(uses, 2);
     EXPECT_TRUE(boxes().boxes.empty()) << (boxes().boxes.empty() ? "" : boxes().boxes[0].first);
-    EXPECT_EQ(slow.Received(), "USER anna\r\nPASS pw\r\nSTAT\r\nLIST 1\r\nTOP 1 1\r\nQUIT\r\n");
+    EXPECT_EQ(slow.Received(), "CAPA\r\nUSER anna\r\nPASS pw\r\nSTAT\r\nLIST 1\r\nTOP 1 1\r\nQUIT\r\n");
     EXPECT_TRUE(form->PollTimer->Enabled());
     form->PollTimer->SetEnabled(false);
 }

@@ -1,7 +1,7 @@
 // libFuzzer target for the text rules that meet what a server sends: reply
-// judging, the STAT and LIST replies, header splitting and body removal, the
-// message directory, and (when the transport's text rules are built in) the
-// server setting, line ends and the end-of-data test. Built natively with
+// judging, the STAT, LIST and CAPA replies, header splitting and body
+// removal, the message directory, and (when the transport's text rules are
+// built in) the server setting, line ends and the end of data. Built natively with
 // clang by scripts/run-fuzz.sh; every check below aborts on a broken rule.
 #include <cstddef>
 #include <cstdint>
@@ -100,6 +100,12 @@ void fuzzTransport(const std::string& text, const std::uint8_t* data, std::size_
     const bool complete = net::IsDataComplete(reinterpret_cast<const char*>(data), size, start);
     if (complete) check(size >= 3 && data[size - 1] == '\n' && data[size - 2] == '\r' && data[size - 3] == '.');
 
+    // The bytes from `start` on as the next chunk: taken through its end at most.
+    const char* bytes = reinterpret_cast<const char*>(data);
+    const std::size_t end = net::DataEnd(bytes, start, bytes + start, size - start);
+    if (end) check(end <= size - start && net::IsDataComplete(bytes, start + end, 0));
+    if (!end && !net::DataEnd(bytes, 0, bytes, start)) check(!net::IsDataComplete(bytes, size, 0));
+
     if (size >= 8) {
         std::int64_t done = 0;
         std::int32_t expected = 0;
@@ -121,6 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzReplyLine(line);
     fuzzHeaders(data, size);
     fuzzDirectory(line);
+    for (const std::string& name : mail::ParseCapabilities(text))
+        check(!name.empty() && name.find_first_of(" \t\n") == std::string::npos && fw::UpperCaseAscii(name) == name);
 #ifdef TIDEMARK_FUZZ_NET
     fuzzTransport(line, data, size);
 #endif

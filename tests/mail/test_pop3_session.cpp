@@ -19,11 +19,14 @@ using testsupport::ScriptedServer;
 
 namespace {
 
-const std::string kLoginSent = "USER alice\r\nPASS secret\r\nSTAT\r\n";
+const std::string kLoginSent = "CAPA\r\nUSER alice\r\nPASS secret\r\nSTAT\r\n";
 
-// Greeting, USER, PASS, then STAT answered with `stat`.
+// Greeting, CAPA (refused: one command at a time), USER, PASS, then STAT
+// answered with `stat`.
 ScriptedServer& login(ScriptedServer& s, const std::string& stat) {
     return s.Send("+OK POP3 server ready\r\n")
+        .ExpectLine()
+        .Send("-ERR unknown command\r\n")
         .ExpectLine()
         .Send("+OK\r\n")
         .ExpectLine()
@@ -126,6 +129,7 @@ TEST_P(Pop3LoginRefused, ClosesTheSocketKeepsTheOldStateAndLogsInAfresh) {
     for (int i = 0; i < p.okReplies; ++i) {
         if (i > 0) server.ExpectLine();
         server.Send(ok[i]);
+        if (i == 0) server.ExpectLine().Send("-ERR unknown command\r\n");  // CAPA
     }
     if (p.okReplies > 0) server.ExpectLine();
     server.Send(std::string(p.refusal) + "\r\n").Start();
@@ -148,20 +152,21 @@ TEST_P(Pop3LoginRefused, ClosesTheSocketKeepsTheOldStateAndLogsInAfresh) {
 INSTANTIATE_TEST_SUITE_P(
     Steps, Pop3LoginRefused,
     testing::Values(LoginRefusal{"Greeting", 0, "-ERR too busy", ""},
-                    LoginRefusal{"User", 1, "-ERR unknown user", "USER alice\r\n"},
-                    LoginRefusal{"Password", 2, "-ERR [AUTH] Authentication failed.", "USER alice\r\nPASS secret\r\n"},
+                    LoginRefusal{"User", 1, "-ERR unknown user", "CAPA\r\nUSER alice\r\n"},
+                    LoginRefusal{"Password", 2, "-ERR [AUTH] Authentication failed.", "CAPA\r\nUSER alice\r\nPASS secret\r\n"},
                     LoginRefusal{"Stat", 3, "-ERR maildrop locked", kLoginSent.c_str()},
                     // Only a plus sign is a success: a blank or a digit first is not.
-                    LoginRefusal{"BlankFirst", 2, " +OK", "USER alice\r\nPASS secret\r\n"},
-                    LoginRefusal{"DigitFirst", 1, "200 OK", "USER alice\r\n"}),
+                    LoginRefusal{"BlankFirst", 2, " +OK", "CAPA\r\nUSER alice\r\nPASS secret\r\n"},
+                    LoginRefusal{"DigitFirst", 1, "200 OK", "CAPA\r\nUSER alice\r\n"}),
     [](const testing::TestParamInfo<LoginRefusal>& info) { return std::string(info.param.name); });
 
 TEST(Pop3Transcript, AStatusLineCutShortByAHangUpIsReportedAsSuch) {
     ScriptedServer server;
-    server.Send("+OK POP3 server ready\r\n").ExpectLine().Send("+OK\r\n").ExpectLine().Send("+OK logg").Close().Start();
+    server.Send("+OK POP3 server ready\r\n").ExpectLine().Send("-ERR\r\n");
+    server.ExpectLine().Send("+OK\r\n").ExpectLine().Send("+OK logg").Close().Start();
     ProbePOP pop(server.Address());
     EXPECT_EQ(MessageOf<EServerError>([&] { pop.UpdateInfo(); }), "Connection closed by the server");
-    EXPECT_EQ(server.Received(), "USER alice\r\nPASS secret\r\n");
+    EXPECT_EQ(server.Received(), "CAPA\r\nUSER alice\r\nPASS secret\r\n");
     EXPECT_FALSE(pop.Connected());
     EXPECT_EQ(pop.MessageCount, -1);
 }

@@ -78,6 +78,11 @@ ScriptedServer& ScriptedServer::Pause(DWORD ms) {
     return *this;
 }
 
+ScriptedServer& ScriptedServer::ExpectSilence(DWORD ms) {
+    steps_.push_back({Step::kSilence, "", ms});
+    return *this;
+}
+
 ScriptedServer& ScriptedServer::Close() {
     steps_.push_back({Step::kClose, "", 0});
     return *this;
@@ -145,6 +150,9 @@ void ScriptedServer::run() {
                 while (!stop_ && GetTickCount64() < until) Sleep(5);
                 break;
             }
+            case Step::kSilence:
+                if (waitReadable(client_, step.ms, stop_)) heard_ = true;
+                break;
             case Step::kClose:
                 shutdown(client_, SD_BOTH);
                 closesocket(client_);

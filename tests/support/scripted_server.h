@@ -29,6 +29,9 @@ public:
     // Reads from the client up to and including the next LF (recorded).
     ScriptedServer& ExpectLine();
     ScriptedServer& Pause(DWORD ms);
+    // Waits `ms` for the client to send nothing (a client waiting for a
+    // reply); bytes that arrive meanwhile set HeardDuringSilence.
+    ScriptedServer& ExpectSilence(DWORD ms);
     // Closes the connection (the client sees FD_CLOSE and recv returning 0).
     ScriptedServer& Close();
 
@@ -46,13 +49,14 @@ public:
     bool ScriptDone() const { return scriptDone_; }
     // A script read ran out of time (the client did not send what was expected).
     bool ReadTimedOut() const { return readTimedOut_; }
+    bool HeardDuringSilence() const { return heard_; }
 
     // A port on 127.0.0.1 where nothing listens (connections are refused).
     static unsigned short UnusedPort();
 
 private:
     struct Step {
-        enum Kind { kSend, kExpectLine, kPause, kClose } kind;
+        enum Kind { kSend, kExpectLine, kPause, kSilence, kClose } kind;
         std::string data;
         DWORD ms;
     };
@@ -71,6 +75,7 @@ private:
     std::atomic<bool> accepted_{false};
     std::atomic<bool> scriptDone_{false};
     std::atomic<bool> readTimedOut_{false};
+    std::atomic<bool> heard_{false};
     mutable std::mutex mutex_;
     std::string received_;
 };
