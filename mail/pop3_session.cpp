@@ -30,6 +30,8 @@ void TPop3Session::CheckLoginProperties() {
 
 void TPop3Session::Open() {
     CheckLoginProperties();
+    ServiceName = Security == net::TSecurity::Tls ? "pop3s" : "pop3";
+    DefaultPort = Security == net::TSecurity::Tls ? 995 : 110;
     ResetState();
     TMailSession::Open();
 }
@@ -52,9 +54,34 @@ void TPop3Session::Login() {
     ResetState();
     ConnectSocket();
     ReadStatus();
+    if (Security == net::TSecurity::StartTls) StartTlsSession();
     Command("USER " + UserName);
     Command("PASS " + Password);
     GetMailboxStat();
+}
+
+std::set<std::string> TPop3Session::ReadCapabilities() {
+    SendLine("CAPA");
+    std::set<std::string> names;
+    if (ReadLine(LastReply) != 1) return names;
+    std::string line;
+    for (int n = 0;; ++n) {
+        if (n > MaxCapabilities) RaiseSocketError(net::sReplyTooLong);
+        ReadLine(line);
+        if (line == ".") break;
+        names.insert(CapabilityName(line));
+    }
+    return names;
+}
+
+void TPop3Session::StartTlsSession() {
+    if (!ReadCapabilities().count("STLS")) throw net::EServerError(net::CatalogueText(sStlsNotOffered));
+    SendLine("STLS");
+    if (ReadLine(LastReply) != 1)
+        throw net::EServerError(fw::FormatStr(net::CatalogueText(sStlsRefused), LastReply));
+    StartTls();
+    // What the server offered before the handshake may have been forged.
+    ReadCapabilities();
 }
 
 void TPop3Session::GetMailboxStat() {

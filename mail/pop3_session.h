@@ -4,6 +4,7 @@
 // per waiting message with its size and header lines).
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "mail/mail_session.h"
@@ -20,6 +21,8 @@ using TMessageSaveEvent = std::function<void(fw::TObject* Sender, std::int32_t N
 enum : std::uint16_t {
     sUserNameRequired = 57103,
     sPasswordRequired = 57104,
+    sStlsNotOffered = 57105,
+    sStlsRefused = 57106,
 };
 
 class TPop3Session : public TMailSession {
@@ -36,9 +39,12 @@ public:
     // 1 for "+...", -1 for "-...", 0 for anything else; callers accept only 1.
     int GetReplyCode(const std::string& line) override;
     // Checks the login properties before anything else happens, so a missing
-    // one is reported before OnOpen and before any lookup.
+    // one is reported before OnOpen and before any lookup. A server text
+    // without a port gets the standard one of the security mode: the
+    // "pop3s" service or 995 for TLS, "pop3" or 110 otherwise.
     void Open() override;
-    // Connects, reads the greeting, sends USER and PASS, then STAT.
+    // Connects (with TLS, the handshake), reads the greeting, with STARTTLS
+    // protects the connection, sends USER and PASS, then STAT.
     void Login() override;
     // Sends QUIT; the socket stays open for Disconnect to close.
     void Logout() override;
@@ -50,12 +56,22 @@ public:
     // Sends STAT and reads the message count and mailbox size from the reply.
     void GetMailboxStat();
 
+    // Longest CAPA reply taken, in lines.
+    static constexpr int MaxCapabilities = 256;
+
 protected:
     // Sends one command line and reads its status line into LastReply; any
     // reply but "+..." raises EServerError with the line as received.
     void Command(const std::string& line);
     // Reads a status line into LastReply, judged as in Command.
     void ReadStatus();
+    // Sends CAPA and returns the capabilities named (CapabilityName of each
+    // line); a server that answers -ERR offers none.
+    std::set<std::string> ReadCapabilities();
+    // CAPA, STLS, the handshake with its certificate check, then CAPA again
+    // over the protected connection. Any failure raises before a word of
+    // the login is sent.
+    void StartTlsSession();
 };
 
 class TPop3Mailbox : public TPop3Session {

@@ -43,4 +43,11 @@ std::string MessageFileName(const std::string& directory, std::int32_t number) {
     return directory + "msg_" + fw::IntToStr(number) + ".eml";
 }
 
+std::string CapabilityName(const std::string& line) {
+    std::string name = line.substr(0, line.find(' '));
+    for (char& c : name)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return name;
+}
+
 }  // namespace mail

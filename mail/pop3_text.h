@@ -23,6 +23,10 @@ void ParseStatReply(std::string& reply, std::int32_t& messageCount, std::int32_t
 // integer. Without such a blank, all of that text.
 std::int32_t ParseListSize(const std::string& reply);
 
+// The capability a line of a CAPA reply names: its first word in capitals
+// ("STLS", "PIPELINING"), "" for an empty line.
+std::string CapabilityName(const std::string& line);
+
 // A message directory is stored with one trailing backslash, unless empty.
 std::string NormalizeMessageDirectory(const std::string& directory);
 // directory + "msg_" + number + ".eml".
