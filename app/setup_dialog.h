@@ -1,8 +1,9 @@
 #pragma once
-// The Setup dialog: POP3 server, user name, password, poll interval and the
-// hide-at-start choice. It has no code of its own: the controller fills it
+// The Setup dialog: POP3 server, how the connection is protected, user name,
+// password, poll interval and the hide-at-start choice. It has no code of its own: the controller fills it
 // before every show and reads it after OK.
 #include "framework/forms.h"
+#include "net/socket_client.h"
 
 namespace app {
 
@@ -14,6 +15,9 @@ public:
     fw::TLabel* TitleLabel;
     fw::TLabel* ServerLabel;
     fw::TEdit* ServerEdit;
+    fw::TLabel* SecurityLabel;
+    // Items in the order of net::TSecurity's choices as SecurityIndex maps them.
+    fw::TComboBox* SecurityBox;
     fw::TLabel* UserNameLabel;
     fw::TEdit* UserNameEdit;
     fw::TLabel* PasswordLabel;
@@ -25,6 +29,10 @@ public:
     fw::TButton* OKBtn;
     fw::TButton* CancelBtn;
 };
+
+// The row of SecurityBox for a mode, and back (an unknown row means TLS).
+int SecurityIndex(net::TSecurity security);
+net::TSecurity SecurityOfIndex(int index);
 
 // The dialog created at start-up and kept until the program ends.
 extern TSetupDialog* SetupDialog;

@@ -344,8 +344,18 @@ TLabel::TLabel(TForm* form, TControl* parent, const std::string& caption, int le
     : TControl(form, parent, "STATIC", caption, SS_LEFT | SS_NOPREFIX, 0, left, top,
                width ? width : TextExtent(caption).cx + 2, height ? height : std::max<int>(13, TextExtent(caption).cy)) {}
 
-TEdit::TEdit(TForm* form, TControl* parent, const std::string& text, int left, int top, int width, int height)
-    : TControl(form, parent, "EDIT", text, ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, left, top, width, height) {}
+TEdit::TEdit(TForm* form, TControl* parent, const std::string& text, int left, int top, int width, int height,
+             bool password)
+    : TControl(form, parent, "EDIT", text, ES_AUTOHSCROLL | (password ? ES_PASSWORD : 0), WS_EX_CLIENTEDGE, left, top,
+               width, height) {}
+
+TComboBox::TComboBox(TForm* form, TControl* parent, const std::vector<std::string>& items, int left, int top,
+                     int width, int height)
+    : TControl(form, parent, "COMBOBOX", "", CBS_DROPDOWNLIST | WS_VSCROLL, 0, left, top, width, height) {
+    for (const std::string& item : items) SendMessageA(Handle(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+}
+int TComboBox::ItemIndex() const { return static_cast<int>(SendMessageA(Handle(), CB_GETCURSEL, 0, 0)); }
+void TComboBox::SetItemIndex(int index) { SendMessageA(Handle(), CB_SETCURSEL, static_cast<WPARAM>(index), 0); }
 
 TButton::TButton(TForm* form, TControl* parent, const std::string& caption, int left, int top, int width, int height,
                  int modalResult)

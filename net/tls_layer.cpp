@@ -18,7 +18,7 @@ constexpr DWORD kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC
                            ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
 // TLS record content types: a reply starting with anything else is no TLS.
 constexpr unsigned char kAlert = 21;
-constexpr unsigned char kFirstContentType = 20, kLastContentType = 24;
+constexpr unsigned char kFirstContentType = 20, kLastContentType = 24, kRecordMajorVersion = 3;
 // Alert descriptions that mean "nothing in common" (RFC 8446, 6.2).
 constexpr unsigned char kHandshakeFailure = 40, kProtocolVersion = 70, kInsufficientSecurity = 71;
 
@@ -55,8 +55,6 @@ struct TTlsLayer::State {
 
     [[noreturn]] void fail(SECURITY_STATUS status) const {
         const auto* b = reinterpret_cast<const unsigned char*>(firstReply.data());
-        if (!firstReply.empty() && (b[0] < kFirstContentType || b[0] > kLastContentType))
-            throw ETlsError(CatalogueText(sTlsNotTls));
         // A refusal before any key is agreed comes as a plain alert record.
         if (firstReply.size() >= 7 && b[0] == kAlert &&
             (b[6] == kProtocolVersion || b[6] == kHandshakeFailure || b[6] == kInsufficientSecurity))
@@ -147,6 +145,12 @@ std::string TTlsLayer::Begin() {
 
 bool TTlsLayer::Handshake(const char* data, std::size_t size, std::string& toSend) {
     if (s_->firstReply.size() < 16) s_->firstReply.append(data, std::min<std::size_t>(size, 16));
+    // A plain-text greeting would otherwise sit in the layer as the start of
+    // a record that never completes, until the server gives up on us.
+    const auto* b = reinterpret_cast<const unsigned char*>(s_->firstReply.data());
+    if (!s_->firstReply.empty() && (b[0] < kFirstContentType || b[0] > kLastContentType ||
+                                    (s_->firstReply.size() > 1 && b[1] != kRecordMajorVersion)))
+        throw ETlsError(CatalogueText(sTlsNotTls));
     s_->handshakeBytes += size;
     if (s_->handshakeBytes > MaxHandshakeSize) throw ETlsError(CatalogueText(sReplyTooLong));
     s_->pending.append(data, size);
