@@ -74,14 +74,17 @@ struct TTlsLayer::State {
         const bool first = !context.valid();
         CtxtHandle* current = context.get();
         CtxtHandle* fresh = first ? context.out() : nullptr;
+        // No input at all on the first call, and when a renegotiation has
+        // to be answered before the server sends anything more.
+        const bool noInput = first || pending.empty();
         const SECURITY_STATUS status = InitializeSecurityContextA(
-            credentials.get(), current, const_cast<char*>(host.c_str()), kRequest, 0, 0, first ? nullptr : &inDesc,
+            credentials.get(), current, const_cast<char*>(host.c_str()), kRequest, 0, 0, noInput ? nullptr : &inDesc,
             0, fresh, &outDesc, &attributes, nullptr);
         fw::UniqueContextBuffer token(out[0].pvBuffer);
         if (first && (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK)) context.set_valid();
         if (status == SEC_E_INCOMPLETE_MESSAGE) return status;
         if (token && out[0].cbBuffer > 0) toSend.append(static_cast<const char*>(token.get()), out[0].cbBuffer);
-        if (!first) {
+        if (!noInput) {
             if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0 && in[1].cbBuffer <= pending.size())
                 pending.erase(0, pending.size() - in[1].cbBuffer);
             else
@@ -91,11 +94,13 @@ struct TTlsLayer::State {
     }
 
     // Runs the handshake on what `pending` holds. True once it is complete.
-    bool handshake(std::string& toSend) {
+    // `answerNow` makes the first call even without input: the server's
+    // request to renegotiate wants a new hello at once.
+    bool handshake(std::string& toSend, bool answerNow = false) {
         // A request for a client certificate is answered without one: the
         // call is simply made again (a few times at most).
         for (int calls = 0; calls < 64; ++calls) {
-            if (pending.empty()) return false;
+            if (pending.empty() && !(answerNow && calls == 0)) return false;
             const SECURITY_STATUS status = step(toSend);
             if (status == SEC_E_INCOMPLETE_MESSAGE) return false;
             if (status == SEC_E_OK) {
@@ -198,7 +203,13 @@ bool TTlsLayer::Decrypt(const char* data, std::size_t size, std::string& plain, 
         if (status == SEC_I_RENEGOTIATE) {
             // A renegotiation or a post-handshake message (a TLS 1.3 ticket):
             // the bytes after it belong to the handshake until it completes.
-            s.renegotiating = true;
+            const std::size_t answered = toSend.size();
+            const bool input = !s.pending.empty();
+            s.renegotiating = !s.handshake(toSend, true);
+            // Wine's SChannel cannot begin the answer without input: the
+            // request is then passed over, as TLS 1.2 lets a client do, and
+            // the server's data goes on as before.
+            if (s.renegotiating && !input && toSend.size() == answered) s.renegotiating = false;
             continue;
         }
         // Wine's SChannel reports the server's close_notify as a record of

@@ -29,6 +29,8 @@ public:
 
     std::uint16_t Port() const { return port_; }
     std::uint16_t TlsPort() const { return tlsPort_; }
+    // The server's directory, as Linux programs see it.
+    const std::string& UnixDirectory() const { return unixDir_; }
     // A file of the server's directory ("tls/ca.pem"), "" when missing.
     std::string File(const std::string& name) const;
     // "127.0.0.1:port", as the socket's Server setting takes it.
