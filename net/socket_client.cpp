@@ -105,9 +105,10 @@ void TSocketClient::waitFor(Cond done) {
 
 void TSocketClient::waitForRead() {
     fw::DispatchPending();
-    // An FD_READ dispatched just now would not wake the wait below.
-    if (!ReadEvent && !Canceled && !Counter->Expired) fw::WaitForInput();
-    ReadEvent = false;
+    // An FD_READ or FD_CLOSE dispatched just now would not wake the wait
+    // below; the next recv takes what either announced.
+    if (!ReadEvent && !CloseEvent && !Canceled && !Counter->Expired) fw::WaitForInput();
+    ReadEvent = CloseEvent = false;
 }
 
 int TSocketClient::transferred(int n) {

@@ -46,7 +46,7 @@ protected:
 TEST_F(SecureSettings, ThePasswordRoundTripsThroughDpapiAndADamagedBlobIsRefused) {
     const std::string secret("p\xE4ss w\0rd", 10);
     std::string blob = ProtectPassword(secret);
-    EXPECT_EQ(blob.find("w"), std::string::npos) << "no plain text in the blob";
+    EXPECT_EQ(blob.find(secret), std::string::npos) << "no plain text in the blob";
     std::string back;
     ASSERT_TRUE(UnprotectPassword(blob, back));
     EXPECT_EQ(back, secret);

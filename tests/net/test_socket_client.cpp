@@ -314,7 +314,7 @@ TEST(SocketTranscript, BytesAlreadyReceivedNeedNoNotification) {
 TEST(SocketTranscript, MessagesGetThroughWhileReadyLinesAreRead) {
     // Enough lines, all received before the first read, that reading them
     // takes far longer than the dispatch interval.
-    const int count = 200000;
+    const int count = 500000;
     std::string burst;
     for (int i = 0; i < count; ++i) burst += "+OK\r\n";
     ScriptedServer server;
