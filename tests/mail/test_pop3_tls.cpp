@@ -228,6 +228,15 @@ std::uint16_t startTlsServer(const std::string& options, const std::vector<std::
     }, 10000);
     return static_cast<std::uint16_t>(std::atoi(port.c_str()));
 }
+
+void openTls(net::TSocketClient& s, std::uint16_t port) {
+    ASSERT_NE(port, 0);
+    s.SetWinsockLoaded(true);
+    s.SetTimeOut(5);
+    s.Server = serverText("localhost", port);
+    s.Security = TSecurity::Tls;
+    s.Open();
+}
 }  // namespace
 
 TEST_F(Pop3Tls, RecordsSmallLargeAndRenegotiatedThenTheClosingAlert) {
@@ -245,14 +254,8 @@ TEST_F(Pop3Tls, RecordsSmallLargeAndRenegotiatedThenTheClosingAlert) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options);
-        const std::uint16_t port = startTlsServer(c.options, c.pieces);
-        ASSERT_NE(port, 0);
         net::TSocketClient s(nullptr);
-        s.SetWinsockLoaded(true);
-        s.SetTimeOut(5);
-        s.Server = serverText("localhost", port);
-        s.Security = TSecurity::Tls;
-        s.Open();
+        openTls(s, startTlsServer(c.options, c.pieces));
         s.ConnectSocket();
         std::string line;
         EXPECT_EQ(s.ReadLine(line), -1);
@@ -267,13 +270,8 @@ TEST_F(Pop3Tls, RecordsSmallLargeAndRenegotiatedThenTheClosingAlert) {
         s.Close();
     }
     // Wine 8's SChannel has no TLS 1.3: such a server is told apart.
-    const std::uint16_t port = startTlsServer("-tls1_3", {"+OK\r\n"});
     net::TSocketClient s(nullptr);
-    s.SetWinsockLoaded(true);
-    s.SetTimeOut(5);
-    s.Server = serverText("localhost", port);
-    s.Security = TSecurity::Tls;
-    s.Open();
+    openTls(s, startTlsServer("-tls1_3", {"+OK\r\n"}));
     EXPECT_EQ(mailtest::MessageOf<net::ESocketError>([&] { s.ConnectSocket(); }),
               "The server accepts no TLS version or cipher that this system offers (TLS 1.2 or later)");
 }
