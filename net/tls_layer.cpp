@@ -167,7 +167,7 @@ bool TTlsLayer::Established() const { return s_->established; }
 
 bool TTlsLayer::Decrypt(const char* data, std::size_t size, std::string& plain, std::string& toSend) {
     State& s = *s_;
-    s.pending.append(data, size);
+    if (size) s.pending.append(data, size);
     while (!s.pending.empty()) {
         if (s.renegotiating) {
             if (!s.handshake(toSend)) return true;

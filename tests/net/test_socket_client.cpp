@@ -252,7 +252,7 @@ TEST(SocketTranscript, LinesOfOneSegmentAreTakenOneAtATime) {
     ProbeSocket s;
     s.SetTimeOut(5);
     s.openAndConnect(server.Address());
-    // All of it is in Winsock before the first read.
+    // All of it has arrived before the first read.
     testsupport::PumpFor(200);
     std::string line;
     EXPECT_EQ(s.ReadLine(line), -1);
@@ -263,7 +263,7 @@ TEST(SocketTranscript, LinesOfOneSegmentAreTakenOneAtATime) {
     EXPECT_EQ(line, "second");
     s.ReadLine(line);
     EXPECT_EQ(line, "");
-    // Whatever follows the last line read is still in Winsock, byte for byte.
+    // Whatever follows the last line read is left for the next read, byte for byte.
     fw::TMemoryStream data;
     s.ReadData(data, -1);
     EXPECT_EQ(text(data), "Data: x\r\n.\r\n");
