@@ -8,6 +8,14 @@ using namespace fw;
 
 TSetupDialog* SetupDialog = nullptr;
 
+int SecurityIndex(net::TSecurity security) {
+    return security == net::TSecurity::StartTls ? 1 : security == net::TSecurity::None ? 2 : 0;
+}
+
+net::TSecurity SecurityOfIndex(int index) {
+    return index == 1 ? net::TSecurity::StartTls : index == 2 ? net::TSecurity::None : net::TSecurity::Tls;
+}
+
 TSetupDialog::TSetupDialog(TComponent* owner)
     : TForm(owner, TFormDesc{"Vesk Setup", 0, 0, 317, 233, TBorderStyle::bsDialog, TPosition::poScreenCenter}) {
     // Every place below comes from LayoutControls: the rows are measured in
@@ -25,13 +33,13 @@ TSetupDialog::TSetupDialog(TComponent* owner)
                 ServerEdit = new TEdit(this, Frame, "", 0, 0, 0, 0), 177);
     Rows.AddRow(SecurityLabel = new TLabel(this, Frame, "Security", 0, 0),
                 SecurityCombo = new TComboBox(this, Frame, {"TLS", "STARTTLS", "None"}, 0, 0, 0, 0), 100);
-    // Plain POP3 until the controller fills in the stored choice.
-    SecurityCombo->SetItemIndex(2);
+    // A new mailbox is protected; the controller fills in a stored choice.
+    SecurityCombo->SetItemIndex(SecurityIndex(net::TSecurity::Tls));
     Rows.AddRow(UserNameLabel = new TLabel(this, Frame, "Username", 0, 0),
                 UserNameEdit = new TEdit(this, Frame, "", 0, 0, 0, 0), 177);
-    // Shown in clear text: the password is stored as plain text anyway.
+    // Bullets: whoever looks at the screen need not read the password.
     Rows.AddRow(PasswordLabel = new TLabel(this, Frame, "Password", 0, 0),
-                PasswordEdit = new TEdit(this, Frame, "", 0, 0, 0, 0), 177);
+                PasswordEdit = new TEdit(this, Frame, "", 0, 0, 0, 0, true), 177);
     // Seconds: the controller multiplies the number by 1000.
     IntervalEdit = new TEdit(this, Frame, "1", 0, 0, 0, 0);
     IntervalUpDown = new TUpDown(this, Frame, IntervalEdit, 0, 0, 0, 0, 1, 10000, 1, true);

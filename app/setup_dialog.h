@@ -1,9 +1,10 @@
 #pragma once
-// The Setup dialog: POP3 server, security, user name, password, poll
-// interval and the start-up choices. It has no code of its own: the
-// controller fills it before every show and reads it after OK.
+// The Setup dialog: POP3 server, how the connection is protected, user
+// name, password, poll interval and the start-up choices. It has no code of
+// its own: the controller fills it before every show and reads it after OK.
 #include "framework/forms.h"
 #include "framework/row_layout.h"
+#include "net/socket_client.h"
 
 namespace app {
 
@@ -16,7 +17,7 @@ public:
     fw::TLabel* ServerLabel;
     fw::TEdit* ServerEdit;
     fw::TLabel* SecurityLabel;
-    // "TLS", "STARTTLS" or "None", in that order.
+    // "TLS", "STARTTLS" and "None", as SecurityIndex maps the choices.
     fw::TComboBox* SecurityCombo;
     fw::TLabel* UserNameLabel;
     fw::TEdit* UserNameEdit;
@@ -36,6 +37,10 @@ public:
 
     void LayoutControls() override;
 };
+
+// The row of SecurityCombo for a mode, and back (an unknown row means TLS).
+int SecurityIndex(net::TSecurity security);
+net::TSecurity SecurityOfIndex(int index);
 
 // The dialog created at start-up and kept until the program ends.
 extern TSetupDialog* SetupDialog;

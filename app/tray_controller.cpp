@@ -77,6 +77,12 @@ TTrayController::TTrayController(fw::TComponent* owner) : fw::TForm(owner, mainF
     Mailbox->SetWinsockLoaded(true);
     Mailbox->DefaultPort = 110;
     Mailbox->SetMessageDirectory(".\\");
+    // Asked in the middle of a check: the poll timer is stopped until the
+    // check ends, so no other check starts while the question is open.
+    Mailbox->OnUntrustedCertificate = [this](fw::TObject*, const net::TCertificateVerdict& verdict) {
+        return AcceptCertificate(Mailbox->Server, verdict,
+                                 [this](const std::string& question) { return AskToTrustCertificate(question); });
+    };
 
     OnCreate = [this](fw::TObject* s) { FormCreate(s); };
     OnShow = [this](fw::TObject* s) { FormShow(s); };
@@ -222,13 +228,13 @@ void TTrayController::DrawNext(std::uint32_t seed, std::int32_t& iconIndex, unsi
 }
 
 void TTrayController::LoadSettingsOnShow() {
-    app::LoadSettingsOnShow({Mailbox->Server, Mailbox->UserName, Mailbox->Password, *PollTimer,
-                          HideOnStart});
+    app::LoadSettingsOnShow({Mailbox->Server, Mailbox->UserName, Mailbox->Password, *PollTimer, HideOnStart,
+                             Mailbox->Security});
 }
 
 void TTrayController::LoadSettingsOnFirstTick() {
-    app::LoadSettingsOnFirstTick({Mailbox->Server, Mailbox->UserName, Mailbox->Password, *PollTimer,
-                               HideOnStart});
+    app::LoadSettingsOnFirstTick({Mailbox->Server, Mailbox->UserName, Mailbox->Password, *PollTimer, HideOnStart,
+                                  Mailbox->Security});
 }
 
 void TTrayController::PollTick(fw::TObject* Sender) {
@@ -287,6 +293,8 @@ void TTrayController::SetupItemClick(fw::TObject* Sender) {
     }
     // Filled from memory, not from the registry, before every show.
     dlg.ServerEdit->SetText(Mailbox->Server);
+    // A new mailbox starts with TLS: most servers require it.
+    dlg.SecurityCombo->SetItemIndex(SecurityIndex(Mailbox->Server.empty() ? net::TSecurity::Tls : Mailbox->Security));
     dlg.UserNameEdit->SetText(Mailbox->UserName);
     dlg.PasswordEdit->SetText(Mailbox->Password);
     dlg.IntervalEdit->SetText(std::to_string(PollTimer->Interval() / 1000));
@@ -302,10 +310,12 @@ void TTrayController::SetupItemClick(fw::TObject* Sender) {
     Mailbox->Server = dlg.ServerEdit->Text();
     Mailbox->UserName = dlg.UserNameEdit->Text();
     Mailbox->Password = dlg.PasswordEdit->Text();
+    Mailbox->Security = SecurityOfIndex(dlg.SecurityCombo->ItemIndex());
     // A text that does not convert stops here: nothing is stored.
     PollTimer->SetInterval(IntervalMsFromSeconds(fw::StrToInt(dlg.IntervalEdit->Text())));
     HideOnStart = dlg.HideCheckBox->Checked();
-    SaveSettings(dlg.ServerEdit->Text(), dlg.UserNameEdit->Text(), dlg.PasswordEdit->Text(), dlg.IntervalEdit->Text(), HideOnStart);
+    SaveSettings(dlg.ServerEdit->Text(), dlg.UserNameEdit->Text(), dlg.PasswordEdit->Text(), dlg.IntervalEdit->Text(),
+                 HideOnStart, Mailbox->Security);
     SetStartAtLogon(dlg.StartAtLogonCheckBox->Checked());
 }
 
@@ -314,5 +324,10 @@ void TTrayController::AboutItemClick(fw::TObject* Sender) { desktop::ShowAboutBo
 void TTrayController::UpgradesItemClick(fw::TObject* Sender) { RemindThem(); }
 
 void TTrayController::RemindThem() { desktop::ShowUpgradeReminder(this); }
+
+bool TTrayController::AskToTrustCertificate(const std::string& question) {
+    return MessageBoxA(nullptr, question.c_str(), fw::Application ? fw::Application->Title.c_str() : "Tidemark",
+                       MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2 | MB_TASKMODAL | MB_SETFOREGROUND) == IDYES;
+}
 
 }  // namespace app

@@ -65,6 +65,9 @@ public:
     virtual void AboutItemClick(fw::TObject* Sender);
     virtual void UpgradesItemClick(fw::TObject* Sender);
     virtual void RemindThem();
+    // The Yes/No question whether to trust a certificate the check refused
+    // only for its root or its name; No is the default button.
+    virtual bool AskToTrustCertificate(const std::string& question);
 
 protected:
     // The settings load when the form is shown, and the second one at the

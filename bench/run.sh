@@ -15,6 +15,8 @@
 #    the component's ratio to the pipelined reference, its speed-up over the
 #    serial reference, and its processor time per message.
 #    Goals at 20 ms and 200 messages: ratio <= 1.3, speed-up >= 20.
+# 3. TLS beside plain text (bench_pop3.exe --tls): 1,000 messages against a
+#    Dovecot that offers both. Goal: TLS <= 1.5 x plain.
 # Processor times come from GetProcessTimes, which Wine reports in 10 ms steps.
 # Peak memory includes the .exe image as Wine maps it: depending on the build,
 # its debug sections may land in private pages (about 2 MiB of a difference
@@ -85,3 +87,13 @@ for n in 200 1000; do
   "$ROOT/scripts/dovecot-fixture.sh" stop "$DIR"
   DIR=""
 done
+
+echo "TLS beside plain text, same mailbox, median of $REPEATS runs; times in ms"
+printf '%8s %10s %10s %7s %9s\n' messages plain tls ratio tls-cpu
+DIR=$(mktemp -u /tmp/tidemark-bench-dovecot.XXXXXX)
+"$ROOT/scripts/dovecot-fixture.sh" start-tls "$DIR" bench bench-pw
+"$ROOT/scripts/dovecot-fixture.sh" fill "$DIR" bench 1000
+run_wine "$EXE" --tls "127.0.0.1:$(cat "$DIR/port")" "localhost:$(cat "$DIR/tls_port")" "Z:$DIR/tls/ca.pem" \
+  bench bench-pw "$REPEATS"
+"$ROOT/scripts/dovecot-fixture.sh" stop "$DIR"
+DIR=""

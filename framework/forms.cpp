@@ -504,8 +504,14 @@ TLabel::TLabel(TForm* form, TControl* parent, const std::string& caption, int le
     }
 }
 
-TEdit::TEdit(TForm* form, TControl* parent, const std::string& text, int left, int top, int width, int height)
-    : TControl(form, parent, "EDIT", text, ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, left, top, width, height) {}
+TEdit::TEdit(TForm* form, TControl* parent, const std::string& text, int left, int top, int width, int height,
+             bool password)
+    : TControl(form, parent, "EDIT", text, ES_AUTOHSCROLL | (password ? ES_PASSWORD : 0), WS_EX_CLIENTEDGE, left, top,
+               width, height) {
+    // Bullets rather than the older controls' asterisks: 0x95 is the bullet
+    // of the Windows ANSI code pages, which the control shows as U+2022.
+    if (password) SendMessageA(Handle(), EM_SETPASSWORDCHAR, 0x95, 0);
+}
 
 TButton::TButton(TForm* form, TControl* parent, const std::string& caption, int left, int top, int width, int height,
                  int modalResult)

@@ -183,7 +183,19 @@ public:
 
 class TEdit : public TControl {
 public:
-    TEdit(TForm* form, TControl* parent, const std::string& text, int left, int top, int width, int height);
+    // A password edit shows bullets in place of the text (ES_PASSWORD).
+    TEdit(TForm* form, TControl* parent, const std::string& text, int left, int top, int width, int height,
+          bool password = false);
+};
+
+// A drop-down list to choose one of fixed items. `height` includes the open list.
+class TComboBox : public TControl {
+public:
+    TComboBox(TForm* form, TControl* parent, const std::vector<std::string>& items, int left, int top, int width,
+              int height);
+    // -1 when nothing is chosen.
+    int ItemIndex() const;
+    void SetItemIndex(int index);
 };
 
 class TButton : public TControl {
@@ -205,14 +217,6 @@ public:
 };
 
 // A drop-down list of fixed choices.
-class TComboBox : public TControl {
-public:
-    TComboBox(TForm* form, TControl* parent, const std::vector<std::string>& items, int left, int top, int width,
-              int height);
-    int ItemIndex() const;
-    void SetItemIndex(int index);
-};
-
 class TUpDown : public TControl {
 public:
     TUpDown(TForm* form, TControl* parent, TControl* associate, int left, int top, int width, int height, int min,

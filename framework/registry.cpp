@@ -1,5 +1,6 @@
 #include "framework/registry.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace fw {
@@ -78,6 +79,34 @@ void TRegistry::WriteInteger(const std::string& name, std::int32_t value) {
     if (!key_ || RegSetValueExA(key_.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v) !=
                      ERROR_SUCCESS)
         fail("Failed to set data for '%s'", name);
+}
+
+std::string TRegistry::ReadBinaryData(const std::string& name, std::size_t maxSize) const {
+    DWORD type = 0, size = 0;
+    if (!key_ || RegQueryValueExA(key_.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        fail("Failed to get data for '%s'", name);
+    if (type != REG_BINARY) fail("Invalid data type for '%s'", name);
+    if (size > maxSize) fail("Failed to get data for '%s'", name);
+    std::string data(size, '\0');
+    DWORD got = size;
+    if (RegQueryValueExA(key_.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &got) !=
+            ERROR_SUCCESS ||
+        type != REG_BINARY)
+        fail("Failed to get data for '%s'", name);
+    data.resize(std::min<std::size_t>(got, size));
+    return data;
+}
+
+void TRegistry::WriteBinaryData(const std::string& name, const std::string& value) {
+    if (!key_ || RegSetValueExA(key_.get(), name.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>(value.data()),
+                                static_cast<DWORD>(value.size())) != ERROR_SUCCESS)
+        fail("Failed to set data for '%s'", name);
+}
+
+bool TRegistry::DeleteValue(const std::string& name) {
+    if (!key_) return false;
+    const LONG rc = RegDeleteValueA(key_.get(), name.c_str());
+    return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace fw

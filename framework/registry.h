@@ -42,6 +42,12 @@ public:
     // REG_SZ holding the text's bytes (no terminating zero).
     void WriteString(const std::string& name, const std::string& value);
     void WriteInteger(const std::string& name, std::int32_t value);
+    // A REG_BINARY value; other types raise "Invalid data type for '%s'". A
+    // value larger than `maxSize` raises "Failed to get data for '%s'".
+    std::string ReadBinaryData(const std::string& name, std::size_t maxSize = 65536) const;
+    void WriteBinaryData(const std::string& name, const std::string& value);
+    // True when the value is gone afterwards (also when it never existed).
+    bool DeleteValue(const std::string& name);
 
 private:
     HKEY root_;

@@ -32,6 +32,8 @@ void TPop3Session::CheckLoginProperties() {
 
 void TPop3Session::Open() {
     CheckLoginProperties();
+    ServiceName = Security == net::TSecurity::Tls ? "pop3s" : "pop3";
+    DefaultPort = Security == net::TSecurity::Tls ? 995 : 110;
     ResetState();
     TMailSession::Open();
 }
@@ -76,9 +78,19 @@ void TPop3Session::Login() {
     ConnectSocket();
     ReadStatus();
     RequestCapabilities();
+    if (Security == net::TSecurity::StartTls) StartTlsSession();
     Command("USER " + UserName);
     Command("PASS " + Password);
     GetMailboxStat();
+}
+
+void TPop3Session::StartTlsSession() {
+    if (!Capabilities.count("STLS")) throw net::EServerError(net::CatalogueText(sStlsNotOffered));
+    SendLine("STLS");
+    if (!readStatusLine()) throw net::EServerError(fw::FormatStr(net::CatalogueText(sStlsRefused), LastReply));
+    StartTls();
+    // What the server offered before the handshake may have been forged.
+    RequestCapabilities();
 }
 
 void TPop3Session::GetMailboxStat() {

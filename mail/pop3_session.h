@@ -21,6 +21,8 @@ using TMessageSaveEvent = std::function<void(fw::TObject* Sender, std::int32_t N
 enum : std::uint16_t {
     sUserNameRequired = 57103,
     sPasswordRequired = 57104,
+    sStlsNotOffered = 57105,
+    sStlsRefused = 57106,
 };
 
 class TPop3Session : public TMailSession {
@@ -42,10 +44,13 @@ public:
     // 1 for "+...", -1 for "-...", 0 for anything else; callers accept only 1.
     int GetReplyCode(const std::string& line) override;
     // Checks the login properties before anything else happens, so a missing
-    // one is reported before OnOpen and before any lookup.
+    // one is reported before OnOpen and before any lookup. A server text
+    // without a port gets the standard one of the security mode: the
+    // "pop3s" service or 995 for TLS, "pop3" or 110 otherwise.
     void Open() override;
-    // Connects, reads the greeting, asks for the capabilities, sends USER
-    // and PASS, then STAT.
+    // Connects (with TLS, the handshake), reads the greeting, asks for the
+    // capabilities, with STARTTLS protects the connection, sends USER and
+    // PASS, then STAT.
     void Login() override;
     // Sends QUIT; the socket stays open for Disconnect to close.
     void Logout() override;
@@ -69,6 +74,10 @@ protected:
     // Sends CAPA and keeps the names of the reply in Capabilities. A refusal
     // is no failure: that server gets one command at a time.
     void RequestCapabilities();
+    // STLS (when CAPA offered it), the handshake with its certificate check,
+    // then CAPA again over the protected connection. Any failure raises
+    // before a word of the login is sent.
+    void StartTlsSession();
 
 private:
     // Reads a status line into LastReply: true for "+...", false for any

@@ -1,9 +1,11 @@
 #include "net/socket_client.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "framework/application.h"
+#include "framework/security_handles.h"
 #include "framework/sysutils.h"
 #include "net/dial_up.h"
 #include "net/socket_text.h"
@@ -103,9 +105,10 @@ void TSocketClient::waitFor(Cond done) {
 
 void TSocketClient::waitForRead() {
     fw::DispatchPending();
-    // An FD_READ dispatched just now would not wake the wait below.
-    if (!ReadEvent && !Canceled && !Counter->Expired) fw::WaitForInput();
-    ReadEvent = false;
+    // An FD_READ or FD_CLOSE dispatched just now would not wake the wait
+    // below; the next recv takes what either announced.
+    if (!ReadEvent && !CloseEvent && !Canceled && !Counter->Expired) fw::WaitForInput();
+    ReadEvent = CloseEvent = false;
 }
 
 int TSocketClient::transferred(int n) {
@@ -117,6 +120,15 @@ int TSocketClient::transferred(int n) {
 
 int TSocketClient::receive(char* buffer, int size, int flags) {
     return transferred(Winsock.recv(SocketHandle, buffer, size, flags));
+}
+
+template <typename F>
+auto TSocketClient::secure(F call) -> decltype(call()) {
+    try {
+        return call();
+    } catch (const ETlsError& e) {
+        raiseText(e.Message);
+    }
 }
 
 void TSocketClient::ResetState() {
@@ -144,11 +156,17 @@ void TSocketClient::Open() {
     ++StartupCount;
     resolveHost(parts.Host);
     resolvePort(parts.Port);
+    host_ = parts.Host;
     // Open on an open socket would otherwise lose the old handle.
     if (Connected()) {
         Winsock.closesocket(SocketHandle);
         SocketHandle = INVALID_SOCKET;
     }
+    // Nothing read or negotiated on an earlier connection carries over.
+    tls_.reset();
+    tlsClosed_ = false;
+    input_.clear();
+    inputPos_ = 0;
     SOCKET s = Winsock.socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) raiseLastError();
     SocketHandle = s;
@@ -236,12 +254,17 @@ void TSocketClient::ConnectSocket() {
     if (Canceled) raiseCanceled();
     if (Counter->Expired) raiseTimedOut();
     if (AsyncFailed) RaiseSocketError(AsyncError);
+    if (Security == TSecurity::Tls) StartTls();
 }
 
 void TSocketClient::SendLine(const std::string& line) { SendText(line + "\r\n"); }
 
 void TSocketClient::SendText(const std::string& data) {
     if (!Connected()) RaiseSocketError(sNotConnected);
+    sendBytes(tls_ ? secure([&] { return tls_->Encrypt(data.data(), data.size()); }) : data);
+}
+
+void TSocketClient::sendBytes(const std::string& data) {
     fw::DispatchPendingEvery();
     std::size_t sent = 0;
     Counter->Start();
@@ -268,6 +291,88 @@ void TSocketClient::SendText(const std::string& data) {
     if (Canceled) raiseCanceled();
 }
 
+TSocketClient::TFill TSocketClient::fill() {
+    if (tlsClosed_) return TFill::Closed;
+    if (chunk_.empty()) chunk_.resize(kDataChunk);
+    const int n = receive(chunk_.data(), kDataChunk, 0);
+    if (n == 0) return TFill::Closed;
+    if (n < 0) return TFill::Nothing;
+    if (inputPos_ == input_.size()) {
+        input_.clear();
+        inputPos_ = 0;
+    }
+    if (!tls_) {
+        input_.append(chunk_.data(), static_cast<std::size_t>(n));
+        return TFill::Data;
+    }
+    const std::size_t before = input_.size();
+    std::string reply;
+    const bool open = secure([&] { return tls_->Decrypt(chunk_.data(), static_cast<std::size_t>(n), input_, reply); });
+    if (!reply.empty()) sendBytes(reply);
+    if (!open) tlsClosed_ = true;
+    if (input_.size() > before) return TFill::Data;
+    return tlsClosed_ ? TFill::Closed : TFill::Partial;
+}
+
+void TSocketClient::consume(std::size_t n) {
+    inputPos_ += n;
+    if (inputPos_ >= input_.size()) {
+        input_.clear();
+        inputPos_ = 0;
+    } else if (inputPos_ >= 65536) {
+        input_.erase(0, inputPos_);
+        inputPos_ = 0;
+    }
+}
+
+void TSocketClient::StartTls() {
+    if (!Connected()) RaiseSocketError(sNotConnected);
+    // Nothing may come between the server's go-ahead and the handshake:
+    // such bytes can only be someone's in the middle, and would otherwise
+    // be read as if they had come protected.
+    if (buffered() > 0) raiseText(CatalogueText(sTlsPlainAfterGoAhead));
+    input_.clear();
+    inputPos_ = 0;
+    tlsClosed_ = false;
+    tls_ = std::make_unique<TTlsLayer>(host_);
+    sendBytes(secure([&] { return tls_->Begin(); }));
+    if (chunk_.empty()) chunk_.resize(kDataChunk);
+    // As for data replies, the time-out counts from the last bytes received;
+    // the layer bounds the bytes a handshake may take.
+    Counter->Start();
+    bool done = false;
+    for (;;) {
+        const int n = receive(chunk_.data(), kDataChunk, 0);
+        if (n == 0) break;
+        if (n > 0) {
+            std::string reply;
+            done = secure([&] { return tls_->Handshake(chunk_.data(), static_cast<std::size_t>(n), reply); });
+            if (!reply.empty()) sendBytes(reply);
+            if (done) break;
+            Counter->Start();
+            fw::DispatchPendingEvery();
+            continue;
+        }
+        if (Canceled || Counter->Expired) break;
+        waitForRead();
+        if (AsyncFailed && !Canceled && !Counter->Expired) RaiseSocketError(AsyncError);
+    }
+    Counter->Pause();
+    if (Counter->Expired) raiseTimedOut();
+    if (Canceled) raiseCanceled();
+    if (!done) raiseText(CatalogueText(sTlsClosedInHandshake));
+    // The greeting often comes with the handshake's last flight.
+    std::string reply;
+    if (!secure([&] { return tls_->Decrypt(nullptr, 0, input_, reply); })) tlsClosed_ = true;
+    if (!reply.empty()) sendBytes(reply);
+
+    fw::UniqueCertificate cert(tls_->ServerCertificate());
+    const TCertificateVerdict verdict = CheckServerCertificate(cert.get(), host_, ExtraRootCertificate);
+    if (verdict.Trusted) return;
+    if (verdict.MayTrustOnce && OnUntrustedCertificate && OnUntrustedCertificate(this, verdict)) return;
+    raiseText(verdict.Message);
+}
+
 void TSocketClient::checkWaitEnd() {
     if (Canceled) raiseCanceled();
     if (Counter->Expired) raiseTimedOut();
@@ -281,49 +386,46 @@ int TSocketClient::ReadLine(std::string& line) {
     // where messages get through while a long reply streams in.
     fw::DispatchPendingEvery();
     // A time-out, cancellation or Winsock error left by the last operation
-    // ends this one before it takes anything from Winsock.
+    // ends this one before it takes anything.
     checkWaitEnd();
+    // Started once: the whole line must arrive within TimeOut, so a server
+    // that trickles a byte at a time cannot hold a check for hours.
     Counter->Start();
 
-    // Peek, then take exactly through the LF: nothing after it is taken from
-    // Winsock, so the next read starts exactly at the next line. Each recv
-    // costs wineserver round trips under Wine, so a line takes two of them,
-    // not one per byte; bytes already there need no FD_READ to be read.
-    std::string buffer;
     line.clear();
-    bool complete = false;
-    bool peerClosed = false;
-    char chunk[MaxLineLength];
+    std::size_t end = 0;
+    std::size_t scanned = 0;
+    bool closed = false;
     for (;;) {
-        bool progress = false;
-        const int n = receive(chunk, static_cast<int>(MaxLineLength - buffer.size()), MSG_PEEK);
-        if (n == 0) {
-            peerClosed = true;
-        } else if (n > 0) {
-            const auto* lf = static_cast<const char*>(std::memchr(chunk, '\n', static_cast<std::size_t>(n)));
-            const int through = lf ? static_cast<int>(lf - chunk) + 1 : n;
-            const int taken = receive(chunk, through, 0);
-            if (taken > 0) {
-                buffer.append(chunk, static_cast<std::size_t>(taken));
-                progress = true;
-                complete = buffer.back() == '\n';
-                // The time-out counts from the last bytes received.
-                Counter->Start();
-            }
-            if (!complete && buffer.size() >= MaxLineLength) RaiseSocketError(sReplyTooLong);
+        const char* begin = input_.data() + inputPos_;
+        const std::size_t limit = std::min(buffered(), MaxLineLength);
+        const auto* lf = static_cast<const char*>(std::memchr(begin + scanned, '\n', limit - scanned));
+        if (lf) {
+            end = static_cast<std::size_t>(lf - begin) + 1;
+            break;
         }
-        if (complete || peerClosed || Canceled || Counter->Expired) break;
-        if (progress) {
+        scanned = limit;
+        if (limit >= MaxLineLength) RaiseSocketError(sReplyTooLong);
+        if (closed || Canceled || Counter->Expired) break;
+        // Bytes already in Winsock are taken before any wait: no FD_READ
+        // announces them a second time.
+        const TFill got = fill();
+        if (got == TFill::Data || got == TFill::Partial) {
             fw::DispatchPendingEvery();
-            continue;
+        } else if (got == TFill::Closed) {
+            closed = true;
+        } else {
+            waitForRead();
+            // An error reported by a message before any byte arrived.
+            if (buffered() == 0 && AsyncFailed && !Canceled && !Counter->Expired) RaiseSocketError(AsyncError);
         }
-        waitForRead();
-        // An error reported by a message before any byte arrived.
-        if (buffer.empty() && AsyncFailed && !Canceled && !Counter->Expired) RaiseSocketError(AsyncError);
     }
     Counter->Pause();
+    const bool complete = end > 0;
+    const bool partial = buffered() > 0;
     if (complete) {
-        line = StripLineEnd(buffer);
+        line = StripLineEnd(std::string(input_.data() + inputPos_, end));
+        consume(end);
         result = GetReplyCode(line);
     }
     if (Counter->Expired) raiseTimedOut();
@@ -331,7 +433,8 @@ int TSocketClient::ReadLine(std::string& line) {
     // A server that hangs up without a word is told at once. Part of a line
     // before the hang-up is no line at all: -1 and an empty line, for the
     // caller to judge.
-    if (!complete && buffer.empty()) RaiseSocketError(sConnectionClosed);
+    if (!complete && !partial) RaiseSocketError(sConnectionClosed);
+    if (!complete) consume(buffered());
     return result;
 }
 
@@ -340,45 +443,52 @@ void TSocketClient::ReadData(fw::TMemoryStream& stream, std::int32_t ExpectedSiz
     fw::DispatchPendingEvery();
     checkWaitEnd();
 
-    std::vector<char> buffer(kDataChunk);
     const auto start = static_cast<std::size_t>(stream.Size());
     bool complete = false;
-    bool peerClosed = false;
-    Counter->Start();
+    bool closed = false;
     // Until the first bytes (or the hang-up) arrive, passes report no progress.
     bool arrived = false;
+    Counter->Start();
     for (;;) {
-        // Peeked first, then taken through the terminator at most.
-        const int n = receive(buffer.data(), kDataChunk, MSG_PEEK);
-        if (n == 0) peerClosed = true;
-        if (!arrived && n < 0) {
-            waitForRead();
-            checkWaitEnd();
+        if (buffered() > 0) {
+            arrived = true;
+            if (OnProgress) {
+                const std::int64_t size = stream.Size();
+                OnProgress(this, ProgressPercent(size, ExpectedSize), static_cast<std::int32_t>(size));
+            }
+            // Line by line, so nothing after the terminator is taken: the
+            // terminator ends with an LF, and whatever follows it is the
+            // next reply's.
+            stream.Position = stream.Size();
+            while (buffered() > 0 && !complete) {
+                const char* begin = input_.data() + inputPos_;
+                const auto* lf = static_cast<const char*>(std::memchr(begin, '\n', buffered()));
+                const std::size_t n = lf ? static_cast<std::size_t>(lf - begin) + 1 : buffered();
+                stream.Write(begin, n);
+                consume(n);
+                complete = lf && IsDataComplete(stream.Memory(), static_cast<std::size_t>(stream.Size()), start);
+            }
+            if (!complete && stream.Size() - static_cast<std::int64_t>(start) > MaxDataSize)
+                RaiseSocketError(sReplyTooLong);
+        }
+        if (complete || closed || Canceled || Counter->Expired) break;
+        const TFill got = fill();
+        if (got == TFill::Data || got == TFill::Partial) {
+            // The time-out counts from the last chunk received.
+            Counter->Start();
+            fw::DispatchPendingEvery();
             continue;
         }
-        arrived = true;
-        if (OnProgress) {
+        if (got == TFill::Closed) {
+            closed = true;
+            continue;
+        }
+        if (arrived && OnProgress) {
             const std::int64_t size = stream.Size();
             OnProgress(this, ProgressPercent(size, ExpectedSize), static_cast<std::int32_t>(size));
         }
-        if (n > 0) {
-            const std::size_t got = static_cast<std::size_t>(stream.Size()) - start;
-            const std::size_t end = DataEnd(stream.Memory() + start, got, buffer.data(), static_cast<std::size_t>(n));
-            const int taken = receive(buffer.data(), end ? static_cast<int>(end) : n, 0);
-            stream.Position = stream.Size();
-            if (taken > 0) stream.Write(buffer.data(), static_cast<std::size_t>(taken));
-            complete = IsDataComplete(stream.Memory(), static_cast<std::size_t>(stream.Size()), start);
-            if (!complete && stream.Size() - static_cast<std::int64_t>(start) > MaxDataSize)
-                RaiseSocketError(sReplyTooLong);
-            // The time-out counts from the last chunk received.
-            Counter->Start();
-        }
-        if (complete || peerClosed || Canceled || Counter->Expired) break;
-        if (n > 0) {
-            fw::DispatchPendingEvery();
-        } else {
-            waitForRead();
-        }
+        waitForRead();
+        if (!arrived) checkWaitEnd();
     }
     Counter->Pause();
     if (Counter->Expired) raiseTimedOut();
@@ -391,10 +501,19 @@ void TSocketClient::Close() {
     if (Counter->Paused()) Counter->Stop();
     if (Connected()) {
         if (OnClosing) OnClosing(this);
+        // The closing alert goes out with one try: the socket closes right after.
+        if (tls_ && !tlsClosed_) {
+            const std::string alert = tls_->Shutdown();
+            if (!alert.empty()) Winsock.send(SocketHandle, alert.data(), static_cast<int>(alert.size()), 0);
+        }
         Winsock.closesocket(SocketHandle);
         SocketHandle = INVALID_SOCKET;
         if (OnClosed) OnClosed(this);
     }
+    tls_.reset();
+    tlsClosed_ = false;
+    input_.clear();
+    inputPos_ = 0;
     if (ras_) ras_->Disconnect();
 }
 
@@ -414,6 +533,12 @@ void TSocketClient::RaiseSocketError(std::uint16_t code) {
     Counter->Stop();
     std::string msg;
     if (!FindCatalogueText(code, msg)) msg = "Error #" + fw::IntToStr(code);
+    fireError(msg);
+    throw ESocketError(msg);
+}
+
+void TSocketClient::raiseText(std::string msg) {
+    Counter->Stop();
     fireError(msg);
     throw ESocketError(msg);
 }

@@ -10,10 +10,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/classes.h"
 #include "framework/window.h"
+#include "net/certificate_check.h"
 #include "net/socket_errors.h"
+#include "net/tls_layer.h"
 #include "net/time_counter.h"
 #include "net/winsock_library.h"
 
@@ -25,6 +28,14 @@ using TErrorEvent = std::function<void(fw::TObject* Sender, std::string& Msg)>;
 using TProgressEvent = std::function<void(fw::TObject* Sender, std::int32_t Perc, std::int32_t Transferred)>;
 
 class TDialUp;
+
+// How a connection is protected: TLS from the first byte, TLS after the
+// protocol's own go-ahead (StartTls called by the mail session), or not at all.
+enum class TSecurity { None, Tls, StartTls };
+
+// Asked when the server's certificate fails the check only for its root or
+// its name; true accepts this very certificate for this connection.
+using TCertificateEvent = std::function<bool(fw::TObject* Sender, const TCertificateVerdict& Verdict)>;
 
 // Winsock notifications of the hidden window.
 constexpr UINT WM_ASYNC_HOST = WM_USER + 148;
@@ -47,6 +58,11 @@ public:
     TErrorEvent OnError;
     // Not used by the socket itself; the mail classes read replies into it.
     std::string LastReply;
+    TSecurity Security = TSecurity::None;
+    TCertificateEvent OnUntrustedCertificate;
+    // A CA certificate (DER) trusted for this socket's connections besides
+    // the system's roots.
+    std::string ExtraRootCertificate;
 
     // The process-wide library: setting it acts for every socket at once.
     bool WinsockLoaded() const { return Winsock.Loaded(); }
@@ -67,16 +83,24 @@ public:
     virtual void Close();
     virtual void Cancel();
 
+    // Connects; with Security TLS the handshake and the certificate check follow.
     void ConnectSocket();
+    // Runs the TLS handshake on the connected socket and checks the server's
+    // certificate for the host of Server. Everything sent and read after it
+    // is protected; a failure raises, and nothing is ever sent in plain text
+    // in its place.
+    void StartTls();
+    bool Secure() const { return tls_ != nullptr && tls_->Established(); }
+    TTlsInfo TlsInfo() const { return tls_ ? tls_->Info() : TTlsInfo{}; }
     void SendLine(const std::string& line);
     // Sends the bytes as they are, so several command lines, each with its
     // CR LF, go out in one send.
     void SendText(const std::string& data);
-    // Reads one line (without its CR/LF) into `line`; returns GetReplyCode of it.
+    // Reads one line (without its CR/LF) into `line`; returns GetReplyCode of
+    // it. The whole line must arrive within TimeOut.
     int ReadLine(std::string& line);
-    // Appends received bytes to `stream` until it ends with CR LF "." CR LF.
-    // Nothing after that line is taken from Winsock: a pipelining server's
-    // next reply may already follow it.
+    // Appends received bytes to `stream` until it ends with CR LF "." CR LF;
+    // the time-out counts from the last chunk received.
     void ReadData(fw::TMemoryStream& stream, std::int32_t ExpectedSize);
     // A code of 0 does nothing; anything else fires OnError and raises ESocketError.
     void RaiseSocketError(std::uint16_t code);
@@ -119,6 +143,18 @@ private:
     int transferred(int result);
     // recv through the binding, judged by transferred().
     int receive(char* buffer, int size, int flags);
+    // What one recv into the read buffer gave: plain text, protected bytes
+    // that make no whole record yet, the end of the stream, or nothing now.
+    enum class TFill { Data, Partial, Closed, Nothing };
+    TFill fill();
+    std::size_t buffered() const { return input_.size() - inputPos_; }
+    void consume(std::size_t n);
+    // Sends every byte (records, under TLS) within TimeOut.
+    void sendBytes(const std::string& data);
+    // Runs a call of the TLS layer; its failure is reported as a socket error.
+    template <typename F>
+    auto secure(F call) -> decltype(call());
+    [[noreturn]] void raiseText(std::string msg);
     void resolveHost(const std::string& host);
     void resolvePort(std::uint16_t portPart);
     void cancelLookup();
@@ -134,6 +170,15 @@ private:
     // as long as the socket, and a pending lookup is cancelled before they go.
     char hostEntry_[MAXGETHOSTSTRUCT] = {};
     char servEntry_[MAXGETHOSTSTRUCT] = {};
+    // The one read buffer: received bytes (decrypted, under TLS) that no
+    // line or data read has taken yet, from inputPos_ on.
+    std::string input_;
+    std::size_t inputPos_ = 0;
+    std::vector<char> chunk_;
+    std::unique_ptr<TTlsLayer> tls_;
+    bool tlsClosed_ = false;
+    // The host part of Server at the last Open: the name TLS asks for.
+    std::string host_;
 };
 
 }  // namespace net

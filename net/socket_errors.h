@@ -25,6 +25,17 @@ enum : std::uint16_t {
     sWinsockNotFound = 57012,
     sConnectionClosed = 57015,
     sReplyTooLong = 57016,
+    sTlsFailed = 57020,
+    sTlsClosedInHandshake = 57021,
+    sTlsNotTls = 57022,
+    sTlsNothingInCommon = 57023,
+    sTlsDecrypt = 57024,
+    sTlsPlainAfterGoAhead = 57025,
+    sCertNotIssuedFor = 57030,
+    sCertUntrustedRoot = 57031,
+    sCertExpired = 57032,
+    sCertRevoked = 57033,
+    sCertInvalid = 57034,
 };
 
 // The catalogue text for `id`, read from the program's string table.

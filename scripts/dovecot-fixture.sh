@@ -6,6 +6,12 @@
 #       empty Maildir per user, starts Dovecot on 127.0.0.1 at a free port
 #       the kernel picks, and writes that port into DIR/port (the last step,
 #       so a reader that sees the file sees a listening server).
+#   dovecot-fixture.sh start-tls DIR USER PASS [USER PASS ...]
+#       The same with TLS required: DIR/port offers STLS (and nothing before
+#       it), DIR/tls_port speaks TLS from the first byte. openssl makes a
+#       test CA (DIR/tls/ca.pem) and a certificate for localhost signed by it;
+#       on 127.0.0.2 the server shows instead a certificate for 127.0.0.2
+#       signed by a second CA (DIR/tls/other-ca.pem) that nobody trusts.
 #   dovecot-fixture.sh fill DIR USER COUNT
 #       Writes COUNT small messages into USER's Maildir.
 #   dovecot-fixture.sh stop DIR
@@ -29,8 +35,32 @@ free_port() {
     /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
+make_certificates() {
+    local t=$1/tls
+    mkdir -p "$t" || die "cannot create $t"
+    command -v openssl >/dev/null || die "openssl is not installed (scripts/setup-debian.sh installs it)"
+    {
+        printf 'basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\nsubjectKeyIdentifier=hash\n' > "$t/ca.ext"
+        printf 'basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\nsubjectAltName=DNS:localhost\n' > "$t/server.ext"
+        printf 'basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\nsubjectAltName=DNS:127.0.0.2,IP:127.0.0.2\n' > "$t/other.ext"
+        local ca
+        for ca in ca other-ca; do
+            openssl req -new -newkey rsa:2048 -nodes -keyout "$t/$ca.key" -out "$t/$ca.csr" \
+                -subj "/O=Tidemark tests/CN=Tidemark $ca $$" &&
+            openssl x509 -req -in "$t/$ca.csr" -signkey "$t/$ca.key" -out "$t/$ca.pem" -days 3 -extfile "$t/ca.ext"
+        done &&
+        openssl req -new -newkey rsa:2048 -nodes -keyout "$t/server.key" -out "$t/server.csr" -subj "/CN=localhost" &&
+        openssl x509 -req -in "$t/server.csr" -CA "$t/ca.pem" -CAkey "$t/ca.key" -CAcreateserial \
+            -out "$t/server.pem" -days 2 -extfile "$t/server.ext" &&
+        openssl req -new -newkey rsa:2048 -nodes -keyout "$t/other.key" -out "$t/other.csr" -subj "/CN=127.0.0.2" &&
+        openssl x509 -req -in "$t/other.csr" -CA "$t/other-ca.pem" -CAkey "$t/other-ca.key" -CAcreateserial \
+            -out "$t/other.pem" -days 2 -extfile "$t/other.ext"
+    } >> "$1/start.log" 2>&1 || die "openssl could not make the test certificates"
+    chmod a+r "$t"/*
+}
+
 write_config() {
-    local dir=$1 port=$2
+    local dir=$1 port=$2 tlsport=${3:-}
     local internal login uid gid
     if [ "$(id -u)" = 0 ]; then
         internal=dovecot login=dovenull uid=nobody gid=nogroup
@@ -44,7 +74,19 @@ log_path = $dir/dovecot.log
 info_log_path = $dir/dovecot.log
 protocols = pop3
 listen = 127.0.0.1
-ssl = no
+$(if [ -n "$tlsport" ]; then cat <<TLS
+ssl = required
+ssl_cert = <$dir/tls/server.pem
+ssl_key = <$dir/tls/server.key
+ssl_dh = </usr/share/dovecot/dh.pem
+# Lets a test see that a refused connection never tried to log in.
+auth_verbose = yes
+local 127.0.0.2 {
+  ssl_cert = <$dir/tls/other.pem
+  ssl_key = <$dir/tls/other.key
+}
+TLS
+else echo "ssl = no"; fi)
 disable_plaintext_auth = no
 auth_mechanisms = plain
 # A wrong password is answered at once; the default 2 s pause only slows tests.
@@ -62,6 +104,7 @@ service pop3-login {
     address = 127.0.0.1
     port = $port
   }
+$(if [ -n "$tlsport" ]; then printf '  inet_listener pop3s {\n    address = 127.0.0.1 127.0.0.2\n    port = %s\n    ssl = yes\n  }\n' "$tlsport"; fi)
 }
 service anvil {
   chroot =
@@ -83,11 +126,13 @@ CONF
 }
 
 cmd_start() {
+    local tls=$1; shift
     [ $# -ge 3 ] || die "usage: start DIR USER PASS [USER PASS ...]"
     local dir=$1; shift
     mkdir -p "$dir/run" "$dir/state" "$dir/home" || die "cannot create $dir"
     FAIL_FILE="$dir/failed"
     command -v dovecot >/dev/null || die "dovecot is not installed (scripts/setup-debian.sh installs it)"
+    if [ -n "$tls" ]; then make_certificates "$dir"; fi
     : > "$dir/passwd"
     while [ $# -ge 2 ]; do
         echo "$1:{PLAIN}$2" >> "$dir/passwd"
@@ -98,16 +143,18 @@ cmd_start() {
     # whoever they are: let both write the mailboxes.
     chmod -R a+rwX "$dir/home"
     chmod 0755 "$dir"
-    local attempt port
+    local attempt port tlsport=""
     for attempt in 1 2 3 4 5; do
         port=$(free_port) || die "no free port"
-        write_config "$dir" "$port"
+        if [ -n "$tls" ]; then tlsport=$(free_port) || die "no free port"; fi
+        write_config "$dir" "$port" "$tlsport"
         if dovecot -c "$dir/dovecot.conf" 2>> "$dir/start.log"; then
             # The master binds its listeners before it detaches; make sure
             # the login process answers before telling anyone the port.
             local i
             for i in $(seq 1 100); do
                 if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+                    if [ -n "$tls" ]; then echo "$tlsport" > "$dir/tls_port"; fi
                     echo "$port" > "$dir/port.tmp" && mv "$dir/port.tmp" "$dir/port"
                     return 0
                 fi
@@ -167,8 +214,9 @@ cmd_stop() {
 }
 
 case "${1:-}" in
-    start) shift; cmd_start "$@" ;;
+    start) shift; cmd_start "" "$@" ;;
+    start-tls) shift; cmd_start tls "$@" ;;
     fill) shift; cmd_fill "$@" ;;
     stop) shift; cmd_stop "$@" ;;
-    *) die "usage: $0 start|fill|stop ..." ;;
+    *) die "usage: $0 start|start-tls|fill|stop ..." ;;
 esac

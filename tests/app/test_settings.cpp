@@ -128,7 +128,9 @@ TEST_F(Settings, WithNoKeyTheDialogShowsDefaultsCancelStoresNothingAndOkStoresAl
         &TSetupDialog::OKBtn);
     EXPECT_EQ(stored("server"), std::make_pair(DWORD(REG_SZ), std::string("pop.example.org:1110")));
     EXPECT_EQ(stored("username"), std::make_pair(DWORD(REG_SZ), std::string("anna")));
-    EXPECT_EQ(stored("password"), std::make_pair(DWORD(REG_SZ), std::string("s3cret pass")));
+    EXPECT_EQ(stored("password").second, "(missing)");
+    EXPECT_EQ(stored("password_protected").first, DWORD(REG_BINARY));
+    EXPECT_EQ(stored("security"), std::make_pair(DWORD(REG_SZ), std::string("tls")));
     // The interval text is stored exactly as typed.
     EXPECT_EQ(stored("interval"), std::make_pair(DWORD(REG_SZ), std::string(" $1E")));
     EXPECT_EQ(stored("hideonstart"), std::make_pair(DWORD(REG_DWORD), std::string("1")));

@@ -78,7 +78,7 @@ bool DovecotServer::runScript(const std::string& args) {
 }
 
 bool DovecotServer::Start(const std::vector<std::pair<std::string, std::string>>& users, std::string& error) {
-    std::string args = "start \"" + unixDir_ + "\"";
+    std::string args = (Tls ? "start-tls \"" : "start \"") + unixDir_ + "\"";
     for (const auto& [user, password] : users) args += " \"" + user + "\" \"" + password + "\"";
     if (!runScript(args)) {
         error = "cannot run " + script_ + " (error " + std::to_string(GetLastError()) + ")";
@@ -92,6 +92,7 @@ bool DovecotServer::Start(const std::vector<std::pair<std::string, std::string>>
         return false;
     }
     port_ = static_cast<std::uint16_t>(std::stoi(readFile(portFile)));
+    if (Tls) tlsPort_ = static_cast<std::uint16_t>(std::stoi(File("tls_port")));
     return true;
 }
 
@@ -110,6 +111,13 @@ bool DovecotServer::AddMessage(const std::string& user, const std::string& text)
                              std::to_string(GetCurrentProcessId()) + ".tidemark";
     if (!writeFile(maildir + "tmp\\" + name, text)) return false;
     return MoveFileA((maildir + "tmp\\" + name).c_str(), (maildir + "new\\" + name).c_str()) != 0;
+}
+
+std::string DovecotServer::File(const std::string& name) const {
+    std::string path = winDir_ + "\\" + name;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return readFile(path);
 }
 
 std::string DovecotServer::Log() const { return readFile(winDir_ + "\\dovecot.log"); }

@@ -18,6 +18,9 @@ public:
     DovecotServer(const DovecotServer&) = delete;
     DovecotServer& operator=(const DovecotServer&) = delete;
 
+    // Set before Start: TLS required, STLS on Port(), TLS from the first
+    // byte on TlsPort() (see scripts/dovecot-fixture.sh start-tls).
+    bool Tls = false;
     // Starts the server with the given (user, password) pairs. On failure
     // returns false and leaves the reason in `error`.
     bool Start(const std::vector<std::pair<std::string, std::string>>& users, std::string& error);
@@ -25,6 +28,11 @@ public:
     void Stop();
 
     std::uint16_t Port() const { return port_; }
+    std::uint16_t TlsPort() const { return tlsPort_; }
+    // The server's directory, as Linux programs see it.
+    const std::string& UnixDirectory() const { return unixDir_; }
+    // A file of the server's directory ("tls/ca.pem"), "" when missing.
+    std::string File(const std::string& name) const;
     // "127.0.0.1:port", as the socket's Server setting takes it.
     std::string ServerText() const;
     // Delivers a message into the user's Maildir (written to tmp/, then
@@ -39,6 +47,7 @@ private:
     std::string unixDir_;
     std::string winDir_;
     std::uint16_t port_ = 0;
+    std::uint16_t tlsPort_ = 0;
     bool started_ = false;
     unsigned delivered_ = 0;
 };
