@@ -136,7 +136,8 @@ TEST_F(ControllerFaults, SetupChosenWhileOpenComesToTheFrontAndKeepsTheTyping) {
 
 TEST_F(ControllerFaults, APollTickWhileSetupIsOpenWaitsUntilItCloses) {
     ScriptedServer server;
-    server.Send("+OK\r\n").ExpectLine().Send("+OK\r\n").ExpectLine().Send("+OK\r\n");
+    // CAPA refused: one command at a time.
+    server.Send("+OK\r\n").ExpectLine().Send("-ERR\r\n").ExpectLine().Send("+OK\r\n").ExpectLine().Send("+OK\r\n");
     server.ExpectLine().Send("+OK 0 0\r\n").ExpectLine().Send("+OK\r\n");
     server.Start();
     checkAt(server);
@@ -149,7 +150,7 @@ TEST_F(ControllerFaults, APollTickWhileSetupIsOpenWaitsUntilItCloses) {
     EXPECT_FALSE(checkedUnderSetup);
     EXPECT_TRUE(testsupport::PumpUntil([&] { return server.ScriptDone(); }, 3000)) << "no check after Setup closed";
     form->PollTimer->SetEnabled(false);
-    EXPECT_EQ(server.Received(), "USER anna\r\nPASS pw\r\nSTAT\r\nQUIT\r\n");
+    EXPECT_EQ(server.Received(), "CAPA\r\nUSER anna\r\nPASS pw\r\nSTAT\r\nQUIT\r\n");
 }
 
 TEST_F(ControllerFaults, CloseDuringACheckCancelsItAndTheProgramEndsAtOnce) {

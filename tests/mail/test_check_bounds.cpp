@@ -14,7 +14,8 @@ TEST(CheckBounds, AServerAnsweringWithoutEndFailsTheCheckAtTheReplyBound) {
     std::string header;
     while (header.size() < (1u << 20)) header += "X-Filler: " + std::string(1000, 'x') + "\r\n";
     testsupport::ScriptedServer server;
-    server.Send("+OK\r\n").ExpectLine().Send("+OK\r\n").ExpectLine().Send("+OK\r\n");
+    // CAPA refused: one command at a time.
+    server.Send("+OK\r\n").ExpectLine().Send("-ERR\r\n").ExpectLine().Send("+OK\r\n").ExpectLine().Send("+OK\r\n");
     server.ExpectLine().Send("+OK 2147483647 0\r\n");
     for (int i = 0; i < 80; ++i) server.ExpectLine().Send("+OK 1 1048576\r\n").ExpectLine().Send("+OK\r\n" + header + "\r\n.\r\n");
     server.Start();
