@@ -2,6 +2,7 @@
 
 #include "framework/handles.h"
 #include "framework/sysutils.h"
+#include "mail/new_mail.h"
 #include "mail/pop3_text.h"
 
 namespace mail {
@@ -34,13 +35,16 @@ void TPop3Session::Open() {
     TMailSession::Open();
 }
 
-void TPop3Session::ReadStatus() {
+int TPop3Session::ReadReply() {
     const int code = ReadLine(LastReply);
-    if (code == 1) return;
     // A server that hangs up in the middle of its status line leaves no line
     // at all; an empty message box would tell the user nothing.
     if (code == -1 && LastReply.empty()) throw net::EServerError(net::CatalogueText(net::sConnectionClosed));
-    throw net::EServerError(LastReply);
+    return code;
+}
+
+void TPop3Session::ReadStatus() {
+    if (ReadReply() != 1) throw net::EServerError(LastReply);
 }
 
 void TPop3Session::Command(const std::string& line) {
@@ -77,12 +81,11 @@ void TPop3Mailbox::UpdateInfo() {
     try {
         if (OnUpdatingInfo) OnUpdatingInfo(this);
         RemoteInfo.Clear();
-        for (std::int32_t i = 0; i < MessageCount; ++i) {
-            auto item = std::make_unique<TMessageInfo>();
-            GetItemInfo(i, *item);
-            RemoteInfo.Add(std::move(item));
-            if (OnNextInfoUpdated) OnNextInfoUpdated(this, RemoteInfo.Count() - 1);
-        }
+        UniqueIdsKnown = false;
+        UniqueIds.clear();
+        // The header cache decides which messages are read at all.
+        ReadItems(MessagesToRead());
+        AddCachedItemsBefore(MessageCount + 1);
     } catch (...) {
         // Without QUIT: the session is abandoned, and the next UpdateInfo
         // must log in again rather than work on a connection in an unknown
@@ -90,8 +93,73 @@ void TPop3Mailbox::UpdateInfo() {
         CloseAfterFailure();
         throw;
     }
+    // Only the ids still on the server are kept, so the cache stays the size
+    // of the mailbox.
+    std::map<std::string, TMessageInfo> kept;
+    if (idsKnown_)
+        for (const std::string& id : ids_)
+            if (auto found = headerCache_.find(id); found != headerCache_.end()) kept.insert(headerCache_.extract(found));
+    headerCache_.swap(kept);
+    UniqueIdsKnown = idsKnown_;
+    if (idsKnown_) UniqueIds = ids_;
     Disconnect();
     if (OnInfoUpdated) OnInfoUpdated(this);
+}
+
+std::vector<std::int32_t> TPop3Mailbox::MessagesToRead() {
+    // Another server or user is another mailbox: its ids say nothing about
+    // the items kept so far.
+    const std::string owner = MailboxName(Server, UserName);
+    if (owner != cacheOwner_) {
+        headerCache_.clear();
+        cacheOwner_ = owner;
+    }
+    ids_.clear();
+    idsKnown_ = UseUniqueIds && MessageCount >= 0 && (MessageCount == 0 || readUniqueIds(ids_));
+    std::vector<std::int32_t> numbers;
+    for (std::int32_t n = 1; n <= MessageCount; ++n) {
+        if (idsKnown_ && headerCache_.count(ids_[static_cast<std::size_t>(n - 1)])) continue;
+        // A count no real mailbox reaches must not become a list of billions.
+        if (static_cast<std::int64_t>(numbers.size()) >= kMaxMessagesRead)
+            throw net::EServerError("The server reports " + fw::IntToStr(MessageCount) + " messages, more than " +
+                                    fw::IntToStr(kMaxMessagesRead) + " can be read");
+        numbers.push_back(n);
+    }
+    return numbers;
+}
+
+bool TPop3Mailbox::readUniqueIds(std::vector<std::string>& ids) {
+    SendLine("UIDL");
+    if (ReadReply() != 1) return false;
+    fw::TMemoryStream stream;
+    ReadData(stream, -1);
+    return ParseUidlListing(std::string_view(stream.Memory(), static_cast<std::size_t>(stream.Size())), MessageCount, ids);
+}
+
+void TPop3Mailbox::ReadItems(const std::vector<std::int32_t>& numbers) {
+    for (std::int32_t n : numbers) {
+        auto item = std::make_unique<TMessageInfo>();
+        GetItemInfo(n - 1, *item);
+        StoreItem(n, std::move(item));
+    }
+}
+
+void TPop3Mailbox::StoreItem(std::int32_t number, std::unique_ptr<TMessageInfo> item) {
+    AddCachedItemsBefore(number);
+    if (idsKnown_) headerCache_[ids_[static_cast<std::size_t>(number - 1)]] = *item;
+    RemoteInfo.Add(std::move(item));
+    if (OnNextInfoUpdated) OnNextInfoUpdated(this, RemoteInfo.Count() - 1);
+}
+
+void TPop3Mailbox::AddCachedItemsBefore(std::int32_t number) {
+    if (!idsKnown_) return;
+    while (RemoteInfo.Count() + 1 < number) {
+        const auto found = headerCache_.find(ids_[static_cast<std::size_t>(RemoteInfo.Count())]);
+        if (found == headerCache_.end())
+            throw fw::EInvalidOperation("Message " + fw::IntToStr(RemoteInfo.Count() + 1) + " was not read");
+        RemoteInfo.Add(std::make_unique<TMessageInfo>(found->second));
+        if (OnNextInfoUpdated) OnNextInfoUpdated(this, RemoteInfo.Count() - 1);
+    }
 }
 
 void TPop3Mailbox::GetItemInfo(std::int32_t Index, TMessageInfo& Item) {

@@ -4,6 +4,8 @@
 // the fuzzer.
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace mail {
 
@@ -22,6 +24,14 @@ void ParseStatReply(std::string& reply, std::int32_t& messageCount, std::int32_t
 // that follows the status indicator, as a whole, or 0 when it is not an
 // integer. Without such a blank, all of that text.
 std::int32_t ParseListSize(const std::string& reply);
+
+// Reads the data of a UIDL reply (the lines after its status line, up to
+// and including the "." line, dot-stuffing not undone) into `ids`, where
+// ids[n - 1] is the unique id of message n. Only a listing that names every
+// message from 1 to `messageCount` once, each with an id of its own that
+// follows the protocol's form, is taken; for anything else `ids` is left
+// empty and false returned.
+bool ParseUidlListing(std::string_view data, std::int32_t messageCount, std::vector<std::string>& ids);
 
 // A message directory is stored with one trailing backslash, unless empty.
 std::string NormalizeMessageDirectory(const std::string& directory);
