@@ -7,8 +7,8 @@ using namespace fw;
 TSetupDialog* SetupDialog = nullptr;
 
 TSetupDialog::TSetupDialog(TComponent* owner)
-    : TForm(owner, TFormDesc{"Vesk Setup", 0, 0, 317, 233, TBorderStyle::bsDialog, TPosition::poScreenCenter}) {
-    Frame = new TBevel(this, nullptr, 8, 8, 300, 184);
+    : TForm(owner, TFormDesc{"Vesk Setup", 0, 0, 317, 257, TBorderStyle::bsDialog, TPosition::poScreenCenter}) {
+    Frame = new TBevel(this, nullptr, 8, 8, 300, 208);
     TitleLabel = new TLabel(this, nullptr, "Vesk Agent Mailbox Setup", 24, 24);
     ServerLabel = new TLabel(this, nullptr, "POP3 Mail Server", 24, 51);
     ServerEdit = new TEdit(this, nullptr, "", 120, 47, 177, 21);
@@ -28,10 +28,12 @@ TSetupDialog::TSetupDialog(TComponent* owner)
     IntervalUpDown->TabOrder = 5;
     HideCheckBox = new TCheckBox(this, nullptr, "Hide icons on startup", 120, 168, 153, 17);
     HideCheckBox->TabOrder = 7;
-    OKBtn = new TButton(this, nullptr, "OK", 79, 199, 75, 25, mrOk);
+    AnnounceCheckBox = new TCheckBox(this, nullptr, "Announce new mail", 120, 190, 153, 17);
+    AnnounceCheckBox->TabOrder = 8;
+    OKBtn = new TButton(this, nullptr, "OK", 79, 223, 75, 25, mrOk);
     OKBtn->Default = true;
     OKBtn->TabOrder = 0;
-    CancelBtn = new TButton(this, nullptr, "Cancel", 159, 199, 75, 25, mrCancel);
+    CancelBtn = new TButton(this, nullptr, "Cancel", 159, 223, 75, 25, mrCancel);
     CancelBtn->Cancel = true;
     CancelBtn->TabOrder = 1;
     ActiveControl = OKBtn;

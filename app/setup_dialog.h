@@ -22,6 +22,7 @@ public:
     fw::TEdit* IntervalEdit;
     fw::TUpDown* IntervalUpDown;
     fw::TCheckBox* HideCheckBox;
+    fw::TCheckBox* AnnounceCheckBox;
     fw::TButton* OKBtn;
     fw::TButton* CancelBtn;
 };

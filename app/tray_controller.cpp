@@ -8,6 +8,7 @@
 #include "app/settings.h"
 #include "app/setup_dialog.h"
 #include "desktop/about_box.h"
+#include "desktop/mail_program.h"
 #include "framework/application.h"
 #include "framework/graphics.h"
 #include "framework/sysutils.h"
@@ -46,6 +47,7 @@ TTrayController::TTrayController(fw::TComponent* owner) : fw::TForm(owner, mainF
     TrayIcon->SetShowApp(false);
     TrayIcon->OnClick = [this](fw::TObject* s) { TrayIconClick(s); };
     TrayIcon->OnMouseMove = [this](fw::TObject* s) { TrayIconMouseMove(s); };
+    TrayIcon->OnBalloonClick = [this](fw::TObject* s) { TrayIconBalloonClick(s); };
 
     TrayMenu = new fw::TPopupMenu(this);
     TrayMenu->Name = "TrayMenu";
@@ -76,6 +78,8 @@ TTrayController::TTrayController(fw::TComponent* owner) : fw::TForm(owner, mainF
     Mailbox->SetWinsockLoaded(true);
     Mailbox->DefaultPort = 110;
     Mailbox->SetMessageDirectory(".\\");
+    // Repeat checks read only new messages, and new ones can be announced.
+    Mailbox->UseUniqueIds = true;
 
     OnCreate = [this](fw::TObject* s) { FormCreate(s); };
     OnShow = [this](fw::TObject* s) { FormShow(s); };
@@ -208,11 +212,13 @@ void TTrayController::DrawNext(std::uint32_t seed, std::int32_t& iconIndex, unsi
 void TTrayController::LoadSettingsOnShow() {
     app::LoadSettingsOnShow({Mailbox->Server, Mailbox->UserName, Mailbox->Password, *PollTimer,
                           HideOnStart});
+    Announcer.Announce = LoadAnnounceSetting();
 }
 
 void TTrayController::LoadSettingsOnFirstTick() {
     app::LoadSettingsOnFirstTick({Mailbox->Server, Mailbox->UserName, Mailbox->Password, *PollTimer,
                                HideOnStart});
+    Announcer.Announce = LoadAnnounceSetting();
 }
 
 void TTrayController::PollTick(fw::TObject* Sender) {
@@ -239,6 +245,16 @@ void TTrayController::PollTick(fw::TObject* Sender) {
     // The status text of this moment: a toggle during the check counts.
     TrayIcon->SetToolTip(StatusText +
                           MessageCountSuffix(Mailbox->RemoteInfo.Count(), Mailbox->MessageCount));
+    try {
+        Announcer.AfterCheck(*Mailbox, *TrayIcon);
+    } catch (...) {
+        // A list that cannot be stored costs only a repeated notice after a
+        // restart: checking goes on, and the reason is told once.
+        if (!storeFailureReported_) {
+            storeFailureReported_ = true;
+            fw::HandleCallbackException();
+        }
+    }
     // The next check comes one interval from now, unless checking was
     // switched off during this one.
     PollTimer->SetEnabled(CheckingMail);
@@ -252,6 +268,7 @@ void TTrayController::SetupItemClick(fw::TObject* Sender) {
     dlg.PasswordEdit->SetText(Mailbox->Password);
     dlg.IntervalEdit->SetText(std::to_string(PollTimer->Interval() / 1000));
     dlg.HideCheckBox->SetChecked(HideOnStart);
+    dlg.AnnounceCheckBox->SetChecked(Announcer.Announce);
     if (dlg.ShowModal() != fw::mrOk) return;
     Mailbox->Server = dlg.ServerEdit->Text();
     Mailbox->UserName = dlg.UserNameEdit->Text();
@@ -260,7 +277,11 @@ void TTrayController::SetupItemClick(fw::TObject* Sender) {
     PollTimer->SetInterval(IntervalMsFromSeconds(fw::StrToInt(dlg.IntervalEdit->Text())));
     HideOnStart = dlg.HideCheckBox->Checked();
     SaveSettings(dlg.ServerEdit->Text(), dlg.UserNameEdit->Text(), dlg.PasswordEdit->Text(), dlg.IntervalEdit->Text(), HideOnStart);
+    Announcer.Announce = dlg.AnnounceCheckBox->Checked();
+    SaveAnnounceSetting(Announcer.Announce);
 }
+
+void TTrayController::TrayIconBalloonClick(fw::TObject* Sender) { desktop::StartDefaultMailProgram(); }
 
 void TTrayController::AboutItemClick(fw::TObject* Sender) { desktop::ShowAboutBox(this); }
 

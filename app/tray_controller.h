@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/new_mail_notice.h"
 #include "desktop/tray_icon.h"
 #include "framework/forms.h"
 #include "framework/menus.h"
@@ -39,6 +40,8 @@ public:
     bool HideOnStart = false;
     std::string StatusText;
     std::int32_t IconIndex = 1;
+    // Tells of new mail after each check, and remembers what was seen.
+    TNewMailAnnouncer Announcer;
 
     void FormCreate(fw::TObject* Sender);
     void FormShow(fw::TObject* Sender);
@@ -50,6 +53,8 @@ public:
     void TrayIconMouseMove(fw::TObject* Sender);
     void AnimationTick(fw::TObject* Sender);
     void PollTick(fw::TObject* Sender);
+    // Starts the default mail program when the user clicks the notice.
+    void TrayIconBalloonClick(fw::TObject* Sender);
 
     // The generator's seed: the UTC time of day in milliseconds.
     static std::uint32_t TimeOfDaySeed(const SYSTEMTIME& utc);
@@ -73,6 +78,8 @@ private:
     // A failing first-tick load is reported once; later ticks retry quietly.
     bool firstTickFailureReported_ = false;
     bool checkInProgress_ = false;
+    // A seen-id list that cannot be stored is reported once per run.
+    bool storeFailureReported_ = false;
 };
 
 // The main form; the About box created last is `desktop::AboutBox` of desktop/about_box.h.
