@@ -204,13 +204,22 @@ std::u16string DecodeHeaderText(std::string_view value, const TCharsetConverter&
     std::string runBytes;
     std::size_t runStart = 0, runEnd = 0;
     bool inRun = false;
+    // The blanks between the last run and the pending one go only when both
+    // convert: next to a word shown as written they are part of what was
+    // written.
+    std::string_view gap;
+    bool lastRunConverted = false;
     auto flushRun = [&] {
         if (!inRun) return;
         std::u16string converted;
-        if (convert && convert(runCharset, runBytes, converted))
+        const bool ok = convert && convert(runCharset, runBytes, converted);
+        if (!(ok && lastRunConverted)) appendAsWritten(out, gap, convert);
+        if (ok)
             out += converted;
         else
             appendAsWritten(out, value.substr(runStart, runEnd - runStart), convert);
+        lastRunConverted = ok;
+        gap = std::string_view();
         inRun = false;
         runBytes.clear();
     };
@@ -229,7 +238,10 @@ std::u16string DecodeHeaderText(std::string_view value, const TCharsetConverter&
             runBytes += word.bytes;
         } else {
             flushRun();
-            if (!adjacent) appendAsWritten(out, between, convert);
+            if (adjacent)
+                gap = between;
+            else
+                appendAsWritten(out, between, convert);
             inRun = true;
             runCharset = word.charset;
             runBytes = word.bytes;

@@ -94,12 +94,14 @@ void TPop3Mailbox::UpdateInfo() {
         throw;
     }
     // Only the ids still on the server are kept, so the cache stays the size
-    // of the mailbox.
-    std::map<std::string, TMessageInfo> kept;
-    if (idsKnown_)
+    // of the mailbox. A check without ids says nothing about them: ids never
+    // change, so the cache stays as it was.
+    if (idsKnown_) {
+        std::map<std::string, TMessageInfo> kept;
         for (const std::string& id : ids_)
             if (auto found = headerCache_.find(id); found != headerCache_.end()) kept.insert(headerCache_.extract(found));
-    headerCache_.swap(kept);
+        headerCache_.swap(kept);
+    }
     UniqueIdsKnown = idsKnown_;
     if (idsKnown_) UniqueIds = ids_;
     Disconnect();

@@ -46,8 +46,6 @@ bool validUniqueId(std::string_view id) {
 }
 
 bool parseUidlLine(std::string_view line, std::int32_t messageCount, std::vector<std::string>& ids) {
-    // Dot-stuffing: a line that begins with a dot came with one more.
-    if (!line.empty() && line[0] == '.') line.remove_prefix(1);
     while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
     const std::size_t blank = line.find(' ');
     if (blank == std::string_view::npos || blank == 0 || blank > 10) return false;

@@ -31,6 +31,9 @@ public:
     ScriptedServer& Pause(DWORD ms);
     // Closes the connection (the client sees FD_CLOSE and recv returning 0).
     ScriptedServer& Close();
+    // Waits for the client to hang up, then for the next client, which gets
+    // the rest of the script: one server for a series of sessions.
+    ScriptedServer& NextClient();
 
     // Starts listening for one client and playing the script. After the last
     // step the connection stays open, still recording, until the client
@@ -52,7 +55,7 @@ public:
 
 private:
     struct Step {
-        enum Kind { kSend, kExpectLine, kPause, kClose } kind;
+        enum Kind { kSend, kExpectLine, kPause, kClose, kNextClient } kind;
         std::string data;
         DWORD ms;
     };
