@@ -1,17 +1,23 @@
 // libFuzzer target for the text rules that meet what a server sends: reply
-// judging, the STAT and LIST replies, header splitting and body removal, the
-// message directory, and (when the transport's text rules are built in) the
-// server setting, line ends and the end-of-data test. Built natively with
+// judging, the STAT, LIST and UIDL replies, header splitting and body
+// removal, header decoding and sender names, the seen-id list and the
+// notice's words, the message directory, and (when the transport's text
+// rules are built in) the server setting, line ends and the end-of-data test. Built natively with
 // clang by scripts/run-fuzz.sh; every check below aborts on a broken rule.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "app/mail_notice_text.h"
 #include "framework/classes.h"
 #include "framework/sysutils.h"
-#include "mail/pop3_text.h"
+#include "mail/header_text.h"
 #include "mail/mailbox_info.h"
+#include "mail/new_mail.h"
+#include "mail/pop3_text.h"
 #if __has_include("net/socket_text.h")
 #include "net/socket_text.h"
 #define TIDEMARK_FUZZ_NET 1
@@ -82,6 +88,59 @@ void fuzzDirectory(const std::string& text) {
     check(dir.compare(0, text.size(), text) == 0);
 }
 
+std::u16string widened(std::string_view bytes) {
+    std::u16string out;
+    for (char c : bytes) out += static_cast<char16_t>(static_cast<unsigned char>(c));
+    return out;
+}
+
+void fuzzNewMail(const std::string& text, const std::string& line, const std::uint8_t* data, std::size_t size) {
+    const std::int32_t count = size ? data[0] % 8 : 0;
+    std::vector<std::string> ids{"stale"};
+    if (mail::ParseUidlListing(text, count, ids)) {
+        check(ids.size() == static_cast<std::size_t>(count));
+        for (const std::string& id : ids) check(!id.empty() && id.size() <= 70 && id.find(' ') == std::string::npos);
+        mail::TSeenIds seen;
+        const mail::TNewMessages first = seen.Update(ids);
+        check(first.Indexes.empty() && first.Changed);
+        const std::string stored = seen.ToText("m");
+        mail::TSeenIds loaded;
+        check(loaded.FromText(stored, "m") && loaded.Ids == seen.Ids && loaded.ToText("m") == stored);
+        check(loaded.Update(ids).Indexes.empty());
+    } else {
+        check(ids.empty());
+    }
+    mail::TSeenIds any;
+    if (any.FromText(text, "m")) check(any.Known && !any.Ids.count(""));
+    else check(!any.Known && any.Ids.empty());
+
+    // With no charset known, every word is shown exactly as written; with
+    // one byte per character, decoding can only shorten the text.
+    const auto unknown = [](std::string_view cs, std::string_view b, std::u16string& o) {
+        if (!cs.empty()) return false;
+        o = widened(b);
+        return true;
+    };
+    const auto latin1 = [](std::string_view, std::string_view b, std::u16string& o) {
+        o = widened(b);
+        return true;
+    };
+    check(mail::DecodeHeaderText(line, unknown) == widened(line));
+    const std::u16string decoded = mail::DecodeHeaderText(line, latin1);
+    check(decoded.size() <= line.size());
+    check(mail::SenderDisplayText(line).size() <= line.size());
+    check(mail::CodePageOfCharset(line) <= 65535);
+
+    fw::TStringList lines;
+    lines.SetText(text.data(), text.size());
+    const std::u16string subject = mail::DecodedSubject(lines.Lines(), latin1);
+    for (char16_t c : subject) check(c >= 0x20 && c != 0x7F);
+    std::vector<app::TNoticeEntry> entries(count, app::TNoticeEntry{mail::DecodedSender(lines.Lines(), latin1), subject});
+    const std::u16string notice = app::NoticeText(entries);
+    check(notice.size() <= 255);
+    check(!app::NoticeTitle(entries.size()).empty());
+}
+
 #ifdef TIDEMARK_FUZZ_NET
 void fuzzTransport(const std::string& text, const std::uint8_t* data, std::size_t size) {
     const net::ServerParts parts = net::SplitServer(text);
@@ -121,6 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzReplyLine(line);
     fuzzHeaders(data, size);
     fuzzDirectory(line);
+    fuzzNewMail(text, line, data, size);
 #ifdef TIDEMARK_FUZZ_NET
     fuzzTransport(line, data, size);
 #endif
