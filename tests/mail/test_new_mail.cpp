@@ -29,6 +29,7 @@ struct Check {
 };
 
 const Check kChecks[] = {
+    {"EmptyMailboxSendsNoUidl", {}, nullptr, {}, true},
     {"FirstCheckReadsAll", {"a", "b"}, "+OK\r\n1 a\r\n2 b\r\n.\r\n", {1, 2}, true},
     {"UnchangedMailboxReadsNothing", {"a", "b"}, "+OK\r\n1 a\r\n2 b\r\n.\r\n", {}, true},
     {"DeletionElsewhereShiftsNumbers", {"b", "c"}, "+OK\r\n1 b\r\n2 c\r\n.\r\n", {2}, true},
@@ -36,7 +37,6 @@ const Check kChecks[] = {
     {"RefusedUidlReadsAll", {"b", "c"}, "-ERR unknown command\r\n", {1, 2}, false},
     {"ListingThatDoesNotAddUpReadsAll", {"b", "c"}, "+OK\r\n1 b\r\n1 c\r\n.\r\n", {1, 2}, false},
     {"CacheOutlivesACheckWithoutIds", {"c", "b"}, "+OK\r\n1 c\r\n2 b\r\n.\r\n", {}, true},
-    {"EmptyMailboxSendsNoUidl", {}, nullptr, {}, true},
 };
 
 }  // namespace
@@ -89,7 +89,8 @@ TEST(NewMailTranscript, EachCheckReadsOnlyMessagesWithUnknownIds) {
         EXPECT_EQ(pop.UniqueIdsKnown, c.idsKnown);
         EXPECT_EQ(pop.UniqueIds, c.idsKnown ? c.mailbox : Ids{});
     }
-    // Another user's mailbox on the same server: its ids say nothing of these.
+    // Another mailbox, although it has an id the cache holds: its ids say
+    // nothing of the last one's.
     testsupport::ScriptedServer other;
     other.Send("+OK ready\r\n").ExpectLine().Send("+OK\r\n").ExpectLine().Send("+OK\r\n").ExpectLine();
     other.Send("+OK 1 9\r\n").ExpectLine().Send("+OK\r\n1 c\r\n.\r\n").ExpectLine().Send("+OK 1 9\r\n");
