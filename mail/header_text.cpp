@@ -169,11 +169,11 @@ std::uint32_t CodePageOfCharset(std::string_view charset) {
     for (const Alias& a : aliases)
         if (name == a.name) return a.codePage;
     const std::string_view n = name;
-    // ISO 8859 parts as the system numbers them: 28591 for part 1 ... 28605
-    // for part 15 (parts 10, 12, 14 and 16 it does not have).
+    // ISO 8859 as the system numbers it: 28591 for ISO-8859-1 ... 28605 for
+    // ISO-8859-15 (-10, -12, -14 and -16 it does not have).
     if (n.substr(0, 7) == "iso8859") {
-        const std::uint32_t part = digitsValue(n.substr(7));
-        if ((part >= 1 && part <= 9) || part == 13 || part == 15) return 28590 + part;
+        const std::uint32_t number = digitsValue(n.substr(7));
+        if ((number >= 1 && number <= 9) || number == 13 || number == 15) return 28590 + number;
         return 0;
     }
     for (std::string_view prefix : {"windows", "xcp", "cp", "ibm"})
