@@ -12,9 +12,9 @@ namespace app {
 
 std::size_t TNewMailAnnouncer::AfterCheck(const mail::TPop3Mailbox& mailbox, desktop::TTrayIcon& tray) {
     if (!mailbox.UniqueIdsKnown) return 0;
-    const std::string name = mail::MailboxName(mailbox.Server, mailbox.UserName);
+    const std::string& name = mailbox.CheckedMailbox;
     if (name != seenMailbox_) {
-        seen_ = Store.Load(mailbox.Server, mailbox.UserName);
+        seen_ = Store.Load(name);
         seenMailbox_ = name;
     }
     const mail::TNewMessages fresh = seen_.Update(mailbox.UniqueIds);
@@ -27,7 +27,7 @@ std::size_t TNewMailAnnouncer::AfterCheck(const mail::TPop3Mailbox& mailbox, des
         }
         tray.ShowBalloon(NoticeTitle(entries.size()), NoticeText(entries));
     }
-    if (fresh.Changed) Store.Save(mailbox.Server, mailbox.UserName, seen_);
+    if (fresh.Changed) Store.Save(name, seen_);
     return fresh.Indexes.size();
 }
 

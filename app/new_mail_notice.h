@@ -19,7 +19,8 @@ public:
     bool Announce = true;
 
     // Compares the unique ids of the mailbox's last check with those seen
-    // before (the list stored for that server and user name, loaded once),
+    // before (the list stored for the server and user name it checked,
+    // loaded once),
     // shows one notice naming the new messages, newest first, and stores
     // the list when it changed. A check without unique ids changes nothing.
     // Gives the number of new messages; a list that cannot be stored raises

@@ -111,10 +111,10 @@ void TPop3Mailbox::UpdateInfo() {
 std::vector<std::int32_t> TPop3Mailbox::MessagesToRead() {
     // Another server or user is another mailbox: its ids say nothing about
     // the items kept so far.
-    const std::string owner = MailboxName(Server, UserName);
-    if (owner != cacheOwner_) {
+    CheckedMailbox = MailboxName(Server, UserName);
+    if (CheckedMailbox != cacheOwner_) {
         headerCache_.clear();
-        cacheOwner_ = owner;
+        cacheOwner_ = CheckedMailbox;
     }
     ids_.clear();
     idsKnown_ = UseUniqueIds && MessageCount >= 0 && (MessageCount == 0 || readUniqueIds(ids_));

@@ -89,6 +89,9 @@ public:
     // UniqueIds[i] is the id of RemoteInfo's item i. False otherwise.
     bool UniqueIdsKnown = false;
     std::vector<std::string> UniqueIds;
+    // The mailbox the last check read (MailboxName of its server and user
+    // name, as they were when it began: Setup may change them meanwhile).
+    std::string CheckedMailbox;
 
     fw::TNotifyEvent OnUpdatingInfo;
     fw::TNotifyEvent OnInfoUpdated;

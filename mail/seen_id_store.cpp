@@ -47,19 +47,19 @@ TSeenIdStore::TSeenIdStore() {
         Folder = std::string(path) + "\\Brindlewick Software\\Tidemark";
 }
 
-std::string TSeenIdStore::FileFor(const std::string& server, const std::string& userName) const {
-    return Folder + "\\seen-" + hashName(MailboxName(server, userName)) + ".txt";
+std::string TSeenIdStore::FileFor(const std::string& mailbox) const {
+    return Folder + "\\seen-" + hashName(mailbox) + ".txt";
 }
 
-TSeenIds TSeenIdStore::Load(const std::string& server, const std::string& userName) const {
+TSeenIds TSeenIdStore::Load(const std::string& mailbox) const {
     TSeenIds ids;
     std::string text;
-    if (!Folder.empty() && readWhole(FileFor(server, userName), text)) ids.FromText(text, MailboxName(server, userName));
+    if (!Folder.empty() && readWhole(FileFor(mailbox), text)) ids.FromText(text, mailbox);
     return ids;
 }
 
-void TSeenIdStore::Save(const std::string& server, const std::string& userName, const TSeenIds& ids) const {
-    const std::string path = FileFor(server, userName);
+void TSeenIdStore::Save(const std::string& mailbox, const TSeenIds& ids) const {
+    const std::string path = FileFor(mailbox);
     const std::string fresh = path + ".new";
     DWORD error = Folder.empty() ? ERROR_PATH_NOT_FOUND : 0;
     if (!error) {
@@ -68,7 +68,7 @@ void TSeenIdStore::Save(const std::string& server, const std::string& userName, 
             CreateDirectoryA(Folder.substr(0, at).c_str(), nullptr);
             if (at == std::string::npos) break;
         }
-        const std::string text = ids.ToText(MailboxName(server, userName));
+        const std::string text = ids.ToText(mailbox);
         fw::UniqueFile file(
             CreateFileA(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD written = 0;

@@ -15,17 +15,18 @@ public:
 
     std::string Folder;
 
+    // Mailboxes are named by MailboxName (server and user name).
     // Folder + "\seen-" + a hash of the mailbox's name + ".txt"; the file
     // itself names its mailbox too, so a hash shared by two is harmless.
-    std::string FileFor(const std::string& server, const std::string& userName) const;
+    std::string FileFor(const std::string& mailbox) const;
     // The list stored for the mailbox. A missing, unreadable, oversized or
     // damaged file gives an unknown list: the next check starts afresh and
     // announces nothing, rather than everything.
-    TSeenIds Load(const std::string& server, const std::string& userName) const;
+    TSeenIds Load(const std::string& mailbox) const;
     // Replaces the stored list: written beside it first, then moved over it,
     // so a failure on the way leaves the old list whole. Raises
     // fw::Exception naming the file and the system's reason.
-    void Save(const std::string& server, const std::string& userName, const TSeenIds& ids) const;
+    void Save(const std::string& mailbox, const TSeenIds& ids) const;
 
     // Largest file Load reads: far beyond any real mailbox's ids.
     static constexpr unsigned long kMaxFileSize = 32ul * 1024 * 1024;

@@ -106,8 +106,7 @@ TEST_F(NewMailNotice, NewIdsAreAnnouncedOnceAndTheStoredListFollowsTheMailbox) {
     desktop::TTrayIcon tray(nullptr);
     tray.SetActive(true);
     mail::TPop3Mailbox box(nullptr);
-    box.Server = "pop.example.org";
-    box.UserName = "anna";
+    box.CheckedMailbox = mail::MailboxName("pop.example.org", "anna");
     const std::string folder = tempPath("tidemark-seen-");
     std::unique_ptr<app::TNewMailAnnouncer> announcer;
     auto restart = [&](const std::string& where) {
@@ -115,7 +114,7 @@ TEST_F(NewMailNotice, NewIdsAreAnnouncedOnceAndTheStoredListFollowsTheMailbox) {
         announcer->Store.Folder = where;
     };
     restart(folder);
-    const std::string file = announcer->Store.FileFor(box.Server, box.UserName);
+    const std::string file = announcer->Store.FileFor(box.CheckedMailbox);
     const struct {
         const char* ids;
         bool restart, announce;
@@ -297,5 +296,5 @@ TEST(EndToEndNewMail, AMessageDeliveredWhileTidemarkChecksIsAnnouncedOnceByName)
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     RegDeleteKeyA(HKEY_CURRENT_USER, app::SettingsKey);
-    DeleteFileA(mail::TSeenIdStore().FileFor(server.ServerText(), "tide").c_str());
+    DeleteFileA(mail::TSeenIdStore().FileFor(mail::MailboxName(server.ServerText(), "tide")).c_str());
 }

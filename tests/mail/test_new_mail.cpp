@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "mail/new_mail.h"
 #include "mail/pop3_session.h"
 #include "mail/pop3_text.h"
 #include "tests/support/scripted_server.h"
@@ -100,6 +101,7 @@ TEST(NewMailTranscript, EachCheckReadsOnlyMessagesWithUnknownIds) {
     pop.UpdateInfo();
     EXPECT_EQ(other.Received(), "USER alice\r\nPASS secret\r\nSTAT\r\nUIDL\r\nLIST 1\r\nTOP 1 1\r\nQUIT\r\n");
     EXPECT_EQ(pop.RemoteInfo.Items(0).Headers.Lines(), Ids{"Subject: other"});
+    EXPECT_EQ(pop.CheckedMailbox, mail::MailboxName(other.Address(), "alice"));
 }
 
 TEST(NewMailTranscript, UidlListingsAreTakenOnlyWhenTheyAddUp) {
