@@ -9,6 +9,7 @@
 #include "app/setup_dialog.h"
 #include "app/start_at_logon.h"
 #include "desktop/about_box.h"
+#include "desktop/mail_program.h"
 #include "framework/application.h"
 #include "framework/graphics.h"
 #include "framework/sysutils.h"
@@ -47,6 +48,7 @@ TTrayController::TTrayController(fw::TComponent* owner) : fw::TForm(owner, mainF
     TrayIcon->SetShowApp(false);
     TrayIcon->OnClick = [this](fw::TObject* s) { TrayIconClick(s); };
     TrayIcon->OnMouseMove = [this](fw::TObject* s) { TrayIconMouseMove(s); };
+    TrayIcon->OnBalloonClick = [this](fw::TObject* s) { TrayIconBalloonClick(s); };
 
     TrayMenu = new fw::TPopupMenu(this);
     TrayMenu->Name = "TrayMenu";
@@ -83,6 +85,8 @@ TTrayController::TTrayController(fw::TComponent* owner) : fw::TForm(owner, mainF
         return AcceptCertificate(Mailbox->Server, verdict,
                                  [this](const std::string& question) { return AskToTrustCertificate(question); });
     };
+    // Repeat checks read only new messages, and new ones can be announced.
+    Mailbox->UseUniqueIds = true;
 
     OnCreate = [this](fw::TObject* s) { FormCreate(s); };
     OnShow = [this](fw::TObject* s) { FormShow(s); };
@@ -230,11 +234,13 @@ void TTrayController::DrawNext(std::uint32_t seed, std::int32_t& iconIndex, unsi
 void TTrayController::LoadSettingsOnShow() {
     app::LoadSettingsOnShow({Mailbox->Server, Mailbox->UserName, Mailbox->Password, *PollTimer, HideOnStart,
                              Mailbox->Security});
+    Announcer.Announce = LoadAnnounceSetting();
 }
 
 void TTrayController::LoadSettingsOnFirstTick() {
     app::LoadSettingsOnFirstTick({Mailbox->Server, Mailbox->UserName, Mailbox->Password, *PollTimer, HideOnStart,
                                   Mailbox->Security});
+    Announcer.Announce = LoadAnnounceSetting();
 }
 
 void TTrayController::PollTick(fw::TObject* Sender) {
@@ -274,6 +280,16 @@ void TTrayController::PollTick(fw::TObject* Sender) {
     // The status text of this moment: a toggle during the check counts.
     TrayIcon->SetToolTip(StatusText +
                           MessageCountSuffix(Mailbox->RemoteInfo.Count(), Mailbox->MessageCount));
+    try {
+        Announcer.AfterCheck(*Mailbox, *TrayIcon);
+    } catch (...) {
+        // A list that cannot be stored costs only a repeated notice after a
+        // restart: checking goes on, and the reason is told once.
+        if (!storeFailureReported_) {
+            storeFailureReported_ = true;
+            fw::HandleCallbackException();
+        }
+    }
     // The next check comes one interval from now, unless checking was
     // switched off during this one.
     PollTimer->SetEnabled(CheckingMail && !closing_);
@@ -302,6 +318,7 @@ void TTrayController::SetupItemClick(fw::TObject* Sender) {
     // The logon entry lives in the Run key, where the installer and the user
     // may change it too: read afresh for every show.
     dlg.StartAtLogonCheckBox->SetChecked(StartsAtLogon());
+    dlg.AnnounceCheckBox->SetChecked(Announcer.Announce);
     if (dlg.ShowModal() != fw::mrOk) return;
     // The settings in memory are the user's from here on: a first-tick load
     // still being retried after a failure would overwrite them, and undo an
@@ -317,7 +334,11 @@ void TTrayController::SetupItemClick(fw::TObject* Sender) {
     SaveSettings(dlg.ServerEdit->Text(), dlg.UserNameEdit->Text(), dlg.PasswordEdit->Text(), dlg.IntervalEdit->Text(),
                  HideOnStart, Mailbox->Security);
     SetStartAtLogon(dlg.StartAtLogonCheckBox->Checked());
+    Announcer.Announce = dlg.AnnounceCheckBox->Checked();
+    SaveAnnounceSetting(Announcer.Announce);
 }
+
+void TTrayController::TrayIconBalloonClick(fw::TObject* Sender) { desktop::StartDefaultMailProgram(); }
 
 void TTrayController::AboutItemClick(fw::TObject* Sender) { desktop::ShowAboutBox(this); }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/new_mail_notice.h"
 #include "desktop/tray_icon.h"
 #include "framework/forms.h"
 #include "framework/menus.h"
@@ -40,6 +41,8 @@ public:
     bool HideOnStart = false;
     std::string StatusText;
     std::int32_t IconIndex = 1;
+    // Tells of new mail after each check, and remembers what was seen.
+    TNewMailAnnouncer Announcer;
 
     void FormCreate(fw::TObject* Sender);
     void FormShow(fw::TObject* Sender);
@@ -53,6 +56,8 @@ public:
     void PollTick(fw::TObject* Sender);
     // Runs the check that a tick put off while a modal window was open.
     void AfterModal() override;
+    // Starts the default mail program when the user clicks the notice.
+    void TrayIconBalloonClick(fw::TObject* Sender);
 
     // The generator's seed: the UTC time of day in milliseconds.
     static std::uint32_t TimeOfDaySeed(const SYSTEMTIME& utc);
@@ -84,6 +89,8 @@ private:
     bool pollDeferred_ = false;
     // "Close" was chosen: a check cancelled by it is no failure to report.
     bool closing_ = false;
+    // A seen-id list that cannot be stored is reported once per run.
+    bool storeFailureReported_ = false;
 };
 
 // The main form; the About box created last is `desktop::AboutBox` of desktop/about_box.h.

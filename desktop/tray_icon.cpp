@@ -20,6 +20,26 @@ BOOL shellNotify(DWORD message, NOTIFYICONDATAA& data) {
     return Shell_NotifyIconA(message, &data);
 }
 
+ShellNotifyWideSeam& wideSeam() {
+    static ShellNotifyWideSeam seam;
+    return seam;
+}
+
+BOOL shellNotifyWide(DWORD message, NOTIFYICONDATAW& data) {
+    if (const auto& seam = wideSeam()) return seam(message, data);
+    return Shell_NotifyIconW(message, &data);
+}
+
+// Copies as much of `text` as fits before the terminating zero, without
+// leaving half a surrogate pair at the end.
+template <std::size_t N>
+void copyCut(WCHAR (&target)[N], const std::u16string& text) {
+    std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
+    if (n < text.size() && n > 0 && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
+    for (std::size_t i = 0; i < n; ++i) target[i] = static_cast<WCHAR>(text[i]);
+    target[n] = 0;
+}
+
 // Explorer (and Wine's explorer) broadcasts this to every top-level window
 // after it has (re)started; icons added before are gone by then.
 UINT taskbarCreatedMessage() {
@@ -29,6 +49,8 @@ UINT taskbarCreatedMessage() {
 }  // namespace
 
 void SetShellNotifySeam(ShellNotifySeam seam) { shellSeam() = std::move(seam); }
+
+void SetShellNotifyWideSeam(ShellNotifyWideSeam seam) { wideSeam() = std::move(seam); }
 
 TTrayIcon::TTrayIcon(fw::TComponent* owner) : fw::TComponent(owner) {
     // A top-level window rather than a message-only one: HWND_MESSAGE
@@ -123,6 +145,22 @@ bool TTrayIcon::ShellModify() {
     return shellNotify(NIM_MODIFY, record_) != FALSE;
 }
 
+bool TTrayIcon::ShowBalloon(const std::u16string& title, const std::u16string& text) {
+    if (!active_) return false;
+    // Only NIF_INFO: the icon, tooltip and callback stay as the ANSI record
+    // set them; the shell finds the icon by window and id.
+    NOTIFYICONDATAW record{};
+    record.cbSize = sizeof record;
+    record.hWnd = WindowHandle();
+    record.uID = 0;
+    record.uFlags = NIF_INFO;
+    copyCut(record.szInfoTitle, title);
+    copyCut(record.szInfo, text);
+    record.uTimeout = kBalloonTimeout;
+    record.dwInfoFlags = NIIF_INFO | NIIF_RESPECT_QUIET_TIME;
+    return shellNotifyWide(NIM_MODIFY, record) != FALSE;
+}
+
 bool TTrayIcon::ShellDelete() { return shellNotify(NIM_DELETE, record_) != FALSE; }
 
 bool TTrayIcon::HandleTrayMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
@@ -144,6 +182,9 @@ bool TTrayIcon::HandleTrayMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESUL
             break;
         case WM_RBUTTONUP:
             HandleRightClick();
+            break;
+        case NIN_BALLOONUSERCLICK:
+            if (OnBalloonClick) OnBalloonClick(this);
             break;
         default:
             break;

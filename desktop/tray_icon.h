@@ -26,6 +26,9 @@ using TMouseEvent = std::function<void(fw::TObject* Sender, TMouseButton Button,
 // (the message and a copy of the record) instead of asking the shell.
 using ShellNotifySeam = std::function<BOOL(DWORD message, const NOTIFYICONDATAA& data)>;
 void SetShellNotifySeam(ShellNotifySeam seam);
+// The balloon's Shell_NotifyIconW calls, likewise.
+using ShellNotifyWideSeam = std::function<BOOL(DWORD message, const NOTIFYICONDATAW& data)>;
+void SetShellNotifyWideSeam(ShellNotifyWideSeam seam);
 
 // The width and height of the picture the notification area shows: the
 // small icon size at the system's DPI (16 pixels at 100 %, 24 at 150 %).
@@ -60,12 +63,24 @@ public:
     fw::TPopupMenu* PopupMenu() const { return popupMenu_; }
     void SetPopupMenu(fw::TPopupMenu* menu);
 
+    // Shows a notification balloon from the icon: the Unicode record, so any
+    // script shows whatever the ANSI code page; the information icon; quiet
+    // hours respected. Title and text are cut to the record's 63 and 255
+    // characters (never inside a surrogate pair). Nothing is shown while the
+    // icon is not active; false then, or when the shell refuses.
+    bool ShowBalloon(const std::u16string& title, const std::u16string& text);
+    // Shown for this long by shells that honour a time-out (Windows Vista
+    // and later use the user's accessibility setting instead).
+    static constexpr UINT kBalloonTimeout = 10000;
+
     // Name of the optional guard against a second running instance.
     std::string IDMessage;
     fw::TNotifyEvent OnClick;
     fw::TNotifyEvent OnDblClick;
     TMouseEvent OnRightClick;
     fw::TNotifyEvent OnMouseMove;
+    // The user clicked the balloon (NIN_BALLOONUSERCLICK).
+    fw::TNotifyEvent OnBalloonClick;
 
     HWND WindowHandle() const { return window_ ? window_->Handle() : nullptr; }
     UINT RegisteredMessage() const { return registeredMessage_; }

@@ -4,6 +4,7 @@
 
 #include "framework/handles.h"
 #include "framework/sysutils.h"
+#include "mail/new_mail.h"
 #include "mail/pop3_text.h"
 
 namespace mail {
@@ -38,14 +39,15 @@ void TPop3Session::Open() {
     TMailSession::Open();
 }
 
-bool TPop3Session::readStatusLine() {
+int TPop3Session::ReadReply() {
     const int code = ReadLine(LastReply);
-    if (code == 1) return true;
     // A server that hangs up in the middle of its status line leaves no line
     // at all; an empty message box would tell the user nothing.
     if (code == -1 && LastReply.empty()) throw net::EServerError(net::CatalogueText(net::sConnectionClosed));
-    return false;
+    return code;
 }
+
+bool TPop3Session::readStatusLine() { return ReadReply() == 1; }
 
 void TPop3Session::ReadStatus() {
     if (!readStatusLine()) throw net::EServerError(LastReply);
@@ -113,25 +115,11 @@ void TPop3Mailbox::UpdateInfo() {
     try {
         if (OnUpdatingInfo) OnUpdatingInfo(this);
         RemoteInfo.Clear();
-        // A server may claim any count (2^31 - 1, say) and answer every LIST
-        // and TOP: the check as a whole keeps no more than one reply may.
-        std::int64_t kept = 0;
-        const bool pipelined = Pipelined();
-        TCommandWindow window(MessageCount);
-        for (std::int32_t i = 0; i < MessageCount; ++i) {
-            auto item = std::make_unique<TMessageInfo>();
-            if (pipelined) {
-                const std::string due = window.Due(i);
-                if (!due.empty()) SendText(due);
-                readItemInfo(*item);
-            } else {
-                GetItemInfo(i, *item);
-            }
-            kept += item->KeptBytes();
-            if (kept > MaxDataSize) RaiseSocketError(net::sReplyTooLong);
-            RemoteInfo.Add(std::move(item));
-            if (OnNextInfoUpdated) OnNextInfoUpdated(this, RemoteInfo.Count() - 1);
-        }
+        UniqueIdsKnown = false;
+        UniqueIds.clear();
+        // The header cache decides which messages are read at all.
+        ReadItems(MessagesToRead());
+        AddCachedItemsBefore(MessageCount + 1);
     } catch (...) {
         // Without QUIT: the session is abandoned, and the next UpdateInfo
         // must log in again rather than work on a connection in an unknown
@@ -139,8 +127,87 @@ void TPop3Mailbox::UpdateInfo() {
         CloseAfterFailure();
         throw;
     }
+    // Only the ids still on the server are kept, so the cache stays the size
+    // of the mailbox. A check without ids says nothing about them: ids never
+    // change, so the cache stays as it was.
+    if (idsKnown_) {
+        std::map<std::string, TMessageInfo> kept;
+        for (const std::string& id : ids_)
+            if (auto found = headerCache_.find(id); found != headerCache_.end()) kept.insert(headerCache_.extract(found));
+        headerCache_.swap(kept);
+    }
+    UniqueIdsKnown = idsKnown_;
+    if (idsKnown_) UniqueIds = ids_;
     Disconnect();
     if (OnInfoUpdated) OnInfoUpdated(this);
+}
+
+std::vector<std::int32_t> TPop3Mailbox::MessagesToRead() {
+    // Another server or user is another mailbox: its ids say nothing about
+    // the items kept so far.
+    CheckedMailbox = MailboxName(Server, UserName);
+    if (CheckedMailbox != cacheOwner_) {
+        headerCache_.clear();
+        cacheOwner_ = CheckedMailbox;
+    }
+    ids_.clear();
+    idsKnown_ = UseUniqueIds && MessageCount >= 0 && (MessageCount == 0 || readUniqueIds(ids_));
+    std::vector<std::int32_t> numbers;
+    for (std::int32_t n = 1; n <= MessageCount; ++n) {
+        if (idsKnown_ && headerCache_.count(ids_[static_cast<std::size_t>(n - 1)])) continue;
+        // A count no real mailbox reaches (2^31 - 1, say) must not become a
+        // list of billions: it is a reply beyond what one check may keep.
+        if (static_cast<std::int64_t>(numbers.size()) >= kMaxMessagesRead) RaiseSocketError(net::sReplyTooLong);
+        numbers.push_back(n);
+    }
+    return numbers;
+}
+
+bool TPop3Mailbox::readUniqueIds(std::vector<std::string>& ids) {
+    SendLine("UIDL");
+    if (ReadReply() != 1) return false;
+    fw::TMemoryStream stream;
+    ReadData(stream, -1);
+    return ParseUidlListing(std::string_view(stream.Memory(), static_cast<std::size_t>(stream.Size())), MessageCount, ids);
+}
+
+void TPop3Mailbox::ReadItems(const std::vector<std::int32_t>& numbers) {
+    // A server may claim any count and answer every LIST and TOP: the check
+    // as a whole keeps no more than one reply may.
+    std::int64_t kept = 0;
+    const bool pipelined = Pipelined();
+    TCommandWindow window(numbers);
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        auto item = std::make_unique<TMessageInfo>();
+        if (pipelined) {
+            const std::string due = window.Due(static_cast<std::int32_t>(i));
+            if (!due.empty()) SendText(due);
+            readItemInfo(*item);
+        } else {
+            GetItemInfo(numbers[i] - 1, *item);
+        }
+        kept += item->KeptBytes();
+        if (kept > MaxDataSize) RaiseSocketError(net::sReplyTooLong);
+        StoreItem(numbers[i], std::move(item));
+    }
+}
+
+void TPop3Mailbox::StoreItem(std::int32_t number, std::unique_ptr<TMessageInfo> item) {
+    AddCachedItemsBefore(number);
+    if (idsKnown_) headerCache_[ids_[static_cast<std::size_t>(number - 1)]] = *item;
+    RemoteInfo.Add(std::move(item));
+    if (OnNextInfoUpdated) OnNextInfoUpdated(this, RemoteInfo.Count() - 1);
+}
+
+void TPop3Mailbox::AddCachedItemsBefore(std::int32_t number) {
+    if (!idsKnown_) return;
+    while (RemoteInfo.Count() + 1 < number) {
+        const auto found = headerCache_.find(ids_[static_cast<std::size_t>(RemoteInfo.Count())]);
+        if (found == headerCache_.end())
+            throw fw::EInvalidOperation("Message " + fw::IntToStr(RemoteInfo.Count() + 1) + " was not read");
+        RemoteInfo.Add(std::make_unique<TMessageInfo>(found->second));
+        if (OnNextInfoUpdated) OnNextInfoUpdated(this, RemoteInfo.Count() - 1);
+    }
 }
 
 void TPop3Mailbox::GetItemInfo(std::int32_t Index, TMessageInfo& Item) {

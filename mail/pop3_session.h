@@ -4,8 +4,11 @@
 // per waiting message with its size and header lines).
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "mail/mail_session.h"
 #include "mail/mailbox_info.h"
@@ -78,10 +81,12 @@ protected:
     // then CAPA again over the protected connection. Any failure raises
     // before a word of the login is sent.
     void StartTlsSession();
+    // Reads a status line into LastReply and gives its reply code; only a
+    // hang-up before the line raises.
+    int ReadReply();
 
 private:
-    // Reads a status line into LastReply: true for "+...", false for any
-    // other line; a hang-up before a whole line raises.
+    // ReadReply, true for "+...".
     bool readStatusLine();
 };
 
@@ -90,12 +95,29 @@ public:
     explicit TPop3Mailbox(fw::TComponent* owner);
     ~TPop3Mailbox() override;
 
+    // Most messages one check reads; a server that reports more is refused.
+    static constexpr std::int64_t kMaxMessagesRead = 1000000;
+
     const std::string& MessageDirectory() const { return messageDirectory_; }
     // Stored with one trailing backslash, unless empty.
     void SetMessageDirectory(const std::string& value);
 
     // The result of the last UpdateInfo that got past its log-in.
     TMailboxInfo RemoteInfo;
+
+    // Each check asks for the messages' unique ids (UIDL) and reads LIST and
+    // TOP only for ids it has not read before: the size and header lines of
+    // the others come from earlier checks of the same mailbox, so RemoteInfo
+    // is what reading every message would give. A server that refuses UIDL
+    // (or sends a listing that does not add up) is read in full.
+    bool UseUniqueIds = false;
+    // After a successful UpdateInfo that had usable unique ids: true, and
+    // UniqueIds[i] is the id of RemoteInfo's item i. False otherwise.
+    bool UniqueIdsKnown = false;
+    std::vector<std::string> UniqueIds;
+    // The mailbox the last check read (MailboxName of its server and user
+    // name, as they were when it began: Setup may change them meanwhile).
+    std::string CheckedMailbox;
 
     fw::TNotifyEvent OnUpdatingInfo;
     fw::TNotifyEvent OnInfoUpdated;
@@ -116,13 +138,35 @@ public:
     // MessageDirectory + "msg_" + Num + ".eml".
     void SaveMessage(std::int32_t Num, fw::TMemoryStream& Contents) override;
 
+protected:
+    // The numbers (from 1, ascending) of the messages whose LIST and TOP must
+    // be read in this check: all of them, or with unique ids only those the
+    // header cache does not hold.
+    std::vector<std::int32_t> MessagesToRead();
+    // Reads the items of those messages, in that order, and hands each to
+    // StoreItem.
+    void ReadItems(const std::vector<std::int32_t>& numbers);
+    // Adds the item of message `number` to RemoteInfo, after the cached items
+    // of the messages before it, and keeps it for later checks.
+    void StoreItem(std::int32_t number, std::unique_ptr<TMessageInfo> item);
+    // Adds the cached items of the messages before `number` not yet added.
+    void AddCachedItemsBefore(std::int32_t number);
+
 private:
     // Reads the replies to LIST n and TOP n 1, already sent, into `Item`.
     void readItemInfo(TMessageInfo& Item);
     // Reads the rest of a TOP reply and keeps its header lines.
     void readHeaders(TMessageInfo& Item);
+    // Sends UIDL; false when the server refuses it or the listing is unusable.
+    bool readUniqueIds(std::vector<std::string>& ids);
 
     std::string messageDirectory_;
+    // The ids of this check (valid when idsKnown_), and the items read at
+    // earlier checks by id, for the mailbox named by cacheOwner_.
+    std::vector<std::string> ids_;
+    bool idsKnown_ = false;
+    std::map<std::string, TMessageInfo> headerCache_;
+    std::string cacheOwner_;
 };
 
 }  // namespace mail

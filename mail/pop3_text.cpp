@@ -1,5 +1,7 @@
 #include "mail/pop3_text.h"
 
+#include <unordered_set>
+
 #include "framework/sysutils.h"
 
 namespace mail {
@@ -56,16 +58,72 @@ std::string ItemCommands(std::int32_t number) {
 }
 
 std::string TCommandWindow::Due(std::int32_t index) {
-    for (; answered_ < index && answered_ < sent_; ++answered_) bytes_ -= ItemCommands(answered_ + 1).size();
+    for (; answered_ < index && answered_ < sent_; ++answered_) bytes_ -= ItemCommands(numbers_[answered_]).size();
     std::string batch;
     if (2 * (sent_ - answered_) > MaxCommands / 2 || bytes_ > MaxBytes / 2) return batch;
-    for (; sent_ < count_ && 2 * (sent_ + 1 - answered_) <= MaxCommands; ++sent_) {
-        const std::string commands = ItemCommands(sent_ + 1);
+    const auto count = static_cast<std::int32_t>(numbers_.size());
+    for (; sent_ < count && 2 * (sent_ + 1 - answered_) <= MaxCommands; ++sent_) {
+        const std::string commands = ItemCommands(numbers_[sent_]);
         if (bytes_ + commands.size() > MaxBytes) break;
         bytes_ += commands.size();
         batch += commands;
     }
     return batch;
+}
+
+namespace {
+// One to 70 characters from 0x21 to 0x7E.
+bool validUniqueId(std::string_view id) {
+    if (id.empty() || id.size() > 70) return false;
+    for (char c : id)
+        if (c < 0x21 || c > 0x7E) return false;
+    return true;
+}
+
+bool parseUidlLine(std::string_view line, std::int32_t messageCount, std::vector<std::string>& ids) {
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string_view::npos || blank == 0 || blank > 10) return false;
+    std::int64_t number = 0;
+    for (char c : line.substr(0, blank)) {
+        if (c < '0' || c > '9') return false;
+        number = number * 10 + (c - '0');
+    }
+    std::string_view id = line.substr(blank + 1);
+    while (!id.empty() && id.front() == ' ') id.remove_prefix(1);
+    if (number < 1 || number > messageCount || !validUniqueId(id)) return false;
+    std::string& slot = ids[static_cast<std::size_t>(number - 1)];
+    if (!slot.empty()) return false;
+    slot = std::string(id);
+    return true;
+}
+}  // namespace
+
+bool ParseUidlListing(std::string_view data, std::int32_t messageCount, std::vector<std::string>& ids) {
+    ids.clear();
+    // Every listing line takes at least four bytes: a count the data cannot
+    // hold is refused before anything is allocated for it.
+    if (messageCount < 0 || static_cast<std::uint64_t>(messageCount) > data.size() / 4) return false;
+    std::vector<std::string> found(static_cast<std::size_t>(messageCount));
+    std::int64_t lines = 0;
+    bool ended = false;
+    while (!data.empty()) {
+        const std::size_t lf = data.find('\n');
+        std::string_view line = data.substr(0, lf);
+        data.remove_prefix(lf == std::string_view::npos ? data.size() : lf + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line == ".") {
+            ended = true;
+            break;
+        }
+        if (++lines > messageCount || !parseUidlLine(line, messageCount, found)) return false;
+    }
+    if (!ended || lines != messageCount) return false;
+    std::unordered_set<std::string_view> distinct;
+    for (const std::string& id : found)
+        if (!distinct.insert(id).second) return false;
+    ids = std::move(found);
+    return true;
 }
 
 std::string NormalizeMessageDirectory(const std::string& directory) {

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace mail {
 
@@ -45,18 +48,26 @@ public:
     static constexpr std::int32_t MaxCommands = 512;
     static constexpr std::size_t MaxBytes = 8192;
 
-    explicit TCommandWindow(std::int32_t messageCount) : count_(messageCount) {}
-    // The commands to send before the replies about message `index` + 1
-    // are read, all of those before it having been read; empty when none
-    // are due.
+    // The messages to ask about, in the order their replies are read.
+    explicit TCommandWindow(std::vector<std::int32_t> numbers) : numbers_(std::move(numbers)) {}
+    // The commands to send before the replies about numbers[index] are
+    // read, all of those before it having been read; empty when none are due.
     std::string Due(std::int32_t index);
 
 private:
-    std::int32_t count_;
+    std::vector<std::int32_t> numbers_;
     std::int32_t sent_ = 0;
     std::int32_t answered_ = 0;
     std::size_t bytes_ = 0;
 };
+
+// Reads the data of a UIDL reply (the lines after its status line, up to
+// and including the "." line, dot-stuffing not undone) into `ids`, where
+// ids[n - 1] is the unique id of message n. Only a listing that names every
+// message from 1 to `messageCount` once, each with an id of its own that
+// follows the protocol's form, is taken; for anything else `ids` is left
+// empty and false returned.
+bool ParseUidlListing(std::string_view data, std::int32_t messageCount, std::vector<std::string>& ids);
 
 // A message directory is stored with one trailing backslash, unless empty.
 std::string NormalizeMessageDirectory(const std::string& directory);

@@ -1,17 +1,23 @@
 // libFuzzer target for the text rules that meet what a server sends: reply
-// judging, the STAT, LIST and CAPA replies, header splitting and body
-// removal, the message directory, and (when the transport's text rules are
-// built in) the server setting, line ends and the end of data. Built natively with
+// judging, the STAT, LIST, CAPA and UIDL replies, header splitting and body
+// removal, header decoding and sender names, the seen-id list and the
+// notice's words, the message directory, and (when the transport's text
+// rules are built in) the server setting, line ends and the end of data. Built natively with
 // clang by scripts/run-fuzz.sh; every check below aborts on a broken rule.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "app/mail_notice_text.h"
 #include "framework/classes.h"
 #include "framework/sysutils.h"
-#include "mail/pop3_text.h"
+#include "mail/header_text.h"
 #include "mail/mailbox_info.h"
+#include "mail/new_mail.h"
+#include "mail/pop3_text.h"
 #if __has_include("net/socket_text.h")
 #include "net/socket_text.h"
 #define TIDEMARK_FUZZ_NET 1
@@ -82,6 +88,43 @@ void fuzzDirectory(const std::string& text) {
     check(dir.compare(0, text.size(), text) == 0);
 }
 
+std::u16string widened(std::string_view bytes) {
+    std::u16string out;
+    for (char c : bytes) out += static_cast<char16_t>(static_cast<unsigned char>(c));
+    return out;
+}
+
+void fuzzNewMail(const std::string& text, const std::string& line, std::int32_t count) {
+    std::vector<std::string> ids{"stale"};
+    mail::TSeenIds seen, loaded;
+    if (mail::ParseUidlListing(text, count, ids)) {
+        check(ids.size() == static_cast<std::size_t>(count) && seen.Update(ids).Indexes.empty());
+        for (const std::string& id : ids) check(!id.empty() && id.size() <= 70 && id.find(' ') == std::string::npos);
+        check(loaded.FromText(seen.ToText("m"), "m") && loaded.Ids == seen.Ids && loaded.Update(ids).Indexes.empty());
+    } else {
+        check(ids.empty());
+    }
+    check(loaded.FromText(text, "m") ? !loaded.Ids.count("") : loaded.Ids.empty() && !loaded.Known);
+
+    // With no charset known, every word is shown exactly as written; with
+    // one byte per character, decoding can only shorten the text.
+    const auto convert = [](bool labelled) {
+        return [labelled](std::string_view cs, std::string_view b, std::u16string& o) {
+            o = widened(b);
+            return labelled || cs.empty();
+        };
+    };
+    check(mail::DecodeHeaderText(line, convert(false)) == widened(line));
+    check(mail::DecodeHeaderText(line, convert(true)).size() <= line.size());
+    check(mail::SenderDisplayText(line).size() <= line.size() && mail::CodePageOfCharset(line) <= 65535);
+    fw::TStringList lines;
+    lines.SetText(text.data(), text.size());
+    const app::TNoticeEntry entry{mail::DecodedSender(lines.Lines(), convert(true)),
+                                  mail::DecodedSubject(lines.Lines(), convert(true))};
+    for (char16_t c : entry.Subject + entry.Sender) check(c >= 0x20 && c != 0x7F);
+    check(app::NoticeText(std::vector<app::TNoticeEntry>(count, entry)).size() <= 255);
+}
+
 #ifdef TIDEMARK_FUZZ_NET
 void fuzzTransport(const std::string& text, const std::uint8_t* data, std::size_t size) {
     const net::ServerParts parts = net::SplitServer(text);
@@ -129,6 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzDirectory(line);
     for (const std::string& name : mail::ParseCapabilities(text))
         check(!name.empty() && name.find_first_of(" \t\n") == std::string::npos && fw::UpperCaseAscii(name) == name);
+    fuzzNewMail(text, line, size ? data[0] % 8 : 0);
 #ifdef TIDEMARK_FUZZ_NET
     fuzzTransport(line, data, size);
 #endif

@@ -144,7 +144,9 @@ TEST(Pop3Pipelining, OtherwiseOneCommandAtATime) {
 // A check of 1,000 messages: every command goes out once, in order, before
 // its replies are read; unanswered commands stay within the bounds; few sends.
 TEST(Pop3Pipelining, TheCommandWindowSendsAheadWithinItsBounds) {
-    mail::TCommandWindow window(1000);
+    std::vector<std::int32_t> numbers(1000);
+    for (int i = 0; i < 1000; ++i) numbers[i] = i + 1;
+    mail::TCommandWindow window(numbers);
     std::string sent;
     int sends = 0;
     for (int i = 0; i < 1000; ++i) {

@@ -88,6 +88,11 @@ ScriptedServer& ScriptedServer::Close() {
     return *this;
 }
 
+ScriptedServer& ScriptedServer::NextClient() {
+    steps_.push_back({Step::kNextClient, "", 0});
+    return *this;
+}
+
 void ScriptedServer::Start() { thread_ = CreateThread(nullptr, 0, threadMain, this, 0, nullptr); }
 
 std::string ScriptedServer::Received() const {
@@ -159,6 +164,18 @@ void ScriptedServer::run() {
                 client_ = INVALID_SOCKET;
                 scriptDone_ = true;
                 return;
+            case Step::kNextClient: {
+                char buffer[256];
+                int n = 0;
+                while (waitReadable(client_, kReadDeadlineMs, stop_) && (n = recv(client_, buffer, sizeof buffer, 0)) > 0)
+                    record(buffer, n);
+                closesocket(client_);
+                client_ = INVALID_SOCKET;
+                if (!waitReadable(listen_, kReadDeadlineMs, stop_)) return;
+                client_ = accept(listen_, nullptr, nullptr);
+                if (client_ == INVALID_SOCKET) return;
+                break;
+            }
         }
     }
     scriptDone_ = true;

@@ -34,6 +34,9 @@ public:
     ScriptedServer& ExpectSilence(DWORD ms);
     // Closes the connection (the client sees FD_CLOSE and recv returning 0).
     ScriptedServer& Close();
+    // Waits for the client to hang up, then for the next client, which gets
+    // the rest of the script: one server for a series of sessions.
+    ScriptedServer& NextClient();
 
     // Starts listening for one client and playing the script. After the last
     // step the connection stays open, still recording, until the client
@@ -56,7 +59,7 @@ public:
 
 private:
     struct Step {
-        enum Kind { kSend, kExpectLine, kPause, kSilence, kClose } kind;
+        enum Kind { kSend, kExpectLine, kPause, kSilence, kClose, kNextClient } kind;
         std::string data;
         DWORD ms;
     };

@@ -1,0 +1,41 @@
+#pragma once
+// After each check: which messages arrived since the last one, the notice
+// from the tray icon that names them, and the seen-id list kept for the next
+// run. Also the "Announce new mail" setting.
+#include <cstddef>
+#include <string>
+
+#include "desktop/tray_icon.h"
+#include "mail/pop3_session.h"
+#include "mail/seen_id_store.h"
+
+namespace app {
+
+class TNewMailAnnouncer {
+public:
+    mail::TSeenIdStore Store;
+    // The "Announce new mail" choice: off, new ids are still taken as seen,
+    // so switching it on later brings no flood of old news.
+    bool Announce = true;
+
+    // Compares the unique ids of the mailbox's last check with those seen
+    // before (the list stored for the server and user name it checked,
+    // loaded once),
+    // shows one notice naming the new messages, newest first, and stores
+    // the list when it changed. A check without unique ids changes nothing.
+    // Gives the number of new messages; a list that cannot be stored raises
+    // after the notice has been shown.
+    std::size_t AfterCheck(const mail::TPop3Mailbox& mailbox, desktop::TTrayIcon& tray);
+
+private:
+    mail::TSeenIds seen_;
+    std::string seenMailbox_;  // whose list seen_ is
+};
+
+// The stored "announce" value (REG_DWORD, non-zero = on); on when the key or
+// the value is missing. A value of another type raises, as the other
+// settings do.
+bool LoadAnnounceSetting();
+void SaveAnnounceSetting(bool announce);
+
+}  // namespace app

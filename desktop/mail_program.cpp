@@ -1,0 +1,72 @@
+#include "desktop/mail_program.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "framework/handles.h"
+#include "framework/sysutils.h"
+
+namespace desktop {
+
+namespace {
+const char* const kClientsKey = "Software\\Clients\\Mail";
+
+// The default value of `path` under the user's hive, else the machine's; a
+// value that is not text counts as missing.
+std::string defaultValue(const std::string& path) {
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        HKEY opened = nullptr;
+        if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) continue;
+        fw::UniqueKey key(opened);
+        DWORD type = 0, size = 0;
+        if (RegQueryValueExA(key.get(), nullptr, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+            (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0 || size > 32768)
+            continue;
+        std::vector<char> data(size + 1, '\0');
+        if (RegQueryValueExA(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
+            ERROR_SUCCESS)
+            continue;
+        std::string text(data.data());
+        if (!text.empty()) return text;
+    }
+    return std::string();
+}
+
+std::string expanded(const std::string& text) {
+    const DWORD n = ExpandEnvironmentStringsA(text.c_str(), nullptr, 0);
+    if (n == 0) return text;
+    std::vector<char> out(n + 1, '\0');
+    if (ExpandEnvironmentStringsA(text.c_str(), out.data(), n + 1) == 0) return text;
+    return out.data();
+}
+}  // namespace
+
+std::string DefaultMailProgramCommand() {
+    const std::string client = defaultValue(kClientsKey);
+    // A name that would climb out of the clients' key names nothing.
+    if (client.empty() || client.find('\\') != std::string::npos) return std::string();
+    const std::string command = defaultValue(std::string(kClientsKey) + "\\" + client + "\\shell\\open\\command");
+    return command.empty() ? command : expanded(command);
+}
+
+bool StartDefaultMailProgram() {
+    std::string command = DefaultMailProgramCommand();
+    if (command.empty()) return false;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        const DWORD code = GetLastError();
+        char reason[512] = {};
+        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, reason,
+                                 sizeof reason, nullptr);
+        while (n > 0 && (reason[n - 1] == '\r' || reason[n - 1] == '\n' || reason[n - 1] == ' ')) reason[--n] = '\0';
+        throw fw::Exception("Cannot start the mail program " + command + ". " +
+                            (n ? std::string(reason) : "Error " + fw::IntToStr(code)));
+    }
+    fw::UniqueKernelHandle thread(process.hThread), child(process.hProcess);
+    return true;
+}
+
+}  // namespace desktop
