@@ -39,7 +39,8 @@ void TPop3Session::ReadStatus() {
     if (code == 1) return;
     // A server that hangs up in the middle of its status line leaves no line
     // at all; an empty message box would tell the user nothing.
-    if (code == -1 && LastReply.empty()) throw net::EServerError(net::CatalogueText(net::sConnectionClosed));
+    if (code == -1 && LastReply.empty())
+        throw net::EServerError(net::CatalogueText(net::sConnectionClosed), true);
     throw net::EServerError(LastReply);
 }
 

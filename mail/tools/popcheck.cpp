@@ -3,9 +3,13 @@
 // Runs one mailbox check with the same component the tray program uses and
 // prints what it found: the message count, the mailbox size, and one line
 // per message with its number, size, Subject and From header lines. On a
-// failure it prints the error message and exits with 1 (2 for wrong usage),
-// so users can try their settings and scripts can time a check. The
-// time-out bounds each wait of the check (60 seconds unless given).
+// failure it prints the error message and exits with 1 when the user must
+// mend something (a refused password, an unknown host) or 75 when the
+// failure passes by itself (no network, a refused connection, a time-out, a
+// locked mailbox), the temporary-failure code of mail tools; 2 is wrong
+// usage. So users can try their settings and scripts can time a check or
+// decide to try again later. The time-out bounds each wait of the check (60
+// seconds unless given).
 #include <windows.h>
 
 #include <cstdio>
@@ -13,9 +17,12 @@
 
 #include "framework/application.h"
 #include "framework/sysutils.h"
+#include "mail/failure_kind.h"
 #include "mail/pop3_session.h"
 
 namespace {
+
+enum : int { kExitNeedsUser = 1, kExitUsage = 2, kExitPassing = 75 };
 
 // The first header line that starts with `name` (case-insensitive), or "".
 std::string headerLine(const mail::THeaderLines& headers, const std::string& name) {
@@ -31,7 +38,7 @@ int usage() {
                  "Logs in to a POP3 mailbox, lists the waiting messages (size, Subject and From)\n"
                  "and logs out again; nothing is downloaded or deleted. Each wait on the server\n"
                  "may take up to SECONDS (default 60).\n");
-    return 2;
+    return kExitUsage;
 }
 
 }  // namespace
@@ -71,7 +78,9 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "popcheck: %s\n", e.what());
-        return 1;
+        return mail::ClassifyFailure(mail::FactsOfFailure(std::current_exception())) == mail::TFailureKind::Passing
+                   ? kExitPassing
+                   : kExitNeedsUser;
     }
-    return app.ExceptionCount() == 0 ? 0 : 1;
+    return app.ExceptionCount() == 0 ? 0 : kExitNeedsUser;
 }
