@@ -1,5 +1,6 @@
 #include "desktop/tray_icon.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -78,6 +79,24 @@ void TTrayIcon::SetIcon(fw::TIcon* source) {
 void TTrayIcon::SetToolTip(const std::string& text) {
     toolTip_ = text.size() > kMaxToolTip ? text.substr(0, kMaxToolTip) : text;
     ShellModify();
+}
+
+bool TTrayIcon::ShowBalloon(const std::string& title, const std::string& text) {
+    if (!active_) return false;
+    FillNotifyRecord();
+    // The version-2 record carries the balloon fields; the icon's own
+    // updates stay on version 1.
+    NOTIFYICONDATAA record = record_;
+    record.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    record.uFlags |= NIF_INFO;
+    record.dwInfoFlags = NIIF_WARNING;
+    const std::size_t titleLength = std::min(title.size(), sizeof record.szInfoTitle - 1);
+    const std::size_t textLength = std::min(text.size(), sizeof record.szInfo - 1);
+    std::memcpy(record.szInfoTitle, title.data(), titleLength);
+    record.szInfoTitle[titleLength] = '\0';
+    std::memcpy(record.szInfo, text.data(), textLength);
+    record.szInfo[textLength] = '\0';
+    return shellNotify(NIM_MODIFY, record) != FALSE;
 }
 
 void TTrayIcon::SetPopupMenu(fw::TPopupMenu* menu) {

@@ -35,6 +35,7 @@ public:
     static constexpr UINT WM_TRAYREFRESH = WM_USER + 2;
     static constexpr UINT kNotifyFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     static constexpr std::size_t kMaxToolTip = 62;
+    static constexpr std::size_t kMaxBalloonText = sizeof(NOTIFYICONDATAA::szInfo) - 1;
     // The window property that marks the hidden window, so that a test or
     // tool outside the process can find it among the top-level windows.
     static constexpr const char* kWindowProperty = "TidemarkTrayIcon";
@@ -52,6 +53,10 @@ public:
     const std::string& ToolTip() const { return toolTip_; }
     // Keeps at most the first 62 characters.
     void SetToolTip(const std::string& text);
+    // A balloon by the icon (NIF_INFO): title up to 63 characters, text up
+    // to 255, the warning icon. False when the shell refused it or the icon
+    // is not shown.
+    bool ShowBalloon(const std::string& title, const std::string& text);
     fw::TPopupMenu* PopupMenu() const { return popupMenu_; }
     void SetPopupMenu(fw::TPopupMenu* menu);
 

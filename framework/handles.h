@@ -39,6 +39,9 @@ private:
 namespace detail {
 inline void closeKey(HKEY k) { RegCloseKey(k); }
 inline void freeModule(HMODULE m) { FreeLibrary(m); }
+// Waits until a callback that is running has returned: nothing it touches
+// may go before.
+inline void unregisterWait(HANDLE w) { UnregisterWaitEx(w, INVALID_HANDLE_VALUE); }
 }  // namespace detail
 
 using UniqueWindow = UniqueHandle<HWND, &::DestroyWindow>;
@@ -47,5 +50,7 @@ using UniqueKernelHandle = UniqueHandle<HANDLE, &::CloseHandle>;
 using UniqueFile = UniqueHandle<HANDLE, &::CloseHandle, -1>;
 using UniqueKey = UniqueHandle<HKEY, &detail::closeKey>;
 using UniqueModule = UniqueHandle<HMODULE, &detail::freeModule>;
+// A RegisterWaitForSingleObject registration.
+using UniqueWait = UniqueHandle<HANDLE, &detail::unregisterWait>;
 
 }  // namespace fw
