@@ -25,8 +25,8 @@ std::string RetryToolTip(const mail::TFailureFacts& facts) {
 }
 
 std::string FailingSinceNotice(const std::string& since, const std::string& reason, std::size_t maxLength) {
-    const std::string head = "Mail has not been checked since " + since + ": ";
-    const std::string tail = ". Tidemark keeps trying.";
+    const std::string head = "Mail could not be checked since " + since + " (";
+    const std::string tail = "). Tidemark keeps trying.";
     std::string text = head + reason + tail;
     if (text.size() <= maxLength) return text;
     // The reason (a server's reply line, say) gives way; the rest is kept.

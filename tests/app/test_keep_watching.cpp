@@ -138,8 +138,8 @@ TEST_F(KeepWatching, OneBalloonAfterLongTroubleAndSuccessRestoresTheCount) {
     ASSERT_EQ(balloons.size(), 1u);
     EXPECT_EQ(balloons[0].message, static_cast<DWORD>(NIM_MODIFY));
     const std::string text = balloons[0].data.szInfo;
-    EXPECT_EQ(text.find("Mail has not been checked since "), 0u) << text;
-    EXPECT_NE(text.find("[10061] Connection refused"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Mail could not be checked since "), 0u) << text;
+    EXPECT_NE(text.find(" ([10061] Connection refused). Tidemark keeps trying."), std::string::npos) << text;
 
     ScriptedServer good;
     answerPass(good, "+OK");
