@@ -5,6 +5,7 @@
 
 #include "desktop/desktop_icons.h"
 #include "app/mail_count_text.h"
+#include "app/retry_rules.h"
 #include "app/settings.h"
 #include "app/setup_dialog.h"
 #include "app/start_at_logon.h"
@@ -34,6 +35,35 @@ fw::TFormDesc mainFormDesc() {
 }
 
 HINSTANCE programModule() { return GetModuleHandleA(nullptr); }
+
+// Texts of the program and of the system come in the ANSI code page.
+std::u16string fromAnsi(const std::string& text) {
+    std::u16string wide(text.size(), u'\0');
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                      reinterpret_cast<LPWSTR>(wide.data()), static_cast<int>(wide.size()));
+    wide.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return wide;
+}
+
+// After a wake-up the network needs a few seconds; a check comes within ten.
+constexpr unsigned kCheckAfterWakeMs = 5000;
+// Armed at PBT_APMSUSPEND in case no wake-up notice comes: timers count on
+// after waking, so this tick stands in for it.
+constexpr unsigned kWakeFallbackMs = 10000;
+// Failures this soon after a wake-up are retried quickly (RetryDelayMs).
+constexpr std::uint64_t kQuickRetriesAfterWakeMs = 2 * 60 * 1000;
+// Addresses change in bursts as an adapter comes up: one check after them.
+constexpr unsigned kCheckAfterAddressChangeMs = 1000;
+
+std::string currentExceptionText() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "";
+    }
+}
 }  // namespace
 
 TTrayController::TTrayController(fw::TComponent* owner) : fw::TForm(owner, mainFormDesc()) {
@@ -70,6 +100,11 @@ TTrayController::TTrayController(fw::TComponent* owner) : fw::TForm(owner, mainF
     PollTimer->SetInterval(60000);
     PollTimer->SetOnTimer([this](fw::TObject* s) { PollTick(s); });
 
+    RetryTimer = new fw::TTimer(this);
+    RetryTimer->Name = "RetryTimer";
+    RetryTimer->SetEnabled(false);
+    RetryTimer->SetOnTimer([this](fw::TObject* s) { PollTick(s); });
+
     AnimationTimer = new fw::TTimer(this);
     AnimationTimer->Name = "AnimationTimer";
     AnimationTimer->SetOnTimer([this](fw::TObject* s) { AnimationTick(s); });
@@ -87,6 +122,10 @@ TTrayController::TTrayController(fw::TComponent* owner) : fw::TForm(owner, mainF
     };
     // Repeat checks read only new messages, and new ones can be announced.
     Mailbox->UseUniqueIds = true;
+
+    AddressWatch = new net::TAddressWatch(this);
+    AddressWatch->Name = "AddressWatch";
+    AddressWatch->OnChange = [this](fw::TObject* s) { AddressChanged(s); };
 
     OnCreate = [this](fw::TObject* s) { FormCreate(s); };
     OnShow = [this](fw::TObject* s) { FormShow(s); };
@@ -130,7 +169,7 @@ void TTrayController::FormClose(fw::TObject* Sender, fw::TCloseAction& Action) {
     desktop::HideDesktopIcons(false);
     closing_ = true;
     pollDeferred_ = false;
-    PollTimer->SetEnabled(false);
+    stopChecks();
     // A check waits on the network in a nested loop, up to its time-out per
     // wait: the program could not end before it returns.
     if (checkInProgress_) Mailbox->Cancel();
@@ -160,8 +199,10 @@ void TTrayController::CheckMailItemClick(fw::TObject* Sender) {
     // The timer follows the switch rather than being flipped, so the caption
     // always tells whether checks will come. No check is made at once.
     CheckingMail = !CheckingMail;
+    RetryTimer->SetEnabled(false);
     PollTimer->SetEnabled(CheckingMail);
     pollDeferred_ = false;
+    endRetries();
     CheckMailItem->SetCaption(CheckingMail ? "Stop Checking email" : "Start Checking email");
 }
 
@@ -250,33 +291,51 @@ void TTrayController::PollTick(fw::TObject* Sender) {
     if (checkInProgress_ || closing_) return;
     // A check inside a modal loop of our own (Setup, About, a report) would
     // hold that window's OK and Cancel until it returns: it waits, with the
-    // timer stopped as during a check, until the last one has closed.
+    // timers stopped as during a check, until the last one has closed.
     if (fw::Application && fw::Application->ModalCount() > 0) {
-        PollTimer->SetEnabled(false);
+        stopChecks();
         pollDeferred_ = true;
         return;
     }
     pollDeferred_ = false;
+    // Still "asleep" at a tick: the wake-up notice never came, and this tick
+    // (armed at the suspend) stands in for it.
+    if (suspended_) {
+        suspended_ = false;
+        resumedAt_ = GetTickCount64();
+    }
     // Stopped first: the check dispatches messages while it waits, and no
     // second check may start meanwhile.
-    PollTimer->SetEnabled(false);
+    stopChecks();
     try {
         checkInProgress_ = true;
         Mailbox->UpdateInfo();
         checkInProgress_ = false;
     } catch (...) {
         checkInProgress_ = false;
-        // Flag, caption and timer say "off" before the report is shown: the
+        // A check cancelled by "Close" ends the program without a word; one
+        // cancelled by the machine going to sleep comes again after it.
+        if (closing_ || suspended_) return;
+        mail::TFailureFacts facts = mail::FactsOfFailure(std::current_exception());
+        facts.HostKnown = !knownServer_.empty() && knownServer_ == Mailbox->Server;
+        if (mail::ClassifyFailure(facts) == mail::TFailureKind::Passing) {
+            // Switched off during the check: it stays off, quietly.
+            if (CheckingMail) keepTrying(facts, currentExceptionText());
+            return;
+        }
+        endRetries();
+        // Flag, caption and timers say "off" before the report is shown: the
         // report's box runs its own loop, and a timer left running there
         // would start checks under it (the switch may have restarted it
         // during the check).
         CheckingMail = false;
-        PollTimer->SetEnabled(false);
+        stopChecks();
         CheckMailItem->SetCaption("Start Checking email");
-        // A check cancelled by "Close" ends the program without a word.
-        if (!closing_) fw::HandleCallbackException();
+        fw::HandleCallbackException();
         return;
     }
+    passingFailures_ = 0;
+    knownServer_ = Mailbox->Server;
     // The status text of this moment: a toggle during the check counts.
     TrayIcon->SetToolTip(StatusText +
                           MessageCountSuffix(Mailbox->RemoteInfo.Count(), Mailbox->MessageCount));
@@ -293,6 +352,80 @@ void TTrayController::PollTick(fw::TObject* Sender) {
     // The next check comes one interval from now, unless checking was
     // switched off during this one.
     PollTimer->SetEnabled(CheckingMail && !closing_);
+}
+
+void TTrayController::stopChecks() {
+    PollTimer->SetEnabled(false);
+    RetryTimer->SetEnabled(false);
+}
+
+void TTrayController::retryIn(unsigned ms) {
+    stopChecks();
+    RetryTimer->SetInterval(ms);
+    RetryTimer->SetEnabled(true);
+}
+
+void TTrayController::keepTrying(const mail::TFailureFacts& facts, const std::string& reason) {
+    const std::uint64_t now = GetTickCount64();
+    if (passingFailures_++ == 0) {
+        failingSince_ = now;
+        SYSTEMTIME local;
+        GetLocalTime(&local);
+        char since[16];
+        std::snprintf(since, sizeof since, "%02u:%02u", local.wHour, local.wMinute);
+        failingSinceText_ = since;
+        balloonShown_ = false;
+    }
+    const bool justWoken = resumedAt_ != 0 && now - resumedAt_ < kQuickRetriesAfterWakeMs;
+    retryIn(RetryDelayMs(passingFailures_, PollTimer->Interval(), justWoken));
+    TrayIcon->SetToolTip(RetryToolTip(facts));
+    if (!balloonShown_ && now - failingSince_ >= BalloonAfterMs) {
+        balloonShown_ = true;
+        TrayIcon->ShowBalloon(u"Tidemark", fromAnsi(FailingSinceNotice(failingSinceText_, reason, desktop::TTrayIcon::kMaxBalloonText)),
+                              NIIF_WARNING);
+    }
+}
+
+void TTrayController::endRetries() {
+    if (passingFailures_ == 0) return;
+    passingFailures_ = 0;
+    TrayIcon->SetToolTip(StatusText);
+}
+
+bool TTrayController::HandleFormMessage(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
+    if (msg != WM_POWERBROADCAST) return false;
+    PowerBroadcast(wp);
+    result = TRUE;
+    return true;
+}
+
+void TTrayController::PowerBroadcast(WPARAM event) {
+    switch (event) {
+    case PBT_APMSUSPEND:
+        suspended_ = true;
+        // A check cut off by the sleep would fail after it, late and for
+        // nothing: it goes now, without a report.
+        if (checkInProgress_) Mailbox->Cancel();
+        if (CheckingMail) retryIn(kWakeFallbackMs);
+        break;
+    case PBT_APMRESUMEAUTOMATIC:
+    case PBT_APMRESUMESUSPEND:
+        // Both may come, one after the other: the check follows the last.
+        suspended_ = false;
+        resumedAt_ = GetTickCount64();
+        // Failures from before the sleep say nothing about the network now.
+        endRetries();
+        if (CheckingMail && !checkInProgress_) retryIn(kCheckAfterWakeMs);
+        break;
+    default:
+        break;
+    }
+}
+
+void TTrayController::AddressChanged(fw::TObject* Sender) {
+    // Only a check that failed for a passing reason waits for the network.
+    if (!CheckingMail || passingFailures_ == 0 || checkInProgress_ || closing_ || suspended_) return;
+    retryIn(kCheckAfterAddressChangeMs);
 }
 
 void TTrayController::AfterModal() {

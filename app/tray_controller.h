@@ -12,7 +12,9 @@
 #include "framework/forms.h"
 #include "framework/menus.h"
 #include "framework/timer.h"
+#include "mail/failure_kind.h"
 #include "mail/pop3_session.h"
+#include "net/address_watch.h"
 
 namespace app {
 
@@ -31,8 +33,12 @@ public:
     fw::TMenuItem* AboutItem;
     fw::TMenuItem* CloseItem;
     fw::TTimer* PollTimer;
+    // The next try after a failure that passes by itself, after a wake-up
+    // or after the network came back; PollTimer is stopped meanwhile.
+    fw::TTimer* RetryTimer;
     fw::TTimer* AnimationTimer;
     mail::TPop3Mailbox* Mailbox;
+    net::TAddressWatch* AddressWatch;
 
     // Controller state.
     bool DesktopVisible = true;
@@ -43,6 +49,11 @@ public:
     std::int32_t IconIndex = 1;
     // Tells of new mail after each check, and remembers what was seen.
     TNewMailAnnouncer Announcer;
+    // Failures that pass by themselves are retried quietly; after this long
+    // one balloon tells the user since when.
+    std::uint64_t BalloonAfterMs = 60 * 60 * 1000;
+    // Such failures in a row; 0 after a good check.
+    int PassingFailures() const { return passingFailures_; }
 
     void FormCreate(fw::TObject* Sender);
     void FormShow(fw::TObject* Sender);
@@ -54,6 +65,10 @@ public:
     void TrayIconMouseMove(fw::TObject* Sender);
     void AnimationTick(fw::TObject* Sender);
     void PollTick(fw::TObject* Sender);
+    // WM_POWERBROADCAST: PBT_APMSUSPEND, PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMESUSPEND.
+    void PowerBroadcast(WPARAM event);
+    void AddressChanged(fw::TObject* Sender);
+    bool HandleFormMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
     // Runs the check that a tick put off while a modal window was open.
     void AfterModal() override;
     // Starts the default mail program when the user clicks the notice.
@@ -82,6 +97,25 @@ protected:
     virtual void LoadSettingsOnFirstTick();
 
 private:
+    // Both timers stopped: no check comes until one is started again.
+    void stopChecks();
+    // The next check `ms` from now, by RetryTimer.
+    void retryIn(unsigned ms);
+    void keepTrying(const mail::TFailureFacts& facts, const std::string& reason);
+    // Forgets the failures in a row; a "retrying" tooltip goes with them.
+    void endRetries();
+
+    int passingFailures_ = 0;
+    // GetTickCount64 and the local time of day of the first of them.
+    std::uint64_t failingSince_ = 0;
+    std::string failingSinceText_;
+    bool balloonShown_ = false;
+    // The last wake-up (GetTickCount64), 0 before any.
+    std::uint64_t resumedAt_ = 0;
+    // Between PBT_APMSUSPEND and the wake-up: a check cancelled then is no failure.
+    bool suspended_ = false;
+    // The server setting of the last good check: its name exists.
+    std::string knownServer_;
     // A failing first-tick load is reported once; later ticks retry quietly.
     bool firstTickFailureReported_ = false;
     bool checkInProgress_ = false;

@@ -1,5 +1,6 @@
 #include "desktop/tray_icon.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -145,7 +146,7 @@ bool TTrayIcon::ShellModify() {
     return shellNotify(NIM_MODIFY, record_) != FALSE;
 }
 
-bool TTrayIcon::ShowBalloon(const std::u16string& title, const std::u16string& text) {
+bool TTrayIcon::ShowBalloon(const std::u16string& title, const std::u16string& text, DWORD icon) {
     if (!active_) return false;
     // Only NIF_INFO: the icon, tooltip and callback stay as the ANSI record
     // set them; the shell finds the icon by window and id.
@@ -157,7 +158,7 @@ bool TTrayIcon::ShowBalloon(const std::u16string& title, const std::u16string& t
     copyCut(record.szInfoTitle, title);
     copyCut(record.szInfo, text);
     record.uTimeout = kBalloonTimeout;
-    record.dwInfoFlags = NIIF_INFO | NIIF_RESPECT_QUIET_TIME;
+    record.dwInfoFlags = icon | NIIF_RESPECT_QUIET_TIME;
     return shellNotifyWide(NIM_MODIFY, record) != FALSE;
 }
 

@@ -43,6 +43,7 @@ public:
     static constexpr UINT WM_TRAYREFRESH = WM_USER + 2;
     static constexpr UINT kNotifyFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     static constexpr std::size_t kMaxToolTip = 62;
+    static constexpr std::size_t kMaxBalloonText = sizeof(NOTIFYICONDATAW::szInfo) / sizeof(WCHAR) - 1;
     // The window property that marks the hidden window, so that a test or
     // tool outside the process can find it among the top-level windows.
     static constexpr const char* kWindowProperty = "TidemarkTrayIcon";
@@ -68,7 +69,8 @@ public:
     // hours respected. Title and text are cut to the record's 63 and 255
     // characters (never inside a surrogate pair). Nothing is shown while the
     // icon is not active; false then, or when the shell refuses.
-    bool ShowBalloon(const std::u16string& title, const std::u16string& text);
+    // `icon` is NIIF_INFO, NIIF_WARNING or NIIF_ERROR.
+    bool ShowBalloon(const std::u16string& title, const std::u16string& text, DWORD icon = NIIF_INFO);
     // Shown for this long by shells that honour a time-out (Windows Vista
     // and later use the user's accessibility setting instead).
     static constexpr UINT kBalloonTimeout = 10000;

@@ -448,6 +448,7 @@ LRESULT TForm::handleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         break;
     }
     }
+    if (LRESULT result = 0; HandleFormMessage(msg, wp, lp, result)) return result;
     return DefWindowProcA(hwnd, msg, wp, lp);
 }
 

@@ -72,6 +72,9 @@ public:
     // Runs once the last modal window of the program has closed
     // (TApplication::EndModal).
     virtual void AfterModal() {}
+    // A message the form's window gets and the form does not handle itself
+    // (WM_POWERBROADCAST, say): true when handled, with `result` set.
+    virtual bool HandleFormMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) { return false; }
     // Frees the form once pending messages are processed, outside the
     // handler that asked for it.
     void Release();

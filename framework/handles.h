@@ -40,6 +40,9 @@ namespace detail {
 inline void closeKey(HKEY k) { RegCloseKey(k); }
 inline void freeModule(HMODULE m) { FreeLibrary(m); }
 inline void deleteFont(HFONT f) { DeleteObject(f); }
+// Waits until a callback that is running has returned: nothing it touches
+// may go before.
+inline void unregisterWait(HANDLE w) { UnregisterWaitEx(w, INVALID_HANDLE_VALUE); }
 }  // namespace detail
 
 using UniqueWindow = UniqueHandle<HWND, &::DestroyWindow>;
@@ -50,5 +53,7 @@ using UniqueKey = UniqueHandle<HKEY, &detail::closeKey>;
 using UniqueModule = UniqueHandle<HMODULE, &detail::freeModule>;
 using UniqueFont = UniqueHandle<HFONT, &detail::deleteFont>;
 using UniqueIcon = UniqueHandle<HICON, &::DestroyIcon>;
+// A RegisterWaitForSingleObject registration.
+using UniqueWait = UniqueHandle<HANDLE, &detail::unregisterWait>;
 
 }  // namespace fw

@@ -43,7 +43,8 @@ int TPop3Session::ReadReply() {
     const int code = ReadLine(LastReply);
     // A server that hangs up in the middle of its status line leaves no line
     // at all; an empty message box would tell the user nothing.
-    if (code == -1 && LastReply.empty()) throw net::EServerError(net::CatalogueText(net::sConnectionClosed));
+    if (code == -1 && LastReply.empty())
+        throw net::EServerError(net::CatalogueText(net::sConnectionClosed), true);
     return code;
 }
 

@@ -13,6 +13,16 @@ int PopReplyCode(const std::string& line) {
     return 0;
 }
 
+std::string PopResponseCode(const std::string& line) {
+    const auto blank = line.find(' ');
+    if (blank == std::string::npos || blank + 1 >= line.size() || line[blank + 1] != '[') return "";
+    const auto close = line.find(']', blank + 2);
+    if (close == std::string::npos || close == blank + 2) return "";
+    const std::string code = line.substr(blank + 2, close - blank - 2);
+    if (code.find_first_of(" \t") != std::string::npos) return "";
+    return fw::UpperCaseAscii(code);
+}
+
 void ParseStatReply(std::string& reply, std::int32_t& messageCount, std::int32_t& mailboxSize) {
     reply.erase(0, 4);
     auto blank = reply.find(' ');

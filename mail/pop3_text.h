@@ -16,6 +16,12 @@ namespace mail {
 // an empty line or any other first character. Callers accept only 1.
 int PopReplyCode(const std::string& line);
 
+// The response code of a reply ("-ERR [IN-USE] locked" gives "IN-USE";
+// hierarchical codes keep their slashes: "SYS/TEMP"), upper-cased; "" when
+// the text after the status indicator and one blank does not begin with a
+// bracketed code without blanks.
+std::string PopResponseCode(const std::string& line);
+
 // Reads a STAT reply ("+OK count size ...") in place. The status indicator
 // and the blank after it go; without a second field nothing is assigned.
 // `messageCount` is assigned before the size is converted, so a reply such

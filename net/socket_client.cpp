@@ -534,7 +534,7 @@ void TSocketClient::RaiseSocketError(std::uint16_t code) {
     std::string msg;
     if (!FindCatalogueText(code, msg)) msg = "Error #" + fw::IntToStr(code);
     fireError(msg);
-    throw ESocketError(msg);
+    throw ESocketError(msg, code);
 }
 
 void TSocketClient::raiseText(std::string msg) {
@@ -547,7 +547,7 @@ void TSocketClient::raiseLastError() {
     const int error = Winsock.WSAGetLastError();
     // A failure without a code still must not pass for success.
     RaiseSocketError(error ? static_cast<std::uint16_t>(error) : static_cast<std::uint16_t>(WSAENETDOWN));
-    throw ESocketError(CatalogueText(WSAENETDOWN));
+    throw ESocketError(CatalogueText(WSAENETDOWN), WSAENETDOWN);
 }
 
 void TSocketClient::raiseTimedOut() {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "framework/classes.h"
 #include "framework/sysutils.h"
@@ -45,10 +46,19 @@ bool FindCatalogueText(unsigned id, std::string& text);
 std::string CatalogueText(unsigned id);
 
 class ESocketError : public fw::Exception {
-    using Exception::Exception;
+public:
+    explicit ESocketError(std::string message, int code = 0) : Exception(std::move(message)), Code(code) {}
+    // The Winsock code or catalogue id behind the message: a handler of
+    // OnError may have rewritten the text, and callers still need to tell a
+    // refused connection from a missing setting.
+    int Code;
 };
 class EServerError : public fw::Exception {
-    using Exception::Exception;
+public:
+    explicit EServerError(std::string line, bool hungUp = false) : Exception(std::move(line)), HungUp(hungUp) {}
+    // The server closed the connection instead of answering: the message is
+    // the catalogue's text, no line of the server's.
+    bool HungUp;
 };
 class EWinsockDLLError : public fw::Exception {
     using Exception::Exception;

@@ -12,14 +12,14 @@ mkdir -p "$OUT/corpus" "$OUT/crashes"
 
 SOURCES="$ROOT/tests/fuzz/fuzz_text_rules.cpp $ROOT/framework/sysutils.cpp $ROOT/framework/classes.cpp \
 $ROOT/mail/pop3_text.cpp $ROOT/mail/mailbox_info.cpp $ROOT/mail/header_text.cpp $ROOT/mail/new_mail.cpp \
-$ROOT/app/mail_notice_text.cpp"
+$ROOT/mail/failure_kind.cpp $ROOT/app/mail_notice_text.cpp $ROOT/app/retry_rules.cpp"
 # The transport's text rules, when that layer has them.
 if [ -f "$ROOT/net/socket_text.cpp" ]; then SOURCES="$SOURCES $ROOT/net/socket_text.cpp"; fi
 
 BIN="$OUT/fuzz_text_rules"
 stale=0
 if [ ! -x "$BIN" ]; then stale=1; else
-  for f in $SOURCES "$ROOT"/framework/*.h "$ROOT"/mail/*.h "$ROOT"/net/socket_text.h "$ROOT"/app/mail_notice_text.h; do
+  for f in $SOURCES "$ROOT"/framework/*.h "$ROOT"/mail/*.h "$ROOT"/net/socket_text.h "$ROOT"/app/mail_notice_text.h "$ROOT"/app/retry_rules.h; do
     if [ -f "$f" ] && [ "$f" -nt "$BIN" ]; then stale=1; break; fi
   done
 fi

@@ -3,10 +3,14 @@
 // Runs one mailbox check with the same component the tray program uses and
 // prints what it found: the negotiated protocol and cipher of a protected
 // connection, the message count, the mailbox size, and one line per message
-// with its number, size, Subject and From header lines. On a failure it
-// prints the error message and exits with 1 (2 for wrong usage), so users
-// can try their settings and scripts can time a check. The time-out bounds
-// each wait of the check (60 seconds unless given).
+// with its number, size, Subject and From header lines. On a
+// failure it prints the error message and exits with 1 when the user must
+// mend something (a refused password, an unknown host) or 75 when the
+// failure passes by itself (no network, a refused connection, a time-out, a
+// locked mailbox), the temporary-failure code of mail tools; 2 is wrong
+// usage. So users can try their settings and scripts can time a check or
+// decide to try again later. The time-out bounds each wait of the check (60
+// seconds unless given).
 #include <windows.h>
 
 #include <cstdio>
@@ -15,9 +19,12 @@
 #include "framework/application.h"
 #include "framework/handles.h"
 #include "framework/sysutils.h"
+#include "mail/failure_kind.h"
 #include "mail/pop3_session.h"
 
 namespace {
+
+enum : int { kExitNeedsUser = 1, kExitUsage = 2, kExitPassing = 75 };
 
 // The first header line that starts with `name` (case-insensitive), or "".
 std::string headerLine(const mail::THeaderLines& headers, const std::string& name) {
@@ -36,7 +43,7 @@ int usage() {
                  "  --tls       TLS from the first byte (port 995 unless SERVER names one)\n"
                  "  --starttls  plain text first, then STLS before the login (port 110)\n"
                  "  --ca FILE   also trust this CA certificate (PEM or DER) for this run\n");
-    return 2;
+    return kExitUsage;
 }
 
 // The whole file, or false when it cannot be read (or is beyond any certificate's size).
@@ -117,7 +124,9 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "popcheck: %s\n", e.what());
-        return 1;
+        return mail::ClassifyFailure(mail::FactsOfFailure(std::current_exception())) == mail::TFailureKind::Passing
+                   ? kExitPassing
+                   : kExitNeedsUser;
     }
-    return app.ExceptionCount() == 0 ? 0 : 1;
+    return app.ExceptionCount() == 0 ? 0 : kExitNeedsUser;
 }

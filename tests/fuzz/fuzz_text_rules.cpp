@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "app/mail_notice_text.h"
+#include "app/retry_rules.h"
 #include "framework/classes.h"
 #include "framework/sysutils.h"
+#include "mail/failure_kind.h"
 #include "mail/header_text.h"
 #include "mail/mailbox_info.h"
 #include "mail/new_mail.h"
@@ -51,6 +53,18 @@ void fuzzReplyLine(const std::string& line) {
         check(hasFields);
         check(isConversionMessage(e.Message));
     }
+
+    // A response code is bracketed text of the line, without blanks; a reply
+    // without one never counts as a refusal that passes.
+    const std::string responseCode = mail::PopResponseCode(line);
+    check(responseCode.find_first_of(" \t]") == std::string::npos);
+    if (!responseCode.empty()) check(line.find(']') != std::string::npos && responseCode.size() + 3 <= line.size());
+    mail::TFailureFacts facts;
+    facts.Source = mail::TFailureFacts::ServerReply;
+    facts.Reply = line;
+    if (responseCode.empty()) check(mail::ClassifyFailure(facts) == mail::TFailureKind::NeedsUser);
+    // The balloon's text fits its record, whatever the server said.
+    check(app::FailingSinceNotice("09:30", line, 255).size() <= 255);
 
     const std::int32_t listSize = mail::ParseListSize(line);
     // A size can only come from digits in the reply.
