@@ -102,7 +102,8 @@ TEST(FailureKind, EachExceptionGivesItsFacts) {
 
 TEST(FailureKind, PopcheckExitsWithOneCodePerKind) {
     testsupport::ScriptedServer refusing;
-    refusing.Send("+OK\r\n").ExpectLine().Send("+OK\r\n").ExpectLine().Send("-ERR [AUTH] Authentication failed.\r\n");
+    refusing.Send("+OK\r\n").ExpectLine().Send("-ERR\r\n");  // CAPA
+    refusing.ExpectLine().Send("+OK\r\n").ExpectLine().Send("-ERR [AUTH] Authentication failed.\r\n");
     refusing.Start();
     EXPECT_EQ(popcheckExit(refusing.Address()), 1u);
     EXPECT_EQ(popcheckExit("127.0.0.1:" + std::to_string(testsupport::ScriptedServer::UnusedPort())), 75u);
