@@ -6,6 +6,7 @@
 
 #include "framework/handles.h"
 #include "framework/sysutils.h"
+#include "framework/system_error.h"
 
 namespace desktop {
 
@@ -58,12 +59,9 @@ bool StartDefaultMailProgram() {
     PROCESS_INFORMATION process{};
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
         const DWORD code = GetLastError();
-        char reason[512] = {};
-        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, reason,
-                                 sizeof reason, nullptr);
-        while (n > 0 && (reason[n - 1] == '\r' || reason[n - 1] == '\n' || reason[n - 1] == ' ')) reason[--n] = '\0';
+        const std::string reason = fw::SystemErrorText(code);
         throw fw::Exception("Cannot start the mail program " + command + ". " +
-                            (n ? std::string(reason) : "Error " + fw::IntToStr(code)));
+                            (reason.empty() ? "Error " + fw::IntToStr(code) : reason));
     }
     fw::UniqueKernelHandle thread(process.hThread), child(process.hProcess);
     return true;

@@ -4,20 +4,11 @@
 
 #include "framework/handles.h"
 #include "framework/sysutils.h"
+#include "framework/system_error.h"
 #include "mail/new_mail.h"
 #include "mail/pop3_text.h"
 
 namespace mail {
-
-namespace {
-std::string SysErrorText(DWORD code) {
-    char buffer[512] = {};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer,
-                             sizeof buffer, nullptr);
-    while (n > 0 && (buffer[n - 1] == '\r' || buffer[n - 1] == '\n' || buffer[n - 1] == ' ')) --n;
-    return std::string(buffer, n);
-}
-}  // namespace
 
 TPop3Session::TPop3Session(fw::TComponent* owner) : TMailSession(owner) {
     ServiceName = "pop3";
@@ -242,14 +233,14 @@ void TPop3Mailbox::SaveMessage(std::int32_t Num, fw::TMemoryStream& Contents) {
     }
     const std::string name = MessageFileName(messageDirectory_, Num);
     fw::UniqueFile file(CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) throw fw::Exception("Cannot create file \"" + name + "\". " + SysErrorText(GetLastError()));
+    if (!file) throw fw::Exception("Cannot create file \"" + name + "\". " + fw::SystemErrorText(GetLastError()));
     const char* data = Contents.Memory();
     std::size_t left = static_cast<std::size_t>(Contents.Size());
     while (left > 0) {
         DWORD written = 0;
         const DWORD chunk = left > 0x10000000u ? 0x10000000u : static_cast<DWORD>(left);
         if (!WriteFile(file.get(), data, chunk, &written, nullptr) || written == 0)
-            throw fw::Exception("Error writing file \"" + name + "\". " + SysErrorText(GetLastError()));
+            throw fw::Exception("Error writing file \"" + name + "\". " + fw::SystemErrorText(GetLastError()));
         data += written;
         left -= written;
     }

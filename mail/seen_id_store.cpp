@@ -8,16 +8,14 @@
 
 #include "framework/handles.h"
 #include "framework/sysutils.h"
+#include "framework/system_error.h"
 
 namespace mail {
 
 namespace {
 std::string systemText(DWORD code) {
-    char buffer[512] = {};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer,
-                             sizeof buffer, nullptr);
-    while (n > 0 && (buffer[n - 1] == '\r' || buffer[n - 1] == '\n' || buffer[n - 1] == ' ')) --n;
-    return n ? std::string(buffer, n) : "Error " + fw::IntToStr(code);
+    const std::string text = fw::SystemErrorText(code);
+    return text.empty() ? "Error " + fw::IntToStr(code) : text;
 }
 
 // FNV-1a, 64 bits: a stable file name for any server and user name.

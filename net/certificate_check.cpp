@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/sysutils.h"
+#include "framework/system_error.h"
 #include "net/socket_errors.h"
 
 namespace net {
@@ -27,14 +28,12 @@ constexpr DWORD kJudgedApart = kRootUnknown | CERT_TRUST_IS_NOT_TIME_VALID | CER
                                CERT_TRUST_IS_OFFLINE_REVOCATION;
 
 std::string codeText(DWORD code) {
-    char buffer[512] = {};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer,
-                             sizeof buffer, nullptr);
-    while (n > 0 && (buffer[n - 1] == '\r' || buffer[n - 1] == '\n' || buffer[n - 1] == ' ' || buffer[n - 1] == '.'))
-        --n;
+    std::string text = fw::SystemErrorText(code);
+    // The message goes on in brackets after it.
+    if (!text.empty() && text.back() == '.') text.pop_back();
     char hex[32];
     std::snprintf(hex, sizeof hex, "error 0x%08lX", static_cast<unsigned long>(code));
-    return n ? std::string(buffer, n) + " (" + hex + ")" : std::string(hex);
+    return text.empty() ? std::string(hex) : text + " (" + hex + ")";
 }
 
 std::wstring wide(const std::string& text) {

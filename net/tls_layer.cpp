@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "framework/sysutils.h"
+#include "framework/system_error.h"
 #include "net/socket_errors.h"
 
 namespace net {
@@ -29,13 +30,11 @@ std::string hex32(unsigned long v) {
 }
 
 std::string statusText(SECURITY_STATUS status) {
-    char buffer[512] = {};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             static_cast<DWORD>(status), 0, buffer, sizeof buffer, nullptr);
-    while (n > 0 && (buffer[n - 1] == '\r' || buffer[n - 1] == '\n' || buffer[n - 1] == ' ' || buffer[n - 1] == '.'))
-        --n;
+    std::string text = fw::SystemErrorText(static_cast<DWORD>(status));
+    // The message goes on in brackets after it.
+    if (!text.empty() && text.back() == '.') text.pop_back();
     const std::string code = "error " + hex32(static_cast<unsigned long>(status));
-    return n ? std::string(buffer, n) + " (" + code + ")" : code;
+    return text.empty() ? code : text + " (" + code + ")";
 }
 
 }  // namespace
