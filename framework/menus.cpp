@@ -13,7 +13,7 @@ std::vector<TMenuItem*>& allItems() {
     return items;
 }
 UINT nextCommand() {
-    static UINT next = 100;
+    static UINT next = TMenuItem::FirstCommand;
     return next++;
 }
 }  // namespace
@@ -28,9 +28,7 @@ HWND TPopupMenu::PopupListWindow() {
                 return DispatchCommand(LOWORD(wp));
             },
             WindowKind::TopLevel);
-        // Lets another process (an end-to-end test) find it and send it a
-        // menu command as the menu itself would.
-        SetPropA(window->Handle(), "TidemarkPopupList", reinterpret_cast<HANDLE>(1));
+        SetPropA(window->Handle(), kWindowProperty, reinterpret_cast<HANDLE>(1));
     }
     return window->Handle();
 }

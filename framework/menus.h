@@ -23,6 +23,8 @@ public:
     UINT Command() const { return command_; }
     void Click();
     TNotifyEvent OnClick;
+    // Items get command ids in the order they are made, from this one on.
+    static constexpr UINT FirstCommand = 100;
 
 private:
     TPopupMenu* menu_;
@@ -40,8 +42,10 @@ public:
     // mouse button; returns once it has closed.
     void Popup(int x, int y);
 
-    // The window that receives the menu commands.
+    // The window that receives the menu commands, marked with this property
+    // so that a program outside the process (an end-to-end test) finds it.
     static HWND PopupListWindow();
+    static constexpr const char* kWindowProperty = "TidemarkPopupList";
     // Runs the item with that command id, if it still exists.
     static bool DispatchCommand(UINT command);
 

@@ -3,97 +3,89 @@
 
 #include "tests/support/scripted_server.h"
 
+#include <cstdlib>
+#include <sstream>
+#include <utility>
+
 namespace testsupport {
 
 namespace {
-constexpr DWORD kReadDeadlineMs = 5000;
-
-void startWinsock() {
-    static bool started = false;
-    if (started) return;
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    started = true;
-}
-
-// Waits until `s` is readable, or the deadline or a stop request comes.
+// Whether `s` became readable within `ms`; gives up early once `stop` is set.
 bool waitReadable(SOCKET s, DWORD ms, const std::atomic<bool>& stop) {
-    const ULONGLONG deadline = GetTickCount64() + ms;
-    while (!stop) {
+    for (const ULONGLONG deadline = GetTickCount64() + ms; !stop && GetTickCount64() < deadline;) {
         fd_set set;
         FD_ZERO(&set);
         FD_SET(s, &set);
         timeval tv{0, 20000};
         if (select(0, &set, nullptr, nullptr, &tv) > 0) return true;
-        if (GetTickCount64() >= deadline) return false;
     }
     return false;
 }
 
-// A TCP socket bound to an ephemeral port on 127.0.0.1; `port` receives it.
-SOCKET bindLoopback(unsigned short& port) {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+sockaddr_in loopback(unsigned short port) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    int len = sizeof addr;
-    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
+    addr.sin_port = htons(port);
+    return addr;
+}
+
+// A socket bound to a free port of 127.0.0.1, listening unless `backlog` < 0.
+SOCKET bindLoopback(unsigned short& port, int backlog) {
+    static WSADATA data;
+    static const bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    SOCKET s = started ? socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) : INVALID_SOCKET;
+    sockaddr_in addr = loopback(0);
+    int size = sizeof addr;
+    bind(s, reinterpret_cast<sockaddr*>(&addr), size);
+    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &size);
     port = ntohs(addr.sin_port);
+    if (backlog >= 0) listen(s, backlog);
     return s;
 }
 }  // namespace
 
-ScriptedServer::ScriptedServer() : listen_(INVALID_SOCKET), client_(INVALID_SOCKET) {
-    startWinsock();
-    SOCKET s = bindLoopback(port_);
-    listen(s, 1);
-    listen_ = s;
+ScriptedServer::ScriptedServer(const std::string& script) : client_(INVALID_SOCKET) {
+    std::istringstream lines(script);
+    for (std::string line; std::getline(lines, line);) {
+        const char kind = line.empty() ? '#' : line[0];
+        const std::string text = line.size() > 2 ? Unescape(line.substr(2)) : "";
+        if (kind == 'C') expected_ += text + "\r\n";
+        if ((kind == 'S' || kind == 's') && !steps_.empty() && steps_.back().kind == 's')
+            steps_.back().data += kind == 'S' ? text + "\r\n" : text;
+        else if (kind == 'S' || kind == 's')
+            steps_.push_back({'s', kind == 'S' ? text + "\r\n" : text});
+        else if (std::string("CPXH").find(kind) != std::string::npos)
+            steps_.push_back({kind, text});
+    }
+    listen_ = bindLoopback(port_, 1);
+    thread_ = CreateThread(nullptr, 0, threadMain, this, 0, nullptr);
 }
 
 ScriptedServer::~ScriptedServer() {
     stop_ = true;
-    if (thread_) {
-        WaitForSingleObject(thread_, 10000);
-        CloseHandle(thread_);
-    }
+    WaitForSingleObject(thread_, 10000);
+    CloseHandle(thread_);
     if (client_ != INVALID_SOCKET) closesocket(client_);
-    if (listen_ != INVALID_SOCKET) closesocket(listen_);
+    closesocket(listen_);
 }
 
-std::string ScriptedServer::Address() const { return "127.0.0.1:" + std::to_string(port_); }
-
-ScriptedServer& ScriptedServer::Send(const std::string& bytes) {
-    steps_.push_back({Step::kSend, bytes, 0});
-    return *this;
+std::string ScriptedServer::Unescape(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::size_t star = text.find('*', i), close = text.find('}', i);
+        if (text[i] == '{' && star < close && close == star + 2 && close != std::string::npos) {
+            out.append(std::strtoul(text.c_str() + i + 1, nullptr, 10), text[star + 1]);
+            i = close;
+        } else if (text[i] == '\\' && i + 1 < text.size()) {
+            const char e = text[++i];
+            out += e == 'r' ? '\r' : e == 'n' ? '\n' : e == 't' ? '\t' : e == '0' ? '\0' : e;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
 }
-
-ScriptedServer& ScriptedServer::ExpectLine() {
-    steps_.push_back({Step::kExpectLine, "", 0});
-    return *this;
-}
-
-ScriptedServer& ScriptedServer::Pause(DWORD ms) {
-    steps_.push_back({Step::kPause, "", ms});
-    return *this;
-}
-
-ScriptedServer& ScriptedServer::ExpectSilence(DWORD ms) {
-    steps_.push_back({Step::kSilence, "", ms});
-    return *this;
-}
-
-ScriptedServer& ScriptedServer::Close() {
-    steps_.push_back({Step::kClose, "", 0});
-    return *this;
-}
-
-ScriptedServer& ScriptedServer::NextClient() {
-    steps_.push_back({Step::kNextClient, "", 0});
-    return *this;
-}
-
-void ScriptedServer::Start() { thread_ = CreateThread(nullptr, 0, threadMain, this, 0, nullptr); }
 
 std::string ScriptedServer::Received() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -101,10 +93,20 @@ std::string ScriptedServer::Received() const {
 }
 
 unsigned short ScriptedServer::UnusedPort() {
-    startWinsock();
-    // Bound but never listening: a connect there is refused.
     unsigned short port = 0;
-    closesocket(bindLoopback(port));
+    closesocket(bindLoopback(port, -1));
+    return port;
+}
+
+unsigned short ScriptedServer::StalledPort() {
+    // Linux drops a connection attempt while the listener's queue is full: a
+    // backlog of 0 holds one connection, which this process makes and never
+    // accepts.
+    static unsigned short port = 0;
+    if (port) return port;
+    bindLoopback(port, 0);
+    const sockaddr_in addr = loopback(port);
+    connect(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP), reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
     return port;
 }
 
@@ -113,83 +115,50 @@ DWORD WINAPI ScriptedServer::threadMain(LPVOID self) {
     return 0;
 }
 
-void ScriptedServer::record(const char* data, int n) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    received_.append(data, static_cast<std::size_t>(n));
-}
-
 bool ScriptedServer::readLine() {
-    for (;;) {
-        if (!waitReadable(client_, kReadDeadlineMs, stop_)) {
-            if (!stop_) readTimedOut_ = true;
+    for (char c = 0; c != '\n';) {
+        if (!waitReadable(client_, 3000, stop_)) return false;
+        if (recv(client_, &c, 1, 0) <= 0) {
+            finished_ = true;
             return false;
         }
-        char c;
-        int n = recv(client_, &c, 1, 0);
-        if (n <= 0) {
-            clientClosed_ = true;
-            return false;
-        }
-        record(&c, 1);
-        if (c == '\n') return true;
+        std::lock_guard<std::mutex> lock(mutex_);
+        received_ += c;
     }
+    return true;
 }
 
 void ScriptedServer::run() {
     // Accept with a deadline: a test whose client never connects still ends.
     if (!waitReadable(listen_, 30000, stop_)) return;
     client_ = accept(listen_, nullptr, nullptr);
-    if (client_ == INVALID_SOCKET) return;
+    lastActivity_ = GetTickCount64();
     accepted_ = true;
     for (const Step& step : steps_) {
-        if (stop_) return;
-        switch (step.kind) {
-            case Step::kSend:
-                send(client_, step.data.data(), static_cast<int>(step.data.size()), 0);
-                break;
-            case Step::kExpectLine:
-                if (!readLine()) return;
-                break;
-            case Step::kPause: {
-                const ULONGLONG until = GetTickCount64() + step.ms;
-                while (!stop_ && GetTickCount64() < until) Sleep(5);
-                break;
-            }
-            case Step::kSilence:
-                if (waitReadable(client_, step.ms, stop_)) heard_ = true;
-                break;
-            case Step::kClose:
-                shutdown(client_, SD_BOTH);
-                closesocket(client_);
-                client_ = INVALID_SOCKET;
-                scriptDone_ = true;
-                return;
-            case Step::kNextClient: {
-                char buffer[256];
-                int n = 0;
-                while (waitReadable(client_, kReadDeadlineMs, stop_) && (n = recv(client_, buffer, sizeof buffer, 0)) > 0)
-                    record(buffer, n);
-                closesocket(client_);
-                client_ = INVALID_SOCKET;
-                if (!waitReadable(listen_, kReadDeadlineMs, stop_)) return;
-                client_ = accept(listen_, nullptr, nullptr);
-                if (client_ == INVALID_SOCKET) return;
-                break;
-            }
-        }
-    }
-    scriptDone_ = true;
-    // Keep listening to the client until it closes or the test ends.
-    char buffer[4096];
-    while (!stop_) {
-        if (!waitReadable(client_, 100, stop_)) continue;
-        int n = recv(client_, buffer, sizeof buffer, 0);
-        if (n <= 0) {
-            clientClosed_ = true;
+        if (step.kind == 's') {
+            for (int sent = 0, n = 0; sent < static_cast<int>(step.data.size()) && n >= 0; sent += n)
+                n = send(client_, step.data.data() + sent, static_cast<int>(step.data.size()) - sent, 0);
+            lastActivity_ = GetTickCount64();
+        } else if (step.kind == 'C' && !readLine()) {
+            return;
+        } else if (step.kind == 'P') {
+            for (const ULONGLONG until = GetTickCount64() + std::atoi(step.data.c_str()); !stop_ && GetTickCount64() < until;)
+                Sleep(5);
+        } else if (step.kind == 'X' || step.kind == 'H') {
+            if (step.kind == 'X') closesocket(std::exchange(client_, INVALID_SOCKET));
+            finished_ = true;
             return;
         }
-        record(buffer, n);
     }
+    char buffer[4096];
+    for (int n = 1; n > 0 && !stop_;) {
+        if (!waitReadable(client_, 100, stop_)) continue;
+        if ((n = recv(client_, buffer, sizeof buffer, 0)) > 0) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            received_.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    finished_ = true;
 }
 
 }  // namespace testsupport

@@ -1,0 +1,199 @@
+// The notification-area icon (what the shell is handed, what its
+// notifications become), the desktop icon switch, and the About box in its
+// three uses with the logo's browser launch over DDE.
+#include <windows.h>
+#include <ddeml.h>
+
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+
+#include "desktop/about_box.h"
+#include "desktop/desktop_icons.h"
+#include "desktop/tray_icon.h"
+#include "framework/application.h"
+#include "framework/dialogs.h"
+#include "framework/sysutils.h"
+#include "gtest/gtest.h"
+#include "tests/support/helpers.h"
+
+using namespace desktop;
+using testsupport::Later;
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
+using testsupport::ShellCalls;
+
+namespace {
+// What the shell was told so far: each call's kind, tooltip and image.
+std::string told(const testsupport::ShellCalls& calls) {
+    std::string out;
+    for (const auto& c : calls)
+        out += (c.message == NIM_ADD ? "add " : c.message == NIM_MODIFY ? "modify " : "delete ") + c.tip() +
+               (c.data.hIcon == LoadIconA(GetModuleHandleA(nullptr), "ICON_3") ? " (3)" : "") + "; ";
+    return out;
+}
+
+// What the shell does for a mouse event over the icon: the record's callback
+// message to the record's window.
+void notify(const NOTIFYICONDATAA& record, UINT mouse) {
+    SendMessageA(record.hWnd, record.uCallbackMessage, record.uID, mouse);
+}
+}  // namespace
+
+TEST(TrayIcon, TheShellGetsTheVersion1RecordWhileActiveAndItsNotificationsBecomeEvents) {
+    ShellCalls calls;
+    std::string seen;
+    {
+        TTrayIcon t(nullptr);
+        fw::TIcon three;
+        three.LoadFromResourceName(GetModuleHandleA(nullptr), "ICON_3");
+        t.SetToolTip(std::string(60, '-') + "cut");
+        t.OnClick = [&](fw::TObject*) { seen += "click "; };
+        t.OnDblClick = [&](fw::TObject*) { seen += "double "; };
+        t.OnMouseMove = [&](fw::TObject*) { throw std::runtime_error("Moved"); };
+        t.OnRightClick = [&](fw::TObject*, TMouseButton b, TShiftState, int, int) { seen += b == TMouseButton::mbRight ? "right" : "?"; };
+        t.SetActive(true);
+        t.SetActive(true);
+        EXPECT_EQ(calls.at(0).data.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V1_SIZE));
+        EXPECT_EQ(calls[0].data.uFlags & (NIF_MESSAGE | NIF_ICON | NIF_TIP), static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+        testsupport::Boxes().clear();
+        for (UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_MBUTTONUP,
+                       WM_MOUSEMOVE, WM_RBUTTONUP})
+            notify(calls[0].data, m);
+        t.SetIcon(&three);
+        // The shell restarted and forgot the icon: it is added again as it is now.
+        PostMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+        EXPECT_TRUE(PumpUntil([&] { return calls.size() == 3; }));
+        t.SetActive(false);
+        t.SetActive(false);
+        t.SetToolTip("");
+        t.SetActive(true);  // added without a tooltip: refreshed once, later
+        PumpFor(100);
+    }
+    const std::string tip = std::string(60, '-') + "cu";
+    EXPECT_EQ(told(calls), "add " + tip + "; modify " + tip + " (3); add " + tip + " (3); delete " + tip +
+                               " (3); add  (3); modify  (3); delete  (3); ");
+    EXPECT_EQ(seen, "click double click right");
+    EXPECT_EQ(testsupport::Boxes(), (testsupport::BoxList{{"Moved.", "Tidemark"}}));
+}
+
+TEST(DesktopIcons, TheLowestWindowTitledProgramManagerInAnyCaseIsHiddenAndShown) {
+    auto nearMiss = testsupport::ProgramManager(false);
+    SetWindowTextA(nearMiss.get(), "Program Manager X");
+    EXPECT_EQ(FindProgramManager(), nullptr);
+    EXPECT_FALSE(HideDesktopIcons(false));
+    EXPECT_FALSE(IsWindowVisible(nearMiss.get()));
+    auto mixed = testsupport::ProgramManager(false);
+    SetWindowTextA(mixed.get(), "pRoGrAm mAnAgEr");
+    EXPECT_EQ(FindProgramManager(), mixed.get());
+    EXPECT_TRUE(HideDesktopIcons(false));
+    EXPECT_TRUE(IsWindowVisible(mixed.get()));
+    EXPECT_TRUE(HideDesktopIcons(true));
+    EXPECT_FALSE(IsWindowVisible(mixed.get()));
+    auto upper = testsupport::ProgramManager(false);
+    SetWindowTextA(upper.get(), "PROGRAM MANAGER");
+    for (HWND lowest : {upper.get(), mixed.get()}) {
+        SetWindowPos(lowest, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        EXPECT_EQ(FindProgramManager(), lowest);
+    }
+}
+
+// ---- the About box ----
+
+namespace {
+// Shows a box through `show`; from inside its modal loop describes it, sees
+// that `keys` do not close it, then closes it with `closing`.
+std::string look(const std::function<int()>& show, std::vector<WPARAM> keys, const std::function<void(TAboutBox*)>& closing) {
+    std::string seen;
+    TAboutBox* box = nullptr;
+    Later inside(100, [&] {
+        box = AboutBox;
+        seen = box->Caption() + "|" + box->TaglineLabel->Caption() + (box->OKButton->Visible() ? "|button" : "") +
+               (box->LoadingLabel->Visible() ? "|loading" : "") + (box->Owner() == fw::Application ? "|application's" : "") +
+               (GetWindowLongA(box->Handle(), GWL_STYLE) & WS_CAPTION ? "|caption bar" : "");
+        for (fw::TLabel* label : {box->VersionLabel, box->TaglineLabel, box->LoadingLabel})
+            if (label->BoundsRect().right - label->BoundsRect().left < fw::TextExtent(label->Caption()).cx) seen += "|cut off";
+        for (WPARAM key : keys) PostMessageA(box->OKButton->Handle(), WM_KEYDOWN, key, 0);
+        PumpFor(100);
+        if (box->ModalResult != fw::mrNone) seen += "|closed by a key";
+        if (box->ModalResult == fw::mrNone) closing(box);
+    });
+    const int result = show();
+    EXPECT_TRUE(PumpUntil([&] { return !fw::Application->FormExists(box); })) << "the box did not free itself";
+    EXPECT_EQ(AboutBox, nullptr);
+    return std::to_string(result) + " " + seen;
+}
+}  // namespace
+
+TEST(AboutBox, TheSplashTheAboutBoxAndTheReminderEachANewBoxThatFreesItself) {
+    fw::TComponent owner(nullptr);
+    auto enter = [](TAboutBox* box) { PostMessageA(box->OKButton->Handle(), WM_KEYDOWN, VK_RETURN, 0); };
+    EXPECT_EQ(look(ShowSplash, {VK_RETURN, VK_ESCAPE}, [](TAboutBox*) { CloseAboutBox(); }),
+              "2 About|With Vesk, your email agent.|loading|application's");
+    EXPECT_EQ(look([&] { return ShowAboutBox(&owner); }, {VK_ESCAPE}, enter), "1 About|With Vesk, your email agent.|button");
+    EXPECT_EQ(look([&] { return ShowUpgradeReminder(&owner); }, {VK_ESCAPE}, enter), "1 About|      Click on our logo!|button");
+}
+
+namespace {
+// What the browsers were asked and the messages shown, in order.
+std::string said;
+
+// Stands in for running browsers: a second DDEML instance of this thread
+// that offers "NETSCAPE" and "IExplore" (DDE names ignore case, so it also
+// answers "IEXPLORE") and accepts the SERVICE/TOPIC pairs it is given. The
+// two requests the About box must make are noted as "activate" and "open".
+struct Browsers {
+    explicit Browsers(const std::string& pairs) : accepts(pairs) {
+        current = this;
+        DdeInitializeA(&instance, callback, APPCLASS_STANDARD | CBF_SKIP_ALLNOTIFICATIONS | CBF_FAIL_POKES, 0);
+        for (const char* name : {"NETSCAPE", "IExplore"})
+            DdeNameService(instance, DdeCreateStringHandleA(instance, name, CP_WINANSI), nullptr, DNS_REGISTER);
+    }
+    ~Browsers() { DdeUninitialize(instance); }
+    static std::string text(HSZ h) {
+        char buffer[512] = {};
+        DdeQueryStringA(current->instance, h, buffer, sizeof buffer, CP_WINANSI);
+        return buffer;
+    }
+    static HDDEDATA CALLBACK callback(UINT type, UINT format, HCONV, HSZ topic, HSZ other, HDDEDATA, ULONG_PTR, ULONG_PTR) {
+        const std::string pair = fw::UpperCaseAscii(text(other) + "/" + text(topic)) + " ";
+        if (type == XTYP_CONNECT) return reinterpret_cast<HDDEDATA>(current->accepts.find(pair) != std::string::npos);
+        if (type != XTYP_REQUEST) return nullptr;
+        const std::string request = text(topic) + " " + text(other);
+        said += (request == "WWW_Activate 0xffffffff,0x0"                                         ? "activate"
+                 : request == "WWW_OpenURL http://www.brindlewick.example/,,0xFFFFFFFF,0x0,,," ? "open"
+                                                                                                 : request) + ", ";
+        return DdeCreateDataHandle(current->instance, reinterpret_cast<LPBYTE>(const_cast<char*>("OK")), 2, 0, other, format, 0);
+    }
+    static inline Browsers* current = nullptr;
+    DWORD instance = 0;
+    std::string accepts;
+};
+}  // namespace
+
+// Wine's own iexplore.exe, which WinExec would find as "IEXPLORE.EXE", is
+// disabled for this suite (WINEDLLOVERRIDES of its ctest entry): no real
+// browser may start and answer.
+TEST(AboutBox, AClickOnTheLogoAsksARunningBrowserToOpenTheHomePage) {
+    const std::string none = "Error: You don't have MS Internet Explorer or Netscape Navigator open., ";
+    // The SERVICE/TOPIC pairs that answer, and what the browsers are asked and the user is told.
+    const std::pair<const char*, std::string> table[] = {
+        {"NETSCAPE/WWW_ACTIVATE NETSCAPE/WWW_OPENURL IEXPLORE/WWW_ACTIVATE IEXPLORE/WWW_OPENURL ", "activate, open, "},
+        {"NETSCAPE/WWW_ACTIVATE IEXPLORE/WWW_ACTIVATE IEXPLORE/WWW_OPENURL ",
+         "activate, Error getting Netscape Navigator to load page., " + none},
+        {"IEXPLORE/WWW_ACTIVATE IEXPLORE/WWW_OPENURL ", "activate, open, "},
+        {"IEXPLORE/WWW_ACTIVATE ", "activate, Error getting MS Internet Explorer to load page., " + none},
+        {"", none},
+        {"NETSCAPE/WWW_ACTIVATE NETSCAPE/WWW_OPENURL (a double click) ", "activate, open, activate, open, "},
+    };
+    fw::SetMessageDialogSeam([](const std::string& text, fw::TMsgDlgType) { said += text + ", "; });
+    for (const auto& [answering, expected] : table) {
+        Browsers browsers(answering);
+        TAboutBox box(nullptr);
+        said.clear();
+        for (UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
+            if (m != WM_LBUTTONDBLCLK || std::strstr(answering, "double")) SendMessageA(box.LogoImage->Handle(), m, 0, 0);
+        EXPECT_EQ(said, expected) << answering;
+    }
+    fw::SetMessageDialogSeam(nullptr);
+}

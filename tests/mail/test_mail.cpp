@@ -1,0 +1,99 @@
+// The POP3 text rules, one table each, and the mailbox against the real
+// Dovecot of the test run (tests/app/test_e2e.cpp meets it too, with a
+// wrong password first).
+#include <windows.h>
+
+#include "gtest/gtest.h"
+#include "mail/pop3_session.h"
+#include "mail/pop3_text.h"
+#include "tests/support/dovecot.h"
+#include "tests/support/helpers.h"
+
+using namespace mail;
+using testsupport::MessageOf;
+
+namespace {
+std::string joined(const fw::TStringList& lines) {
+    std::string out;
+    for (const std::string& line : lines.Lines()) out += line + "|";
+    return out;
+}
+}  // namespace
+
+TEST(Pop3Text, OnlyAPlusOrMinusFirstJudgesAReply) {
+    const std::pair<const char*, int> table[] = {{"+OK", 1}, {"+", 1}, {"-ERR no such user", -1}, {"", 0},
+                                                 {" +OK", 0}, {"200 OK", 0}, {"OK", 0}};
+    for (auto [line, code] : table) EXPECT_EQ(PopReplyCode(line), code) << line;
+}
+
+TEST(Pop3Text, StatSetsTheCountBeforeTheSizeIsConvertedAndListTakesAllAfterTheFirstBlank) {
+    const char* stat[][2] = {{"+OK 2 320", "2 320 ''"},           {"+OK 3 4500 octets", "3 4500 'octets'"},
+                             {"+OK 5", "-1 -1 '5'"},              {"+OK", "-1 -1 ''"},
+                             {"+OK 2 abc", "2 -1 'abc' is not a valid integer value"},
+                             {"+OK x 12", "-1 -1 'x' is not a valid integer value"}};
+    for (auto [reply, expected] : stat) {
+        std::int32_t count = -1, size = -1;
+        std::string rest = reply;
+        const std::string error = MessageOf([&] { ParseStatReply(rest, count, size); });
+        EXPECT_EQ(std::to_string(count) + " " + std::to_string(size) + " " + (error[0] == '<' ? "'" + rest + "'" : error),
+                  expected);
+    }
+    const std::pair<const char*, std::int32_t> list[] = {{"+OK 1 120", 120}, {"+OK 120", 120}, {"+OK 1 120 octets", 0},
+                                                         {"+OK 1 abc", 0},   {"+OK 1 ", 0},     {"+OK", 0},
+                                                         {"", 0},            {"+OK 7 99999999999", 0}};
+    for (auto [reply, size] : list) EXPECT_EQ(ParseListSize(reply), size) << reply;
+}
+
+TEST(Pop3Text, HeaderLinesEndAtEveryLineEndAndTheBodyGoesFromTheFirstEmptyLine) {
+    const struct {
+        std::string text;
+        const char *lines, *headers;
+    } table[] = {
+        {std::string("Subject: a\r\nFrom: b\rTo: c\n\tfolded\r\n\r\nbody\r\n.\r\n\0junk", 48),
+         "Subject: a|From: b|To: c|\tfolded||body|.|", "Subject: a|From: b|To: c|\tfolded|"},
+        {"Subject: x\r\n.\r\n", "Subject: x|.|", "Subject: x|.|"},
+        {"Subject: x\r\n \r\nbody\r\n", "Subject: x| |body|", "Subject: x| |body|"},
+        {"\r\nbody only\r\n.\r\n", "|body only|.|", ""},
+    };
+    for (const auto& t : table) {
+        fw::TMemoryStream stream;
+        stream.Write(t.text.data(), t.text.size());
+        stream.Position = 0;
+        THeaderLines headers;
+        headers.Add("left from before");
+        headers.LoadFromStream(stream);
+        EXPECT_EQ(joined(headers), t.lines);
+        headers.RemoveBody();
+        EXPECT_EQ(joined(headers), t.headers);
+    }
+    TMailboxInfo info;
+    info.Add(std::make_unique<TMessageInfo>());
+    for (int index : {-1, 1}) EXPECT_EQ(MessageOf([&] { info.Items(index); }), "List index out of bounds");
+}
+
+// ---- against Dovecot ----
+
+TEST(Pop3Dovecot, DeliveredMessagesComeBackWithTheirSizesAndHeaderLinesAndNothingIsRetrieved) {
+    ASSERT_NE(testsupport::dovecot::ServerText(), "") << "no Dovecot: run through ctest (its dovecot fixture)";
+    // Maildir files often end lines in LF alone; POP3 counts each as CR LF.
+    for (const std::string& m : {std::string("From: Ann <ann@example.org>\nSubject: Tide tables\n\nHigh water at six.\n"),
+                                 "Subject: Quarterly\r\n report\r\nFrom: bob@example.org\r\n\r\n" + std::string(3000, 'x') + "\r\n",
+                                 std::string("From: c@example.org\nSubject: dots\n\n.starts with a dot\n")})
+        ASSERT_TRUE(testsupport::dovecot::Deliver("alice", m));
+    TPop3Mailbox box(nullptr);
+    box.SetWinsockLoaded(true);
+    box.SetTimeOut(5);
+    box.Server = testsupport::dovecot::ServerText();
+    box.UserName = "alice";
+    box.Password = "secret";
+    box.UpdateInfo();
+    std::string items = std::to_string(box.MessageCount) + " " + std::to_string(box.MailboxSize);
+    for (int i = 0; i < box.RemoteInfo.Count(); ++i)
+        items += "; " + std::to_string(box.RemoteInfo.Items(i).Size) + " " + joined(box.RemoteInfo.Items(i).Headers);
+    EXPECT_EQ(items, "3 3187; 73 From: Ann <ann@example.org>|Subject: Tide tables|; "
+                     "3056 Subject: Quarterly| report|From: bob@example.org|; 58 From: c@example.org|Subject: dots|");
+    EXPECT_FALSE(box.Connected());
+    // Dovecot's own count of what the session asked for.
+    EXPECT_NE(testsupport::dovecot::Log().find("top=3/"), std::string::npos);
+    EXPECT_NE(testsupport::dovecot::Log().find("retr=0/0, del=0/3"), std::string::npos);
+}

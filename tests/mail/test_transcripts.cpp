@@ -1,0 +1,211 @@
+// The POP3 mailbox (and the socket under it) against scripted servers: one
+// gtest case per file in tests/mail/transcripts, one mailbox per file, its
+// cases played in order (each sees what the one before left: the list, the
+// statistics, a cancelled or timed-out state). A case is a block of lines:
+//
+//   case <title>            starts the case; the settings return to defaults
+//   server <text>           Server; default 127.0.0.1:{port}, where {port} is
+//                           the case's scripted server, {unused} a port that
+//                           refuses and {stalled} one that never answers
+//   user|password|service|defaultport <text>, timeout <seconds>
+//                           defaults: alice, secret, pop3, 110, 1
+//   drop host|serv          that lookup's answer never arrives
+//   cancel <ms>             Cancel() from a timer, ms after the check began
+//   login <STAT reply>      the greeting, USER, PASS and STAT exchange
+//   message <n> <size> <TOP reply>   the LIST n and TOP n 1 exchange
+//   quit                    the QUIT exchange
+//   S s C P X H <text>      the server's script (tests/support/scripted_server.h)
+//   ! <text>                the text of the exception UpdateInfo raises; a
+//                           trailing * matches any rest; without it: none
+//   = stat <count> <size>   MessageCount and MailboxSize afterwards
+//   = item <size>|<header>|...   the list afterwards, one line per item
+//                           (always checked: no line means an empty list)
+//   = events <e>, <e>, ...  open, updating, progress:<%> (repeats merged),
+//                           next:<index>, cancel, error:<text>, closing,
+//                           closed, updated
+//   = waited <ms>           a time-out came at least ms after the server's
+//                           last word (default: `timeout` seconds; the counter
+//                           ticks whole seconds, so a restart in the middle of
+//                           a wait may end up to one second sooner)
+// Texts take the escapes of the scripted server. Every case also checks that
+// the client sent exactly the C lines, that the socket is closed and its
+// time-out counter stopped, and that a time-out came neither early nor late
+// with the processor idle meanwhile.
+#include <windows.h>
+
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+
+#include "gtest/gtest.h"
+#include "mail/pop3_session.h"
+#include "tests/support/helpers.h"
+#include "tests/support/scripted_server.h"
+
+using testsupport::ScriptedServer;
+
+namespace {
+
+struct Case {
+    int line = 0;
+    std::string title, script, error = "<no exception>", stat, events, waited;
+    std::map<std::string, std::string> settings;
+    std::vector<std::string> items;
+    UINT drop = 0;
+    unsigned cancelMs = 0;
+};
+
+class Mailbox : public mail::TPop3Mailbox {
+public:
+    Mailbox() : mail::TPop3Mailbox(nullptr) {
+        SetWinsockLoaded(true);
+        auto note = [this](const char* e) { return [this, e](fw::TObject*) { events.push_back(e); }; };
+        OnOpen = note("open");
+        OnUpdatingInfo = note("updating");
+        OnCancel = note("cancel");
+        OnClosing = note("closing");
+        OnClosed = note("closed");
+        OnInfoUpdated = note("updated");
+        OnError = [this](fw::TObject*, std::string& msg) { events.push_back("error:" + msg); };
+        OnNextInfoUpdated = [this](fw::TObject*, std::int32_t n) { events.push_back("next:" + std::to_string(n)); };
+        OnProgress = [this](fw::TObject*, std::int32_t perc, std::int32_t) {
+            const std::string e = "progress:" + std::to_string(perc);
+            if (events.empty() || events.back() != e) events.push_back(e);
+        };
+    }
+    bool CounterRunning() const { return Counter->Timer->Running(); }
+    std::vector<std::string> events;
+};
+
+// Swallows one Winsock notification of the socket's window, as if the answer never came.
+UINT dropped = 0;
+WNDPROC socketProc = nullptr;
+LRESULT CALLBACK dropping(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    return msg == dropped ? 0 : CallWindowProcA(socketProc, h, msg, wp, lp);
+}
+
+std::string join(const std::vector<std::string>& parts, const char* separator) {
+    std::string out;
+    for (const std::string& p : parts) out += (out.empty() ? "" : separator) + p;
+    return out;
+}
+
+std::vector<Case> readCases(const std::string& path) {
+    std::vector<Case> cases;
+    std::ifstream in(path);
+    int number = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::string key = line.substr(0, line.find(' '));
+        const std::string value = line.size() > key.size() ? line.substr(key.size() + 1) : "";
+        const std::string what = value.substr(0, value.find(' ')), rest = value.substr(what.size() + (what != value));
+        ++number;
+        if (key == "case") cases.emplace_back().line = number;
+        if (key == "case") cases.back().title = value;
+        if (key.empty() || key[0] == '#' || key == "case") continue;
+        Case& c = cases.back();
+        auto setting = [&](const char* name, const char* fallback) {
+            return c.settings.count(name) ? c.settings[name] : std::string(fallback);
+        };
+        if (key == "login")
+            c.script += "S +OK POP3 server ready\nC USER " + setting("user", "alice") + "\nS +OK\nC PASS " +
+                        setting("password", "secret") + "\nS +OK logged in\nC STAT\nS " + value + "\n";
+        else if (key == "message")
+            c.script += "C LIST " + what + "\nS +OK " + what + " " + rest.substr(0, rest.find(' ')) + "\nC TOP " + what +
+                        " 1\nS " + rest.substr(rest.find(' ') + 1) + "\n";
+        else if (key == "quit")
+            c.script += "C QUIT\nS +OK bye\n";
+        else if (key.size() == 1 && std::string("SsCPXH").find(key) != std::string::npos)
+            c.script += line + "\n";
+        else if (key == "!")
+            c.error = ScriptedServer::Unescape(value);
+        else if (key == "=" && what == "item")
+            c.items.push_back(ScriptedServer::Unescape(rest));
+        else if (key == "=")
+            (what == "stat" ? c.stat : what == "events" ? c.events : c.waited) = rest;
+        else if (key == "drop")
+            c.drop = value == "host" ? net::WM_ASYNC_HOST : net::WM_ASYNC_SERV;
+        else if (key == "cancel")
+            c.cancelMs = static_cast<unsigned>(std::stoul(value));
+        else
+            c.settings[key] = value;
+    }
+    return cases;
+}
+
+void play(Mailbox& box, Case c) {
+    SCOPED_TRACE("line " + std::to_string(c.line) + ": " + c.title);
+    ScriptedServer server(c.script);
+    const unsigned unused = ScriptedServer::UnusedPort(), stalled = ScriptedServer::StalledPort();
+    auto setting = [&](const char* name, const char* fallback) {
+        std::string text = c.settings.count(name) ? c.settings[name] : fallback;
+        for (auto [port, number] : {std::pair<std::string, unsigned>{"{port}", server.Port()}, {"{unused}", unused}, {"{stalled}", stalled}})
+            if (auto at = text.find(port); at != std::string::npos) text.replace(at, port.size(), std::to_string(number));
+        return ScriptedServer::Unescape(text);
+    };
+    box.Server = setting("server", "127.0.0.1:{port}");
+    box.UserName = setting("user", "alice");
+    box.Password = setting("password", "secret");
+    box.ServiceName = setting("service", "pop3");
+    box.DefaultPort = static_cast<std::uint16_t>(std::stoul(setting("defaultport", "110")));
+    const unsigned timeOut = std::stoul(setting("timeout", "1"));
+    box.SetTimeOut(static_cast<std::int32_t>(timeOut));
+    box.events.clear();
+    dropped = c.drop;
+    std::unique_ptr<testsupport::Later> cancel;
+    if (c.cancelMs) cancel = std::make_unique<testsupport::Later>(c.cancelMs, [&] { box.Cancel(); });
+
+    const ULONGLONG start = GetTickCount64();
+    const double cpu = testsupport::CpuMs();
+    const std::string error = testsupport::MessageOf([&] { box.UpdateInfo(); });
+    const ULONGLONG end = GetTickCount64();
+    const bool prefix = c.error.size() > 1 && c.error.back() == '*';
+    EXPECT_EQ(prefix ? error.substr(0, c.error.size() - 1) + "*" : error, c.error);
+    if (error == net::CatalogueText(net::sTimedOut)) {
+        const ULONGLONG waited = end - std::max(start, server.LastActivity());
+        EXPECT_GE(waited, c.waited.empty() ? timeOut * 1000 - 100 : std::stoul(c.waited)) << "the time-out came early";
+        EXPECT_LE(waited, timeOut * 1000 + 1500) << "the time-out came late";
+        EXPECT_LT(testsupport::CpuMs() - cpu, 0.3 * (end - start)) << "the wait spun instead of blocking";
+    }
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return !server.Accepted() || server.Finished(); }))
+        << "the client never closed its connection";
+    EXPECT_EQ(server.Received(), server.Expected());
+    EXPECT_FALSE(box.Connected());
+    EXPECT_FALSE(box.CounterRunning());
+    const std::string stat = std::to_string(box.MessageCount) + " " + std::to_string(box.MailboxSize);
+    EXPECT_EQ(c.stat.empty() ? "" : stat, c.stat);
+    EXPECT_EQ(c.events.empty() ? "" : join(box.events, ", "), c.events);
+    std::vector<std::string> items;
+    for (int i = 0; i < box.RemoteInfo.Count(); ++i) {
+        items.push_back(std::to_string(box.RemoteInfo.Items(i).Size));
+        for (const std::string& header : box.RemoteInfo.Items(i).Headers.Lines()) items.back() += "|" + header;
+    }
+    EXPECT_EQ(items, c.items);
+}
+
+class Transcript : public testing::TestWithParam<std::string> {};
+
+TEST_P(Transcript, EveryCaseAsScripted) {
+    const std::vector<Case> cases = readCases(testsupport::SourcePath("tests/mail/transcripts/" + GetParam() + ".txt"));
+    ASSERT_FALSE(cases.empty());
+    Mailbox box;
+    socketProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(box.WindowHandle(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&dropping)));
+    for (const Case& c : cases) play(box, c);
+}
+
+std::vector<std::string> transcriptFiles() {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(testsupport::SourcePath("tests/mail/transcripts/*.txt").c_str(), &found);
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
+        names.push_back(std::string(found.cFileName, std::strlen(found.cFileName) - 4));
+    FindClose(search);
+    return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Pop3, Transcript, testing::ValuesIn(transcriptFiles()),
+                         [](const testing::TestParamInfo<std::string>& info) { return info.param; });
+
+}  // namespace

@@ -1,0 +1,85 @@
+#include "tests/support/helpers.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "desktop/tray_icon.h"
+#include "framework/application.h"
+
+namespace testsupport {
+
+bool PumpUntil(const std::function<bool()>& done, DWORD ms) {
+    for (const ULONGLONG deadline = GetTickCount64() + ms;;) {
+        fw::Application->ProcessMessages();
+        if (done()) return true;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) return false;
+        // Woken by any message; conditions outside this thread (another
+        // program's windows, a server thread) are looked at every 20 ms.
+        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 20)),
+                                    QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+}
+
+Later::Later(unsigned ms, std::function<void()> step) : fw::TTimer(nullptr) {
+    SetInterval(ms);
+    SetOnTimer([this, step](fw::TObject*) {
+        SetEnabled(false);
+        step();
+    });
+}
+
+BoxList& Boxes() {
+    static BoxList boxes;
+    return boxes;
+}
+
+std::string ShellCall::tip() const { return std::string(data.szTip, strnlen(data.szTip, sizeof data.szTip)); }
+
+ShellCalls::ShellCalls() {
+    desktop::SetShellNotifySeam([this](DWORD message, const NOTIFYICONDATAA& data) {
+        push_back({message, data});
+        return TRUE;
+    });
+}
+
+ShellCalls::~ShellCalls() { desktop::SetShellNotifySeam(nullptr); }
+
+void WriteValue(const char* key, const char* name, DWORD type, const void* data, DWORD size) {
+    RegSetKeyValueA(HKEY_CURRENT_USER, key, name, type, data, size);
+}
+
+void WriteText(const char* key, const char* name, const std::string& text) {
+    WriteValue(key, name, REG_SZ, text.data(), static_cast<DWORD>(text.size()));
+}
+
+void WriteNumber(const char* key, const char* name, DWORD value) { WriteValue(key, name, REG_DWORD, &value, sizeof value); }
+
+std::string ReadValue(const char* key, const char* name) {
+    char data[512] = {};
+    DWORD type = 0, size = sizeof data - 1;
+    if (RegGetValueA(HKEY_CURRENT_USER, key, name, RRF_RT_ANY, &type, data, &size) != ERROR_SUCCESS) return "";
+    return type == REG_DWORD ? "#" + std::to_string(*reinterpret_cast<DWORD*>(data)) : data;
+}
+
+fw::UniqueWindow ProgramManager(bool shown) {
+    // Hidden unless asked: under Wine on a bare X server each hide of a
+    // mapped window waits for the X server.
+    return fw::UniqueWindow(CreateWindowExA(0, "STATIC", "Program Manager", WS_POPUP | (shown ? WS_VISIBLE : 0), 10, 10,
+                                            40, 20, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr));
+}
+
+std::string SourcePath(const std::string& relative) {
+    std::string path = "Z:" TIDEMARK_SOURCE_DIR "/" + relative;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+double CpuMs() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto ms = [](FILETIME f) { return (static_cast<double>(f.dwHighDateTime) * 4294967296.0 + f.dwLowDateTime) / 1e4; };
+    return ms(kernel) + ms(user);
+}
+
+}  // namespace testsupport
