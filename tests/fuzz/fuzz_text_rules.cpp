@@ -1,9 +1,9 @@
 // libFuzzer target for the text rules that meet what a server sends: reply
 // judging, the STAT, LIST, CAPA and UIDL replies, header splitting and body
 // removal, header decoding and sender names, the seen-id list and the
-// notice's words, the message directory, and (when the transport's text
-// rules are built in) the server setting, line ends and the end of data. Built natively with
-// clang by scripts/run-fuzz.sh; every check below aborts on a broken rule.
+// notice's words, the message directory, the server setting, line ends and
+// the end of data. Built natively with clang by scripts/run-fuzz.sh; every
+// check below aborts on a broken rule.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -20,10 +20,7 @@
 #include "mail/mailbox_info.h"
 #include "mail/new_mail.h"
 #include "mail/pop3_text.h"
-#if __has_include("net/socket_text.h")
 #include "net/socket_text.h"
-#define TIDEMARK_FUZZ_NET 1
-#endif
 
 namespace {
 
@@ -31,44 +28,36 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
-bool isConversionMessage(const std::string& message) {
-    const std::string tail = "' is not a valid integer value";
-    return message.size() >= tail.size() + 1 && message[0] == '\'' &&
-           message.compare(message.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 void fuzzReplyLine(const std::string& line) {
-    const int code = mail::PopReplyCode(line);
-    check(code == (line.empty() ? 0 : line[0] == '+' ? 1 : line[0] == '-' ? -1 : 0));
-
+    check(mail::PopReplyCode(line) == (line.empty() ? 0 : line[0] == '+' ? 1 : line[0] == '-' ? -1 : 0));
     // Without a blank after the status indicator nothing may be assigned.
     const bool hasFields = line.size() > 4 && line.find(' ', 4) != std::string::npos;
     std::int32_t count = -7, size = -9;
     std::string rest = line;
     try {
         mail::ParseStatReply(rest, count, size);
-        if (!hasFields) check(count == -7 && size == -9);
-        check(rest.size() <= line.size());
+        check((hasFields || (count == -7 && size == -9)) && rest.size() <= line.size());
     } catch (const fw::EConvertError& e) {
-        check(hasFields);
-        check(isConversionMessage(e.Message));
+        const std::string tail = "' is not a valid integer value";
+        check(hasFields && e.Message.size() > tail.size() && e.Message[0] == '\'' &&
+              e.Message.compare(e.Message.size() - tail.size(), tail.size(), tail) == 0);
     }
-
     // A response code is bracketed text of the line, without blanks; a reply
     // without one never counts as a refusal that passes.
     const std::string responseCode = mail::PopResponseCode(line);
     check(responseCode.find_first_of(" \t]") == std::string::npos);
-    if (!responseCode.empty()) check(line.find(']') != std::string::npos && responseCode.size() + 3 <= line.size());
+    check(responseCode.empty() || (line.find(']') != std::string::npos && responseCode.size() + 3 <= line.size()));
     mail::TFailureFacts facts;
     facts.Source = mail::TFailureFacts::ServerReply;
     facts.Reply = line;
-    if (responseCode.empty()) check(mail::ClassifyFailure(facts) == mail::TFailureKind::NeedsUser);
+    check(!responseCode.empty() || mail::ClassifyFailure(facts) == mail::TFailureKind::NeedsUser);
     // The balloon's text fits its record, whatever the server said.
     check(app::FailingSinceNotice("09:30", line, 255).size() <= 255);
-
-    const std::int32_t listSize = mail::ParseListSize(line);
     // A size can only come from digits in the reply.
-    if (listSize != 0) check(line.find_first_of("0123456789abcdefABCDEF") != std::string::npos);
+    check(mail::ParseListSize(line) == 0 || line.find_first_of("0123456789abcdefABCDEF") != std::string::npos);
+    const std::string dir = mail::NormalizeMessageDirectory(line);
+    check(dir.empty() == line.empty() && (dir.empty() || dir.back() == '\\'));
+    check(mail::NormalizeMessageDirectory(dir) == dir && dir.compare(0, line.size(), line) == 0);
 }
 
 void fuzzHeaders(const std::uint8_t* data, std::size_t size) {
@@ -81,25 +70,13 @@ void fuzzHeaders(const std::uint8_t* data, std::size_t size) {
     std::size_t total = 0;
     for (const std::string& l : headers.Lines()) {
         check(l.find_first_of(std::string("\r\n\0", 3)) == std::string::npos);
-        total += l.size();
+        total += l.size() + 1;
     }
-    check(total + static_cast<std::size_t>(headers.Count()) <= size + 1);
+    check(total <= size + 1);
     const auto before = headers.Lines();
     headers.RemoveBody();
-    check(headers.Count() <= static_cast<int>(before.size()));
-    for (int i = 0; i < headers.Count(); ++i) {
-        check(!headers[i].empty());
-        check(headers[i] == before[static_cast<std::size_t>(i)]);
-    }
-    if (headers.Count() < static_cast<int>(before.size())) check(before[static_cast<std::size_t>(headers.Count())].empty());
-}
-
-void fuzzDirectory(const std::string& text) {
-    const std::string dir = mail::NormalizeMessageDirectory(text);
-    check(dir.empty() == text.empty());
-    check(dir.empty() || dir.back() == '\\');
-    check(mail::NormalizeMessageDirectory(dir) == dir);
-    check(dir.compare(0, text.size(), text) == 0);
+    for (int i = 0; i < headers.Count(); ++i) check(!headers[i].empty() && headers[i] == before[static_cast<std::size_t>(i)]);
+    check(headers.Count() == static_cast<int>(before.size()) || before[static_cast<std::size_t>(headers.Count())].empty());
 }
 
 std::u16string widened(std::string_view bytes) {
@@ -119,7 +96,6 @@ void fuzzNewMail(const std::string& text, const std::string& line, std::int32_t 
         check(ids.empty());
     }
     check(loaded.FromText(text, "m") ? !loaded.Ids.count("") : loaded.Ids.empty() && !loaded.Known);
-
     // With no charset known, every word is shown exactly as written; with
     // one byte per character, decoding can only shorten the text.
     const auto convert = [](bool labelled) {
@@ -139,41 +115,30 @@ void fuzzNewMail(const std::string& text, const std::string& line, std::int32_t 
     check(app::NoticeText(std::vector<app::TNoticeEntry>(count, entry)).size() <= 255);
 }
 
-#ifdef TIDEMARK_FUZZ_NET
 void fuzzTransport(const std::string& text, const std::uint8_t* data, std::size_t size) {
     const net::ServerParts parts = net::SplitServer(text);
-    check(text.compare(0, parts.Host.size(), parts.Host) == 0);
-    check(parts.Host.find(':') == std::string::npos);
-    if (parts.Port != 0) check(text.size() > parts.Host.size() + 1 && text[parts.Host.size()] == ':');
-
+    check(text.compare(0, parts.Host.size(), parts.Host) == 0 && parts.Host.find(':') == std::string::npos);
+    check(parts.Port == 0 || (text.size() > parts.Host.size() + 1 && text[parts.Host.size()] == ':'));
     const int code = net::ThreeDigitReplyCode(text);
     check(code >= -1 && code <= 999);
-
     const std::string stripped = net::StripLineEnd(text);
-    check(stripped.empty() || (stripped.back() != '\r' && stripped.back() != '\n'));
-    check(text.compare(0, stripped.size(), stripped) == 0);
-
+    check((stripped.empty() || (stripped.back() != '\r' && stripped.back() != '\n')) &&
+          text.compare(0, stripped.size(), stripped) == 0);
     const std::size_t start = size ? data[0] % (size + 1) : 0;
-    const bool complete = net::IsDataComplete(reinterpret_cast<const char*>(data), size, start);
-    if (complete) check(size >= 3 && data[size - 1] == '\n' && data[size - 2] == '\r' && data[size - 3] == '.');
-
-    // The bytes from `start` on as the next chunk: taken through its end at most.
     const char* bytes = reinterpret_cast<const char*>(data);
+    if (net::IsDataComplete(bytes, size, start)) check(size >= 3 && bytes[size - 1] == '\n' && bytes[size - 2] == '\r' && bytes[size - 3] == '.');
+    // The bytes from `start` on as the next chunk: taken through its end at most.
     const std::size_t end = net::DataEnd(bytes, start, bytes + start, size - start);
-    if (end) check(end <= size - start && net::IsDataComplete(bytes, start + end, 0));
-    if (!end && !net::DataEnd(bytes, 0, bytes, start)) check(!net::IsDataComplete(bytes, size, 0));
-
-    if (size >= 8) {
-        std::int64_t done = 0;
-        std::int32_t expected = 0;
-        for (int i = 0; i < 4; ++i) done = (done << 8) | data[i];
-        for (int i = 4; i < 8; ++i) expected = static_cast<std::int32_t>((static_cast<std::uint32_t>(expected) << 8) | data[i]);
-        const std::int32_t perc = net::ProgressPercent(done, expected);
-        if (expected < 1) check(perc == -1);
-        if (expected >= 1 && done <= expected) check(perc >= 0 && perc <= 100);
-    }
+    check(!end || (end <= size - start && net::IsDataComplete(bytes, start + end, 0)));
+    check(end || net::DataEnd(bytes, 0, bytes, start) || !net::IsDataComplete(bytes, size, 0));
+    if (size < 8) return;
+    std::int64_t done = 0;
+    std::int32_t expected = 0;
+    for (int i = 0; i < 4; ++i) done = (done << 8) | data[i];
+    for (int i = 4; i < 8; ++i) expected = static_cast<std::int32_t>((static_cast<std::uint32_t>(expected) << 8) | data[i]);
+    const std::int32_t perc = net::ProgressPercent(done, expected);
+    check(expected < 1 ? perc == -1 : done > expected || (perc >= 0 && perc <= 100));
 }
-#endif
 
 }  // namespace
 
@@ -183,12 +148,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string line = text.substr(0, text.find_first_of("\r\n"));
     fuzzReplyLine(line);
     fuzzHeaders(data, size);
-    fuzzDirectory(line);
     for (const std::string& name : mail::ParseCapabilities(text))
         check(!name.empty() && name.find_first_of(" \t\n") == std::string::npos && fw::UpperCaseAscii(name) == name);
     fuzzNewMail(text, line, size ? data[0] % 8 : 0);
-#ifdef TIDEMARK_FUZZ_NET
     fuzzTransport(line, data, size);
-#endif
     return 0;
 }
