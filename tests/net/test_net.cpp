@@ -88,6 +88,18 @@ TEST(Catalogue, EveryTextWordForWord) {
         {57011, "Winsock is not loaded"}, {57012, "Winsock not found"}, {57015, "Connection closed by the server"},
         {57016, "Server reply is too long"}, {57103, "UserName property is required"},
         {57104, "Password property is required"},
+        {57020, "The secure connection could not be set up: %s"},
+        {57021, "The server closed the connection during the secure handshake"},
+        {57022, "The server does not speak TLS on this port"},
+        {57023, "The server accepts no TLS version or cipher that this system offers (TLS 1.2 or later)"},
+        {57024, "Data from the server could not be decrypted: %s"},
+        {57025, "The server sent plain text after agreeing to STLS"},
+        {57030, "The server's certificate is not trusted: it is not issued for %s"},
+        {57031, "The server's certificate is not trusted: it is not issued by a trusted authority"},
+        {57032, "The server's certificate is not trusted: it has expired or is not valid yet"},
+        {57033, "The server's certificate is not trusted: it has been revoked"},
+        {57034, "The server's certificate is not trusted: %s"},
+        {57105, "The server does not offer STLS, so the password cannot be sent safely"}, {57106, "The server refused STLS: %s"},
     };
     for (auto [id, text] : table)
         EXPECT_EQ(CatalogueText(id), (id < 57000 ? "[" + std::to_string(id == 10000 ? 0 : id) + "] " : "") + text);
