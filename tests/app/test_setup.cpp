@@ -65,7 +65,7 @@ std::string looks(fw::TForm& form, const std::string& shot) {
     RedrawWindow(form.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     const int w = form.ClientWidth(), h = form.ClientHeight();
     BITMAPINFOHEADER bi{sizeof bi, w, h, 1, 24, BI_RGB, ((w * 3 + 3) & ~3u) * h, 0, 0, 0, 0};
-    const BITMAPFILEHEADER head{0x4D42, sizeof head + sizeof bi + bi.biSizeImage, 0, 0, sizeof head + sizeof bi};
+    const BITMAPFILEHEADER head{0x4D42, DWORD(sizeof head + sizeof bi + bi.biSizeImage), 0, 0, sizeof head + sizeof bi};
     HDC screen = GetDC(form.Handle());
     void* bits = nullptr;
     fw::UniqueHandle<HDC, &::DeleteDC> mem(CreateCompatibleDC(screen));
