@@ -7,6 +7,8 @@
 #include <cstring>
 #include <functional>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "desktop/about_box.h"
 #include "desktop/desktop_icons.h"
@@ -75,6 +77,26 @@ TEST(TrayIcon, TheShellGetsTheVersion1RecordWhileActiveAndItsNotificationsBecome
                                " (3); add  (3); modify  (3); delete  (3); ");
     EXPECT_EQ(seen, "click double click right");
     EXPECT_EQ(testsupport::Boxes(), (testsupport::BoxList{{"Moved.", "Tidemark"}}));
+}
+
+// The new-mail balloon: the Unicode record (any script shows whatever the
+// ANSI code page) with only NIF_INFO, from an active icon only; its texts
+// are cut to the record's room, never inside a surrogate pair.
+TEST(TrayIcon, TheBalloonIsTheUnicodeRecordOfTheActiveIcon) {
+    ShellCalls calls;
+    std::vector<NOTIFYICONDATAW> sent;
+    SetShellNotifyWideSeam([&](DWORD message, const NOTIFYICONDATAW& d) { return sent.push_back(d), message == NIM_MODIFY; });
+    TTrayIcon t(nullptr);
+    const std::u16string line = u"Анна: Привет, 日本語 🌊", a(253, u'a'), title(70, u'T');
+    EXPECT_FALSE(t.ShowBalloon(u"New mail", line));
+    t.SetActive(true);
+    EXPECT_TRUE(t.ShowBalloon(u"New mail", line) && t.ShowBalloon(title, a + u"a🌊") && t.ShowBalloon(title, a + u"🌊b"));
+    SetShellNotifyWideSeam(nullptr);
+    auto text = [](const WCHAR* s) { return std::u16string(reinterpret_cast<const char16_t*>(s)); };
+    EXPECT_EQ((std::vector<UINT_PTR>{sent.at(2).cbSize, reinterpret_cast<UINT_PTR>(sent[0].hWnd), sent[0].uID, sent[0].uFlags, sent[0].dwInfoFlags, sent[0].uTimeout}),
+              (std::vector<UINT_PTR>{sizeof sent[0], reinterpret_cast<UINT_PTR>(t.WindowHandle()), t.NotifyRecord().uID, NIF_INFO, NIIF_INFO | NIIF_RESPECT_QUIET_TIME, 10000}));
+    EXPECT_EQ(text(sent[0].szInfoTitle) + u"|" + text(sent[0].szInfo) + u"|" + text(sent[1].szInfoTitle) + u"|" + text(sent[1].szInfo) + u"|" + text(sent[2].szInfo),
+              u"New mail|" + line + u"|" + title.substr(0, 63) + u"|" + a + u"a|" + a + u"🌊");
 }
 
 TEST(DesktopIcons, TheLowestWindowTitledProgramManagerInAnyCaseIsHiddenAndShown) {

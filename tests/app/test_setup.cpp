@@ -1,0 +1,172 @@
+// What the Setup dialog shows and stores (the password protected with
+// DPAPI, the security mode, trusted certificates, the logon entry), and how
+// every window looks at the prefix's DPI and again at 144 DPI.
+#include <windows.h>
+#include <commctrl.h>
+#include <process.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "app/settings.h"
+#include "app/setup_dialog.h"
+#include "app/start_at_logon.h"
+#include "app/tray_controller.h"
+#include "desktop/about_box.h"
+#include "framework/registry.h"
+#include "gtest/gtest.h"
+#include "tests/support/helpers.h"
+
+using namespace app;
+using testsupport::ReadValue;
+using testsupport::WriteText;
+
+namespace {
+// The faults of the visible children of `parent`, and of theirs: outside its
+// client area (inside the edge a frame draws), over a sibling, or smaller
+// than their text needs in their own font (buttons and check boxes measure
+// themselves with BCM_GETIDEALSIZE; a list needs room for its choice and arrow).
+std::string lookAt(HWND parent, int edge) {
+    std::string faults;
+    RECT area, both, r, client;
+    GetClientRect(parent, &area);
+    InflateRect(&area, -edge, -edge);
+    std::vector<std::pair<std::string, RECT>> siblings;
+    for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        char cls[32] = {}, text[256] = {};
+        if (!IsWindowVisible(c)) continue;
+        GetClassNameA(c, cls, sizeof cls);
+        const std::string name(text, GetWindowTextA(c, text, sizeof text));
+        GetWindowRect(c, &r);
+        MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+        GetClientRect(c, &client);
+        HDC dc = GetDC(c);
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(c, WM_GETFONT, 0, 0)));
+        auto extent = [&](const char* s) { SIZE e{}; return GetTextExtentPoint32A(dc, s, static_cast<int>(std::strlen(s)), &e), e; };
+        SIZE need{0, _stricmp(cls, "Edit") ? 0 : extent("A").cy + 2};
+        if (!_stricmp(cls, "Button")) SendMessageA(c, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&need));
+        if (!_stricmp(cls, "Static") && (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) <= SS_RIGHT) need = extent(text);
+        if (!_stricmp(cls, "ComboBox")) need.cx = extent(text).cx + GetSystemMetrics(SM_CXVSCROLL) + 4;
+        ReleaseDC(c, dc);
+        if (!IntersectRect(&both, &r, &area) || !EqualRect(&both, &r)) faults += name + " outside; ";
+        for (const auto& [other, o] : siblings) if (IntersectRect(&both, &r, &o)) faults += name + " over " + other + "; ";
+        if (need.cx > client.right || need.cy > client.bottom) faults += name + " cut off; ";
+        siblings.emplace_back(name, r);
+        faults += lookAt(c, 2);
+    }
+    return faults;
+}
+
+// The faults of a shown form; its client area as the screen shows it is
+// kept as <shot>-<dpi>dpi.bmp in TIDEMARK_ARTIFACTS.
+std::string looks(fw::TForm& form, const std::string& shot) {
+    RedrawWindow(form.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    const int w = form.ClientWidth(), h = form.ClientHeight();
+    BITMAPINFOHEADER bi{sizeof bi, w, h, 1, 24, BI_RGB, ((w * 3 + 3) & ~3u) * h, 0, 0, 0, 0};
+    const BITMAPFILEHEADER head{0x4D42, DWORD(sizeof head + sizeof bi + bi.biSizeImage), 0, 0, sizeof head + sizeof bi};
+    HDC screen = GetDC(form.Handle());
+    void* bits = nullptr;
+    fw::UniqueHandle<HDC, &::DeleteDC> mem(CreateCompatibleDC(screen));
+    fw::UniqueHandle<HGDIOBJ, &::DeleteObject> dib(CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS, &bits, nullptr, 0));
+    SelectObject(mem.get(), dib.get());
+    BitBlt(mem.get(), 0, 0, w, h, screen, 0, 0, SRCCOPY);
+    ReleaseDC(form.Handle(), screen);
+    GdiFlush();
+    // A Unix path from the environment reaches Windows programs as Z:\...
+    std::string path = std::getenv("TIDEMARK_ARTIFACTS") ? std::string("Z:") + std::getenv("TIDEMARK_ARTIFACTS") : ".";
+    std::replace(path.begin(), path.end(), '/', '\\');
+    std::ofstream(path + "\\" + shot + "-" + std::to_string(fw::SystemDpi()) + "dpi.bmp", std::ios::binary)
+        .write(reinterpret_cast<const char*>(&head), sizeof head).write(reinterpret_cast<const char*>(&bi), sizeof bi).write(static_cast<const char*>(bits), bi.biSizeImage);
+    return lookAt(form.Handle(), 0);
+}
+
+class Setup : public testing::Test {
+protected:
+    void SetUp() override { form->AnimationTimer->SetEnabled(false); }
+    void TearDown() override {
+        RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, RunKey, RunValueName);
+    }
+    static std::string stored() { fw::TRegistry reg; return reg.OpenKey(SettingsKey, false) ? reg.ReadBinaryData("password_protected") : ""; }
+    testsupport::ShellCalls calls;
+    std::unique_ptr<TSetupDialog> dialog{SetupDialog = new TSetupDialog(nullptr)};
+    std::unique_ptr<TTrayController> form{new TTrayController(nullptr)};
+};
+}  // namespace
+
+TEST_F(Setup, AnOldPlainPasswordMovesOverProtectedAndTheSecurityAndTheLogonEntryAreStored) {
+    WriteText(SettingsKey, "server", "pop.example.org");
+    WriteText(SettingsKey, "password", "old plain");
+    form->Show();
+    std::string shown, back;
+    // Chooses Setup, notes what it shows, sets the security row and the
+    // logon box, and closes it with `key`.
+    auto setup = [&](net::TSecurity security, bool logon, WPARAM key) {
+        testsupport::Later inside(30, [&] {
+            TSetupDialog& d = *SetupDialog;
+            shown += d.PasswordEdit->Text() + "|" + d.SecurityCombo->Text() + (d.StartAtLogonCheckBox->Checked() ? "|logon" : "|") +
+                     (SendMessageA(d.PasswordEdit->Handle(), EM_GETPASSWORDCHAR, 0, 0) ? "|hidden; " : "; ");
+            d.SecurityCombo->SetItemIndex(SecurityIndex(security));
+            d.StartAtLogonCheckBox->SetChecked(logon);
+            PostMessageA(d.OKBtn->Handle(), WM_KEYDOWN, key, 0);
+        });
+        form->SetupItemClick(form.get());
+    };
+    setup(net::TSecurity::None, true, VK_RETURN);
+    EXPECT_EQ(ReadValue(RunKey, RunValueName), "\"" + std::string(_pgmptr) + "\"") << "quoted: the path may hold blanks";
+    for (WPARAM key : {VK_ESCAPE, VK_RETURN, VK_ESCAPE}) setup(net::TSecurity::StartTls, false, key);
+    EXPECT_EQ(shown, "old plain|None||hidden; old plain|None|logon|hidden; old plain|None|logon|hidden; old plain|STARTTLS||hidden; ");
+    EXPECT_TRUE(UnprotectPassword(stored(), back) && back == "old plain" && stored().find(back) == std::string::npos);
+    EXPECT_EQ(ReadValue(RunKey, RunValueName) + ReadValue(SettingsKey, "password") + ReadValue(SettingsKey, "security"), "starttls");
+}
+
+TEST_F(Setup, ADamagedProtectedPasswordIsReportedAndTheRestIsReadAndKept) {
+    testsupport::WriteValue(SettingsKey, "password_protected", REG_BINARY, "damaged", 7);
+    WriteText(SettingsKey, "username", "anna");
+    form->Show();
+    EXPECT_EQ(form->Mailbox->UserName + "|" + form->Mailbox->Password + "|" + stored(), "anna||damaged");
+    EXPECT_EQ(testsupport::Boxes(), (testsupport::BoxList{{"The saved password cannot be read here (it was saved by another user or on "
+                                                           "another computer). Please enter the password again in Setup.", "Tidemark"}}));
+}
+
+TEST_F(Setup, ACertificateTrustedForAServerIsKeptAndAChangedOneAskedAbout) {
+    std::string asked;
+    auto accept = [&](const char* fingerprint, bool yes) {
+        return AcceptCertificate("mail.lan", {false, true, "Not trusted", fingerprint}, [&](const std::string& q) { return asked += q + "|", yes; });
+    };
+    EXPECT_TRUE(accept("AB:CD", true) && accept("AB:CD", false) && !accept("EF:01", false)) << "kept; a changed one asked about again";
+    EXPECT_EQ(asked, "Not trusted.\n\nTrust this certificate for mail.lan? SHA-256 fingerprint: AB:CD|"
+                     "Not trusted.\n\nTrust this certificate for mail.lan? SHA-256 fingerprint: EF:01|");
+    EXPECT_EQ(ReadValue(SettingsKey, "trusted_certificate mail.lan"), "AB:CD");
+}
+
+TEST(Looks, TheSetupDialogAndTheAboutBoxInItsThreeUses) {
+    EXPECT_TRUE(!std::getenv("TIDEMARK_DPI") || fw::SystemDpi() == 144) << "LogPixels did not reach this run";
+    TSetupDialog setup(nullptr);
+    setup.SecurityCombo->SetItemIndex(SecurityIndex(net::TSecurity::StartTls));  // the widest choice
+    setup.Show();
+    EXPECT_EQ(looks(setup, "setup"), "");
+    const std::pair<const char*, int (*)()> uses[] = {
+        {"splash", desktop::ShowSplash}, {"about", [] { return desktop::ShowAboutBox(nullptr); }}, {"reminder", [] { return desktop::ShowUpgradeReminder(nullptr); }}};
+    for (const auto& [shot, show] : uses) {
+        std::string faults = "not shown";
+        testsupport::Later inside(100, [&] { faults = looks(*desktop::AboutBox, shot), desktop::CloseAboutBox(); });
+        show();
+        EXPECT_EQ(faults, "") << shot;
+    }
+}
+
+// Each Wine process reads the prefix's LogPixels as it starts: a second run
+// of this program checks the looks at 144 DPI (its output shows above).
+TEST(Looks, AgainAt144Dpi) {
+    if (std::getenv("TIDEMARK_DPI")) return;
+    const std::string before = ReadValue("Control Panel\\Desktop", "LogPixels");
+    testsupport::WriteNumber("Control Panel\\Desktop", "LogPixels", 144);
+    _putenv("TIDEMARK_DPI=144");
+    // Bounded by the watchdog of the run it starts.
+    EXPECT_EQ(_spawnl(_P_WAIT, _pgmptr, "test_setup", "--gtest_filter=Looks.*", "--gtest_color=no", nullptr), 0);
+    _putenv("TIDEMARK_DPI=");
+    testsupport::WriteNumber("Control Panel\\Desktop", "LogPixels", before.empty() ? 96 : std::stoul(before.substr(1)));
+}
