@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 #include "app/settings.h"
 #include "app/setup_dialog.h"
@@ -59,26 +58,11 @@ std::string lookAt(HWND parent, int edge) {
     return faults;
 }
 
-// The faults of a shown form; its client area as the screen shows it is
-// kept as <shot>-<dpi>dpi.bmp in TIDEMARK_ARTIFACTS.
+// The faults of a shown form; the form as the screen shows it is kept as
+// <shot>-<dpi>dpi.bmp in TIDEMARK_ARTIFACTS.
 std::string looks(fw::TForm& form, const std::string& shot) {
     RedrawWindow(form.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    const int w = form.ClientWidth(), h = form.ClientHeight();
-    BITMAPINFOHEADER bi{sizeof bi, w, h, 1, 24, BI_RGB, ((w * 3 + 3) & ~3u) * h, 0, 0, 0, 0};
-    const BITMAPFILEHEADER head{0x4D42, DWORD(sizeof head + sizeof bi + bi.biSizeImage), 0, 0, sizeof head + sizeof bi};
-    HDC screen = GetDC(form.Handle());
-    void* bits = nullptr;
-    fw::UniqueHandle<HDC, &::DeleteDC> mem(CreateCompatibleDC(screen));
-    fw::UniqueHandle<HGDIOBJ, &::DeleteObject> dib(CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS, &bits, nullptr, 0));
-    SelectObject(mem.get(), dib.get());
-    BitBlt(mem.get(), 0, 0, w, h, screen, 0, 0, SRCCOPY);
-    ReleaseDC(form.Handle(), screen);
-    GdiFlush();
-    // A Unix path from the environment reaches Windows programs as Z:\...
-    std::string path = std::getenv("TIDEMARK_ARTIFACTS") ? std::string("Z:") + std::getenv("TIDEMARK_ARTIFACTS") : ".";
-    std::replace(path.begin(), path.end(), '/', '\\');
-    std::ofstream(path + "\\" + shot + "-" + std::to_string(fw::SystemDpi()) + "dpi.bmp", std::ios::binary)
-        .write(reinterpret_cast<const char*>(&head), sizeof head).write(reinterpret_cast<const char*>(&bi), sizeof bi).write(static_cast<const char*>(bits), bi.biSizeImage);
+    testsupport::SaveShot(form.Handle(), shot + "-" + std::to_string(fw::SystemDpi()) + "dpi");
     return lookAt(form.Handle(), 0);
 }
 

@@ -147,8 +147,11 @@ TEST_F(Installer, TheOptionsPageOffersBothChoicesCheckedAndHonoursThem) {
         page = FindWindowExA(window, nullptr, "#32770", nullptr);
         logon = FindWindowExA(page, nullptr, "Button", "Start Tidemark when I log on");
         now = FindWindowExA(page, nullptr, "Button", "Start Tidemark now");
-        return logon && now && IsWindowVisible(now);
+        // Shown and painted, for the screenshot.
+        return logon && now && IsWindowVisible(now) && !GetUpdateRect(page, nullptr, FALSE) &&
+               !GetUpdateRect(logon, nullptr, FALSE) && !GetUpdateRect(now, nullptr, FALSE);
     }, kDeadlineMs)) << "no options page";
+    testsupport::SaveShot(window, "installer-options");
     EXPECT_EQ(SendMessageA(logon, BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_EQ(SendMessageA(now, BM_GETCHECK, 0, 0), BST_CHECKED);
 

@@ -1,7 +1,9 @@
 #include "tests/support/helpers.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "desktop/tray_icon.h"
 #include "framework/application.h"
@@ -67,6 +69,30 @@ fw::UniqueWindow ProgramManager(bool shown) {
     // mapped window waits for the X server.
     return fw::UniqueWindow(CreateWindowExA(0, "STATIC", "Program Manager", WS_POPUP | (shown ? WS_VISIBLE : 0), 10, 10,
                                             40, 20, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr));
+}
+
+void SaveShot(HWND window, const std::string& name) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    BITMAPINFOHEADER bi{sizeof bi, w, h, 1, 24, BI_RGB, ((w * 3 + 3) & ~3u) * h, 0, 0, 0, 0};
+    const BITMAPFILEHEADER head{0x4D42, DWORD(sizeof head + sizeof bi + bi.biSizeImage), 0, 0, sizeof head + sizeof bi};
+    HDC screen = GetDC(nullptr);
+    void* bits = nullptr;
+    fw::UniqueHandle<HDC, &::DeleteDC> mem(CreateCompatibleDC(screen));
+    fw::UniqueHandle<HGDIOBJ, &::DeleteObject> dib(
+        CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS, &bits, nullptr, 0));
+    SelectObject(mem.get(), dib.get());
+    BitBlt(mem.get(), 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    ReleaseDC(nullptr, screen);
+    GdiFlush();
+    // A Unix path from the environment reaches Windows programs as Z:\...
+    std::string path = std::getenv("TIDEMARK_ARTIFACTS") ? std::string("Z:") + std::getenv("TIDEMARK_ARTIFACTS") : ".";
+    std::replace(path.begin(), path.end(), '/', '\\');
+    std::ofstream(path + "\\" + name + ".bmp", std::ios::binary)
+        .write(reinterpret_cast<const char*>(&head), sizeof head)
+        .write(reinterpret_cast<const char*>(&bi), sizeof bi)
+        .write(static_cast<const char*>(bits), bi.biSizeImage);
 }
 
 std::string SourcePath(const std::string& relative) {

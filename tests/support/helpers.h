@@ -65,6 +65,10 @@ std::string ReadValue(const char* key, const char* name);
 // A window titled as the shell's desktop window ("Program Manager").
 fw::UniqueWindow ProgramManager(bool shown);
 
+// Writes what the screen shows of a window (another program's too) as
+// <name>.bmp into the folder named by TIDEMARK_ARTIFACTS.
+void SaveShot(HWND window, const std::string& name);
+
 // A path of the source tree as Windows programs reach it (Z:\...).
 std::string SourcePath(const std::string& relative);
 // Processor time (user and kernel) of this process, in milliseconds.
