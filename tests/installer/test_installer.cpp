@@ -24,20 +24,15 @@ const char* const kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char* const kSettingsKey = "Software\\Brindlewick Software\\Tidemark";
 constexpr DWORD kDeadlineMs = 20000;
 
-std::string folder(int csidl, const char* rest) {
+std::string path(int csidl, const char* rest) {
     char path[MAX_PATH] = {};
-    SHGetFolderPathA(nullptr, csidl, nullptr, 0, path);
+    if (csidl < 0) GetModuleFileNameA(nullptr, path, MAX_PATH), *std::strrchr(path, '\\') = 0;
+    else SHGetFolderPathA(nullptr, csidl, nullptr, 0, path);
     return path + std::string(rest);
 }
-std::string besideTheTests(const char* rest) {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return std::string(path, std::strrchr(path, '\\') + 1) + "..\\..\\" + rest;
-}
-const std::string kSetup = besideTheTests(TIDEMARK_SETUP_NAME);
-const std::string kDir = folder(CSIDL_LOCAL_APPDATA, "\\Programs\\Tidemark");
+const std::string kSetup = path(-1, "\\..\\..\\" TIDEMARK_SETUP_NAME), kShipped = path(-1, "\\..\\..\\installer\\tidemark.exe");
+const std::string kDir = path(CSIDL_LOCAL_APPDATA, "\\Programs\\Tidemark"), kShortcut = path(CSIDL_PROGRAMS, "\\Tidemark.lnk");
 const std::string kExe = kDir + "\\tidemark.exe", kUninstaller = kDir + "\\uninstall.exe";
-const std::string kShortcut = folder(CSIDL_PROGRAMS, "\\Tidemark.lnk");
 
 // The size of a file, at least 1 for anything that exists (a folder too).
 DWORD fileSize(const std::string& path) {
@@ -46,22 +41,20 @@ DWORD fileSize(const std::string& path) {
 }
 
 // A program started with `arguments`; ended at the latest with the test.
-struct Process {
-    PROCESS_INFORMATION pi{};
-    Process(const std::string& program, const char* arguments) {
-        STARTUPINFOA si{sizeof si};
+struct Process : PROCESS_INFORMATION {
+    Process(const std::string& program, const char* arguments) : PROCESS_INFORMATION{} {
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
         std::string commandLine = "\"" + program + "\"" + arguments;
-        CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+        CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, this);
     }
     ~Process() {
-        if (pi.hProcess && WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
+        if (hProcess) TerminateProcess(hProcess, 99), CloseHandle(hThread), CloseHandle(hProcess);
     }
     // The exit code, or STILL_ACTIVE when it did not end in time.
     DWORD finish() {
         DWORD code = STILL_ACTIVE;
-        if (WaitForSingleObject(pi.hProcess, kDeadlineMs) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+        if (WaitForSingleObject(hProcess, kDeadlineMs) == WAIT_OBJECT_0) GetExitCodeProcess(hProcess, &code);
         return code;
     }
 };
@@ -71,14 +64,14 @@ HWND mainForm() { return FindWindowA("TidemarkForm", "Brindlewick Software - Tid
 // Whether the shell holds the icon of the program's tray window: NIM_MODIFY
 // succeeds only for an icon that was added.
 bool showsTrayIcon() {
-    DWORD pid = 0;
+    DWORD pid = 0, owner = 0;
     GetWindowThreadProcessId(mainForm(), &pid);
     for (HWND h = nullptr; pid && (h = FindWindowExA(nullptr, h, nullptr, nullptr));) {
-        DWORD owner = 0;
-        NOTIFYICONDATAA icon{NOTIFYICONDATAA_V1_SIZE, h};
-        if (GetWindowThreadProcessId(h, &owner) == 0 || owner != pid || !GetPropA(h, desktop::TTrayIcon::kWindowProperty))
-            continue;
-        if (Shell_NotifyIconA(NIM_MODIFY, &icon)) return true;
+        NOTIFYICONDATAA icon{};
+        icon.cbSize = NOTIFYICONDATAA_V1_SIZE, icon.hWnd = h;
+        if (GetWindowThreadProcessId(h, &owner) && owner == pid && GetPropA(h, desktop::TTrayIcon::kWindowProperty) &&
+            Shell_NotifyIconA(NIM_MODIFY, &icon))
+            return true;
     }
     return false;
 }
@@ -111,21 +104,16 @@ TEST_F(Installer, ASilentInstallReplacesAnOlderOneAndTheUninstallEndsTidemarkKee
     testsupport::WriteText(kSettingsKey, "server", "pop.example.org");
     ASSERT_EQ(Process(kSetup, " /S").finish(), 0u);
 
-    const DWORD shipped = fileSize(besideTheTests("installer\\tidemark.exe"));
-    EXPECT_EQ(fileSize(kExe), shipped);
-    EXPECT_TRUE(fileSize(kUninstaller) && fileSize(kShortcut));
+    EXPECT_EQ(fileSize(kExe), fileSize(kShipped));
+    EXPECT_TRUE(fileSize(kShipped) > 1 && fileSize(kUninstaller) && fileSize(kShortcut));
     const struct { const char* key; const char* name; std::string value; } expected[] = {
-        {kUninstallKey, "DisplayName", "Tidemark"},
-        {kUninstallKey, "DisplayVersion", TIDEMARK_VERSION},
-        {kUninstallKey, "Publisher", "Brindlewick Software"},
-        {kUninstallKey, "DisplayIcon", kExe + ",0"},
-        {kUninstallKey, "InstallLocation", kDir},
-        {kUninstallKey, "UninstallString", "\"" + kUninstaller + "\""},
-        {kRunKey, "Tidemark", "\"" + kExe + "\""},
-        {kSettingsKey, "server", "pop.example.org"},
+        {kUninstallKey, "DisplayName", "Tidemark"}, {kUninstallKey, "DisplayVersion", TIDEMARK_VERSION},
+        {kUninstallKey, "Publisher", "Brindlewick Software"}, {kUninstallKey, "DisplayIcon", kExe + ",0"},
+        {kUninstallKey, "InstallLocation", kDir}, {kUninstallKey, "UninstallString", "\"" + kUninstaller + "\""},
+        {kRunKey, "Tidemark", "\"" + kExe + "\""}, {kSettingsKey, "server", "pop.example.org"},
     };
     for (const auto& e : expected) EXPECT_EQ(ReadValue(e.key, e.name), e.value) << e.name;
-    EXPECT_GE(std::stoul(ReadValue(kUninstallKey, "EstimatedSize").substr(1)), shipped / 1024) << "in KB";
+    EXPECT_GE(std::stoul(ReadValue(kUninstallKey, "EstimatedSize").substr(1)), fileSize(kShipped) / 1024) << "in KB";
 
     Process tidemark(kExe, "");
     ASSERT_TRUE(PumpUntil(showsTrayIcon, kDeadlineMs)) << "the installed program shows no icon";
@@ -135,8 +123,7 @@ TEST_F(Installer, ASilentInstallReplacesAnOlderOneAndTheUninstallEndsTidemarkKee
         << "the folder or the Uninstall key is left";
     EXPECT_EQ(tidemark.finish(), 0u) << "closed through its main form, not killed";
     EXPECT_FALSE(fileSize(kShortcut));
-    EXPECT_EQ(ReadValue(kRunKey, "Tidemark"), "");
-    EXPECT_EQ(ReadValue(kSettingsKey, "server"), "pop.example.org");
+    EXPECT_EQ(ReadValue(kRunKey, "Tidemark") + ReadValue(kSettingsKey, "server"), "pop.example.org");
 }
 
 TEST_F(Installer, TheOptionsPageOffersBothChoicesCheckedAndHonoursThem) {
@@ -152,8 +139,7 @@ TEST_F(Installer, TheOptionsPageOffersBothChoicesCheckedAndHonoursThem) {
                !GetUpdateRect(logon, nullptr, FALSE) && !GetUpdateRect(now, nullptr, FALSE);
     }, kDeadlineMs)) << "no options page";
     testsupport::SaveShot(window, "installer-options");
-    EXPECT_EQ(SendMessageA(logon, BM_GETCHECK, 0, 0), BST_CHECKED);
-    EXPECT_EQ(SendMessageA(now, BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(SendMessageA(logon, BM_GETCHECK, 0, 0) + SendMessageA(now, BM_GETCHECK, 0, 0), 2 * BST_CHECKED);
 
     // No logon entry, but start now: "Install", then "Finish" (both IDOK).
     SendMessageA(logon, BM_SETCHECK, BST_UNCHECKED, 0);
