@@ -9,10 +9,10 @@
 #include <windows.h>
 
 #include "app/settings.h"
-#include "mail/seen_id_store.h"
 #include "desktop/tray_icon.h"
 #include "framework/menus.h"
 #include "gtest/gtest.h"
+#include "mail/seen_id_store.h"
 #include "tests/support/dovecot.h"
 #include "tests/support/helpers.h"
 
