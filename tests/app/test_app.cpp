@@ -1,8 +1,12 @@
 // The controller form: its icon, menu and animation, the Setup dialog and
-// the stored settings, and the poll cycle against scripted servers.
+// the stored settings, the poll cycle against scripted servers, keeping
+// watch through failures that pass, sleep and address changes, and the
+// new-mail notice.
 #include <windows.h>
 #include <commctrl.h>
 
+#include <iterator>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <utility>
@@ -22,6 +26,13 @@ using testsupport::Later;
 using testsupport::ScriptedServer;
 
 namespace {
+// Where the controller keeps the seen ids during a test.
+std::string seenFolder() {
+    char dir[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, dir);
+    return dir + std::string("tidemark-test-app");
+}
+
 class Controller : public testing::Test {
 protected:
     void SetUp() override {
@@ -29,51 +40,63 @@ protected:
         SetupDialog = new TSetupDialog(nullptr);
         form = std::make_unique<TTrayController>(nullptr);
         form->AnimationTimer->SetEnabled(false);  // the tests tick themselves
+        form->Announcer.Store.Folder = seenFolder();
         Boxes().clear();
     }
     void TearDown() override {
         form.reset();
         delete std::exchange(SetupDialog, nullptr);
         RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
+        const std::string list = seenFolder() + '\0';  // SHFileOperation's list ends in two zeros
+        SHFILEOPSTRUCTA remove{nullptr, FO_DELETE, list.c_str(), nullptr, FOF_NO_UI, FALSE, nullptr, nullptr};
+        SHFileOperationA(&remove);
     }
     void command(fw::TMenuItem* item) { SendMessageA(fw::TPopupMenu::PopupListWindow(), WM_COMMAND, item->Command(), 0); }
     void mouse(UINT message) { SendMessageA(form->TrayIcon->WindowHandle(), desktop::TTrayIcon::WM_TRAYNOTIFY, 0, message); }
     void tick() { form->AnimationTick(form->AnimationTimer); }
     // What the user meets: the two switches' captions, the tooltip, whether
-    // checks come, and the first exception box.
+    // checks come (by the poll or a retry), and the first exception box.
     std::string seen() {
         char icons[64] = {}, mail[64] = {};
         GetMenuStringA(form->TrayMenu->Handle(), form->DesktopIconsItem->Command(), icons, sizeof icons, MF_BYCOMMAND);
         GetMenuStringA(form->TrayMenu->Handle(), form->CheckMailItem->Command(), mail, sizeof mail, MF_BYCOMMAND);
         return std::string(icons) + "|" + mail + "|" + form->TrayIcon->ToolTip() + (form->PollTimer->Enabled() ? "|polling" : "|") +
+               (form->RetryTimer->Enabled() ? "|retry " + std::to_string(form->RetryTimer->Interval()) : "") +
                (Boxes().empty() ? "" : "|" + Boxes()[0].first);
     }
-    // Chooses Setup; `fill` runs inside the dialog's modal loop, then `key` is pressed.
+    // Chooses Setup; `fill` runs inside the dialog's modal loop, then `key`
+    // (posted first: a second modal loop would take it) is pressed.
     void setup(const std::function<void(TSetupDialog&)>& fill, WPARAM key) {
         Later inside(30, [&] {
-            fill(*SetupDialog);
             PostMessageA(SetupDialog->OKBtn->Handle(), WM_KEYDOWN, key, 0);
+            fill(*SetupDialog);
         });
         command(form->SetupItem);
     }
     // Points the mailbox at `server` and switches checking on.
-    void point(const ScriptedServer& server) {
-        form->Mailbox->Server = server.Address();
+    void point(const std::string& server) {
+        form->Mailbox->Server = server;
         form->Mailbox->UserName = "anna";
         form->Mailbox->Password = "pw";
         form->Mailbox->SetTimeOut(2);
         command(form->CheckMailItem);
     }
+    void power(WPARAM event) { SendMessageA(form->Handle(), WM_POWERBROADCAST, event, 0); }
     testsupport::ShellCalls calls;
     std::unique_ptr<TTrayController> form;
 };
 
-HICON resourceIcon(const std::string& name) { return LoadIconA(GetModuleHandleA(nullptr), name.c_str()); }
+HICON resourceIcon(const std::string& name) { return fw::ResourceIcon(GetModuleHandleA(nullptr), name, desktop::TrayIconSize()); }
 
-// A mailbox of `count` messages, as the poll cycle meets it.
-std::string mailbox(int count, int pauseBeforeStat = 0) {
-    std::string s = "S +OK ready\nC USER anna\nS +OK\nC PASS pw\nS +OK\nC STAT\nP " + std::to_string(pauseBeforeStat) +
-                    "\nS +OK " + std::to_string(count) + " 999\n";
+std::string refusing() { return "127.0.0.1:" + std::to_string(ScriptedServer::UnusedPort()); }
+
+// Greeting, CAPA refused (one command at a time), then the log-in.
+const std::string login = "S +OK ready\nC CAPA\nS -ERR\nC USER anna\nS +OK\nC PASS pw\n";
+
+// A mailbox of `count` messages, as the poll cycle meets it; `uidl` answers UIDL.
+std::string mailbox(int count, int pauseBeforeStat = 0, const std::string& uidl = "-ERR") {
+    std::string s = login + "S +OK\nC STAT\nP " + std::to_string(pauseBeforeStat) + "\nS +OK " + std::to_string(count) + " 999\n";
+    if (count > 0) s += "C UIDL\nS " + uidl + "\n";
     for (int i = 1; i <= count; ++i)
         s += "C LIST " + std::to_string(i) + "\nS +OK 10\nC TOP " + std::to_string(i) + " 1\nS +OK\\r\\nSubject: m\\r\\n.\n";
     return s + "C QUIT\nS +OK bye\n";
@@ -88,6 +111,14 @@ void store(const std::string& values) {
         if (value.rfind('#', 0) != 0) testsupport::WriteText(SettingsKey, name.c_str(), value);
     }
 }
+
+// Owned by an About box; notes whether the controller is still whole when the box goes.
+struct Witness : fw::TComponent {
+    Witness(fw::TComponent* owner, fw::TComponent* controller, bool& whole) : fw::TComponent(owner), controller(controller), whole(whole) {}
+    ~Witness() override { whole = dynamic_cast<TTrayController*>(controller) != nullptr; }
+    fw::TComponent* controller;
+    bool& whole;
+};
 }  // namespace
 
 TEST_F(Controller, ItIsNeverSeenAndPutsItsIconWithItsMenuInTheNotificationArea) {
@@ -154,53 +185,69 @@ TEST_F(Controller, AboutAndCheckForUpgradesShowTheirBoxOwnedByTheController) {
     form->FormShow(form.get());
     EXPECT_TRUE(testsupport::PumpUntil([&] { return !fw::Application->FormExists(splash); }));
     form->FormShow(form.get());
+    // An About box still open at the end goes while the controller its handlers call is whole.
+    auto* box = new desktop::TAboutBox(form.get());
+    box->Show();
+    bool whole = false;
+    new Witness(box, form.get(), whole);
+    form.reset();
+    EXPECT_TRUE(whole);
+    EXPECT_FALSE(fw::Application->FormExists(box));
 }
 
 TEST_F(Controller, SetupShowsWhatIsInUseEscapeKeepsItAndEnterAppliesAndStoresTheTextsAsTyped) {
     TSetupDialog& d = *SetupDialog;
     std::string texts = d.Caption();
-    for (fw::TControl* c : std::initializer_list<fw::TControl*>{d.TitleLabel, d.ServerLabel, d.UserNameLabel,
-                                                                d.PasswordLabel, d.IntervalLabel, d.HideCheckBox, d.OKBtn, d.CancelBtn})
+    for (fw::TControl* c : std::initializer_list<fw::TControl*>{d.TitleLabel, d.ServerLabel, d.SecurityLabel, d.UserNameLabel,
+                                                                d.PasswordLabel, d.IntervalLabel, d.HideCheckBox,
+                                                                d.StartAtLogonCheckBox, d.AnnounceCheckBox, d.OKBtn, d.CancelBtn})
         texts += "|" + c->Caption();
-    EXPECT_EQ(texts, "Vesk Setup|Vesk Agent Mailbox Setup|POP3 Mail Server|Username|Password|Poll Interval (secs)|"
-                     "Hide icons on startup|OK|Cancel");
+    EXPECT_EQ(texts, "Vesk Setup|Vesk Agent Mailbox Setup|POP3 Mail Server|Security|Username|Password|Poll Interval (secs)|"
+                     "Hide icons on startup|Start Tidemark when I log on|Announce new mail|OK|Cancel");
     int low = 0, high = 0;
     SendMessageA(d.IntervalUpDown->Handle(), UDM_GETRANGE32, reinterpret_cast<WPARAM>(&low), reinterpret_cast<LPARAM>(&high));
     EXPECT_EQ(std::to_string(low) + ".." + std::to_string(high), "1..10000");
     std::string shown;
     std::vector<HWND> tabs;
     auto read = [&](TSetupDialog&) {
-        shown = d.ServerEdit->Text() + "|" + d.UserNameEdit->Text() + "|" + d.PasswordEdit->Text() + "|" + d.IntervalEdit->Text() +
-                (d.HideCheckBox->Checked() ? "|hide" : "|") + (GetFocus() == d.OKBtn->Handle() ? "" : "|not on OK");
+        shown = d.ServerEdit->Text() + "|" + d.SecurityCombo->Text() + "|" + d.UserNameEdit->Text() + "|" + d.PasswordEdit->Text() +
+                "|" + d.IntervalEdit->Text() + (d.HideCheckBox->Checked() ? "|hide" : "|") +
+                (d.AnnounceCheckBox->Checked() ? "|announce" : "|") + (GetFocus() == d.OKBtn->Handle() ? "" : "|not on OK");
     };
     setup([&](TSetupDialog&) {
         read(d);
-        for (HWND h = GetWindow(d.Handle(), GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
-            if (GetWindowLongA(h, GWL_STYLE) & WS_TABSTOP) tabs.push_back(h);
-        d.ServerEdit->SetText("ignored");
+        for (HWND h = d.OKBtn->Handle(); tabs.size() < 12 && (tabs.empty() || h != tabs[0]); h = GetNextDlgTabItem(d.Handle(), h, FALSE))
+            tabs.push_back(h);
+        d.ServerEdit->SetText("typed");
+        command(form->SetupItem);  // chosen again while open: what was typed stays
+        shown += "|" + d.ServerEdit->Text();
     }, VK_ESCAPE);
-    EXPECT_EQ(shown + testsupport::ReadValue(SettingsKey, "server"), "|||60|");
-    EXPECT_EQ(tabs, (std::vector<HWND>{d.OKBtn->Handle(), d.CancelBtn->Handle(), d.ServerEdit->Handle(),
-                                       d.UserNameEdit->Handle(), d.PasswordEdit->Handle(), d.IntervalUpDown->Handle(),
-                                       d.IntervalEdit->Handle(), d.HideCheckBox->Handle()}));
+    EXPECT_EQ(shown + testsupport::ReadValue(SettingsKey, "server") + form->Mailbox->Server, "|TLS|||60||announce|typed");
+    EXPECT_EQ(tabs, (std::vector<HWND>{d.OKBtn->Handle(), d.CancelBtn->Handle(), d.ServerEdit->Handle(), d.SecurityCombo->Handle(),
+                                       d.UserNameEdit->Handle(), d.PasswordEdit->Handle(), d.IntervalEdit->Handle(), d.IntervalUpDown->Handle(),
+                                       d.HideCheckBox->Handle(), d.StartAtLogonCheckBox->Handle(), d.AnnounceCheckBox->Handle()}));
     setup([](TSetupDialog& d) {
         d.ServerEdit->SetText("pop.example.org:1110");
+        d.SecurityCombo->SetItemIndex(SecurityIndex(net::TSecurity::None));
         d.UserNameEdit->SetText("anna");
         d.PasswordEdit->SetText("s3cret pass");
         d.IntervalEdit->SetText(" $1E");
         d.HideCheckBox->SetChecked(true);
+        d.AnnounceCheckBox->SetChecked(false);
     }, VK_RETURN);
     std::string stored;
-    for (const char* name : {"server", "username", "password", "interval", "hideonstart"})
+    for (const char* name : {"server", "username", "interval", "hideonstart", "announce"})
         stored += testsupport::ReadValue(SettingsKey, name) + "|";
-    EXPECT_EQ(stored + std::to_string(form->PollTimer->Interval()), "pop.example.org:1110|anna|s3cret pass| $1E|#1|30000");
+    EXPECT_EQ(stored + std::to_string(form->PollTimer->Interval()), "pop.example.org:1110|anna| $1E|#1|#0|30000");
     setup(read, VK_ESCAPE);
-    EXPECT_EQ(shown, "pop.example.org:1110|anna|s3cret pass|30|hide");
-    // An interval that is no number stops OK after the texts: nothing is stored.
+    EXPECT_EQ(shown, "pop.example.org:1110|None|anna|s3cret pass|30|hide|");
+    // An interval that is no number stops OK after the texts: nothing is
+    // stored, and the first tick's load no longer overwrites what is in use.
     setup([](TSetupDialog& d) {
         d.ServerEdit->SetText("mail.example.org");
         d.IntervalUpDown->SetPosition(1000);  // written with the thousands separator
     }, VK_RETURN);
+    tick();
     EXPECT_EQ(Boxes(), (testsupport::BoxList{{"'" + d.IntervalEdit->Text() + "' is not a valid integer value.", "Tidemark"}}));
     EXPECT_EQ(form->Mailbox->Server + "|" + std::to_string(form->PollTimer->Interval()), "mail.example.org|30000");
     EXPECT_EQ(testsupport::ReadValue(SettingsKey, "server"), "pop.example.org:1110");
@@ -208,11 +255,11 @@ TEST_F(Controller, SetupShowsWhatIsInUseEscapeKeepsItAndEnterAppliesAndStoresThe
 
 // What the load at show time and the one at the first tick make of what is
 // stored, over what is in use ("mem", 20 s): server|user|password|interval|
-// hide-on-start|the first report|the desktop icons.
+// hide-on-start|the first report|the desktop icons|the notices.
 TEST_F(Controller, TheTwoLoadsOfTheStoredSettings) {
     const char* table[][3] = {
-        {"server=pop.example.org;username=anna;password=pw;interval=  45;hideonstart=#1",
-         "pop.example.org|anna|pw|45000|hide|", "pop.example.org|anna|pw|45000|hide||icons hidden"},
+        {"server=pop.example.org;username=anna;password=pw;interval=  45;hideonstart=#1;announce=#0",
+         "pop.example.org|anna|pw|45000|hide||quiet", "pop.example.org|anna|pw|45000|hide||icons hidden|quiet"},
         {"interval=$3C", "mem|mem|mem|60000||", "|||60000||"},
         {"server=s;interval=;hideonstart=#1", "s|mem|mem|20000||'' is not a valid integer value.", "s|||20000|hide||icons hidden"},
         {"server=#7;password=pw", "mem|mem|mem|20000||Invalid data type for 'server'.",
@@ -229,11 +276,13 @@ TEST_F(Controller, TheTwoLoadsOfTheStoredSettings) {
         auto state = [&] {
             return f.Mailbox->Server + "|" + f.Mailbox->UserName + "|" + f.Mailbox->Password + "|" +
                    std::to_string(f.PollTimer->Interval()) + (f.HideOnStart ? "|hide|" : "||") +
-                   (Boxes().empty() ? "" : Boxes()[0].first) + (f.DesktopVisible ? "" : "|icons hidden");
+                   (Boxes().empty() ? "" : Boxes()[0].first) + (f.DesktopVisible ? "" : "|icons hidden") +
+                   (f.Announcer.Announce ? "" : "|quiet");
         };
         f.Show();
         EXPECT_EQ(state(), afterShow) << stored;
         Boxes().clear();
+        f.Announcer.Announce = true;
         tick();
         tick();
         EXPECT_EQ(state(), afterTicks) << stored;
@@ -249,10 +298,13 @@ TEST_F(Controller, TheTwoLoadsOfTheStoredSettings) {
 }
 
 TEST_F(Controller, TheTooltipTellsTheCountAfterTheStatusTextAndAFailureSwitchesCheckingOff) {
-    ScriptedServer one(mailbox(1));
-    point(one);
+    ScriptedServer one(mailbox(1, 0, "+OK\\r\\n1 u1\\r\\n."));
+    // The ids seen by an earlier run: none, so the message is news.
+    form->Announcer.Store.Save(mail::MailboxName(one.Address(), "anna"), mail::TSeenIds{true, {}});
+    point(one.Address());
     form->PollTick(form->PollTimer);
     EXPECT_EQ(seen() + "|" + one.Received(), "Hide Desktop &Icons|Stop Checking email| (1 messages)|polling|" + one.Expected());
+    EXPECT_EQ(calls.balloons, std::vector<std::string>{"New mail|m"});
     mouse(WM_LBUTTONUP);
     ScriptedServer none(mailbox(0));
     form->Mailbox->Server = none.Address();
@@ -266,35 +318,149 @@ TEST_F(Controller, TheTooltipTellsTheCountAfterTheStatusTextAndAFailureSwitchesC
     EXPECT_EQ(seen(), "Show Desktop Icons|Stop Checking email|Show Desktop Icons (No messages)|polling|UserName property is required.");
 }
 
+// Off and on again during a check: the toggle shows in its result, no second
+// check starts, and a failure still leaves checking off before its one report.
 TEST_F(Controller, DuringACheckAToggleShowsInItsResultAndTheSwitchStartsNoSecondCheck) {
-    ScriptedServer server(mailbox(2, 400));
-    point(server);
-    form->PollTimer->SetInterval(50);
-    Later toggle(150, [&] { mouse(WM_LBUTTONUP); });
-    Later offAndOn(200, [&] {
-        command(form->CheckMailItem);
-        command(form->CheckMailItem);
-    });
-    form->PollTick(form->PollTimer);
-    EXPECT_EQ(seen() + server.Received(), "Show Desktop Icons|Stop Checking email|Show Desktop Icons (2 messages)|polling" + server.Expected());
-    form->PollTimer->SetEnabled(false);
+    const std::pair<std::string, std::string> table[] = {
+        {mailbox(2, 400), "Show Desktop Icons|Stop Checking email|Show Desktop Icons (2 messages)|polling|0 boxes"},
+        {"P 400\nS -ERR busy\n", "Show Desktop Icons|Start Checking email|Show Desktop Icons||-ERR busy.|1 boxes"},
+    };
+    for (const auto& [script, expected] : table) {
+        TearDown();
+        SetUp();
+        ScriptedServer server(script);
+        point(server.Address());
+        form->PollTimer->SetInterval(50);
+        Later toggle(150, [&] { mouse(WM_LBUTTONUP); });
+        Later offAndOn(200, [&] {
+            command(form->CheckMailItem);
+            command(form->CheckMailItem);
+        });
+        form->PollTick(form->PollTimer);
+        EXPECT_EQ(seen() + "|" + std::to_string(Boxes().size()) + " boxes" + server.Received(), expected + server.Expected());
+        form->PollTimer->SetEnabled(false);
+    }
 }
 
-TEST_F(Controller, CloseDuringACheckBringsTheIconsBackAtOnceAndEndsTheLoopWhenTheCheckReturns) {
+TEST_F(Controller, ATickWhileAWindowOfOursIsModalWaitsUntilItCloses) {
+    ScriptedServer server(mailbox(0));
+    point(server.Address());
+    form->PollTimer->SetInterval(50);
+    bool checkedUnderSetup = true;
+    setup([&](TSetupDialog&) {
+        testsupport::PumpFor(300);  // six ticks' time
+        checkedUnderSetup = server.Accepted();
+    }, VK_ESCAPE);
+    EXPECT_FALSE(checkedUnderSetup);
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return server.Finished(); }));
+    EXPECT_EQ(seen() + server.Received(), "Hide Desktop &Icons|Stop Checking email| (No messages)|polling" + server.Expected());
+}
+
+TEST_F(Controller, CloseDuringACheckCancelsItBringsTheIconsBackAtOnceAndEndsTheLoop) {
     auto desk = testsupport::ProgramManager(true);
     mouse(WM_LBUTTONUP);
-    ScriptedServer server(mailbox(1, 400));
-    point(server);
+    ScriptedServer silent;
+    point(silent.Address());
     fw::Application->SetMainForm(form.get());
     bool shownAtOnce = false;
     Later close(150, [&] {
         command(form->CloseItem);
         shownAtOnce = IsWindowVisible(desk.get());
     });
+    const ULONGLONG start = GetTickCount64();
     form->PollTick(form->PollTimer);
+    EXPECT_LT(GetTickCount64() - start, 1000u) << "the check ran on to its 2 s time-out";
     EXPECT_TRUE(shownAtOnce);
     EXPECT_TRUE(fw::Application->Terminated());
     EXPECT_TRUE(Boxes().empty());
     fw::Application->SetMainForm(nullptr);
     fw::Application->ClearTerminated();
+}
+
+// Failures that pass by themselves: no box, checking stays on, the next try
+// after 30 s, 1, 2 and 4 minutes, never later than the interval, a tooltip
+// that says why, one balloon per spell of trouble. A good check brings back
+// the count and the polls; a failure that needs the user ends it all.
+TEST_F(Controller, PassingFailuresAreRetriedQuietlyUntilAGoodCheckOrOneThatNeedsTheUser) {
+    const std::string on = "Hide Desktop &Icons|Stop Checking email|", unreachable = on + "Tidemark: mail server unreachable, retrying||retry ";
+    const std::pair<std::string, std::string> table[] = {
+        {"", unreachable + "30000"},
+        {login + "S -ERR [IN-USE] Mailbox is locked\n", on + "Tidemark: mailbox busy, retrying||retry 60000"},
+        {"", unreachable + "120000"},
+        {"", unreachable + "240000"},
+        {"", unreachable + "300000"},
+        {mailbox(0), on + " (No messages)|polling"},
+        {"", unreachable + "30000"},
+        {login + "S -ERR [AUTH] Authentication failed.\n", "Hide Desktop &Icons|Start Checking email|||-ERR [AUTH] Authentication failed."},
+    };
+    point("");
+    form->PollTimer->SetInterval(300000);
+    form->BalloonAfterMs = 0;
+    for (const auto& [script, expected] : table) {
+        ScriptedServer server(script);
+        form->Mailbox->Server = script.empty() ? refusing() : server.Address();
+        form->PollTick(form->RetryTimer);
+        EXPECT_EQ(seen(), expected) << script;
+    }
+    EXPECT_EQ(calls.balloons.size(), 2u);
+    for (const std::string& b : calls.balloons)
+        EXPECT_TRUE(std::regex_match(b, std::regex(R"(Tidemark\|Mail could not be checked since \d\d:\d\d )"
+                                                   R"(\(\[10061\] Connection refused\)\. Tidemark keeps trying\.)"))) << b;
+}
+
+// Sleep cancels a running check without a report; waking brings a check
+// within seconds, failures soon after it are retried every ten; the network
+// coming back brings at once the retry of a check that failed, and nothing else.
+TEST_F(Controller, SleepCancelsACheckQuietlyAndWakingOrTheNetworkComingBackBringsOneSoon) {
+    ScriptedServer silent;
+    point(silent.Address());
+    const std::string on = "Hide Desktop &Icons|Stop Checking email|";
+    auto addressChanged = [&] { SendMessageA(form->AddressWatch->WindowHandle(), net::TAddressWatch::WM_ADDRESS_CHANGED, 0, 0); };
+    addressChanged();
+    EXPECT_EQ(seen(), on + "|polling");
+    Later sleep(100, [&] { power(PBT_APMSUSPEND); });
+    const ULONGLONG start = GetTickCount64();
+    form->PollTick(form->PollTimer);
+    EXPECT_LT(GetTickCount64() - start, 1000u) << "the check ran on to its 2 s time-out";
+    EXPECT_EQ(seen(), on + "||retry 10000");
+    for (WPARAM resume : {PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMESUSPEND}) {
+        power(resume);
+        EXPECT_EQ(seen(), on + "||retry 5000");
+        form->Mailbox->Server = refusing();
+        form->PollTick(form->RetryTimer);
+        EXPECT_EQ(seen(), on + "Tidemark: mail server unreachable, retrying||retry 10000");
+    }
+    addressChanged();
+    EXPECT_EQ(seen(), on + "Tidemark: mail server unreachable, retrying||retry 1000");
+}
+
+// A notice names the messages whose ids are new, once; the seen ids outlive
+// a restart; with the notices off new ids are taken as seen in silence.
+TEST_F(Controller, NewMessagesAreAnnouncedOnceAcrossChecksAndRestarts) {
+    const struct {
+        const char* ids;
+        bool restart, announce;
+    } checks[] = {{"a b", false, true}, {"a b c", false, true}, {"a b c", false, true}, {"b c d", true, true},
+                  {"b c d e", false, false}, {"b c d e f g h i j", false, true}};
+    mail::TPop3Mailbox& box = *form->Mailbox;
+    box.UniqueIdsKnown = true;
+    box.CheckedMailbox = mail::MailboxName("pop.example.org", "anna");
+    TNewMailAnnouncer announcer;
+    for (const auto& check : checks) {
+        if (check.restart) announcer = TNewMailAnnouncer();
+        announcer.Store.Folder = seenFolder();
+        announcer.Announce = check.announce;
+        std::istringstream ids(check.ids);
+        box.UniqueIds.assign(std::istream_iterator<std::string>(ids), {});
+        box.RemoteInfo.Clear();
+        for (const std::string& id : box.UniqueIds) {
+            box.RemoteInfo.Add(std::make_unique<mail::TMessageInfo>());
+            box.RemoteInfo.Items(box.RemoteInfo.Count() - 1).Headers.Add("From: " + id + "@example.org");
+            box.RemoteInfo.Items(box.RemoteInfo.Count() - 1).Headers.Add("Subject: about " + id);
+        }
+        announcer.AfterCheck(box, *form->TrayIcon);
+    }
+    EXPECT_EQ(calls.balloons, (std::vector<std::string>{"New mail|c@example.org: about c", "New mail|d@example.org: about d",
+                                                        "5 new messages|j@example.org: about j\ni@example.org: about i\n"
+                                                        "h@example.org: about h\nand 2 more"}));
 }

@@ -2,14 +2,17 @@
 // notification area), with settings that point at the real Dovecot of the
 // test run but carry a wrong password: the splash comes first, the icon
 // switches the desktop window, a failed check is reported in a box captioned
-// "Tidemark", the password is corrected in Setup, checks then read headers
-// every second, and Close brings the desktop window back and ends the program.
+// "Tidemark", the password is corrected in Setup (and kept protected), checks
+// then come every second and read each message's headers once, a message
+// delivered meanwhile is announced by the shell's balloon, and Close brings
+// the desktop window back and ends the program.
 #include <windows.h>
 
 #include "app/settings.h"
 #include "desktop/tray_icon.h"
 #include "framework/menus.h"
 #include "gtest/gtest.h"
+#include "mail/seen_id_store.h"
 #include "tests/support/dovecot.h"
 #include "tests/support/helpers.h"
 
@@ -20,7 +23,9 @@ DWORD pid = 0;
 
 std::string text(HWND h, bool className = false) {
     char buffer[256] = {};
-    className ? GetClassNameA(h, buffer, sizeof buffer) : GetWindowTextA(h, buffer, sizeof buffer);
+    DWORD_PTR copied = 0;  // WM_GETTEXT: GetWindowTextA gives only the caption of another process's window
+    className ? GetClassNameA(h, buffer, sizeof buffer)
+              : SendMessageTimeoutA(h, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 1000, &copied);
     return buffer;
 }
 
@@ -42,14 +47,14 @@ HWND child(HWND parent, const char* className, int n, const char* caption = null
     return nullptr;
 }
 
-// The checks of user "demo" in the server's log that read both headers and
-// retrieved and deleted nothing.
-int demoChecks() {
+// The checks of user "demo" in the server's log whose logout line holds
+// `what` and that retrieved and deleted nothing.
+int demoChecks(const std::string& what) {
     const std::string log = testsupport::dovecot::Log();
     int checks = 0;
     for (std::size_t at = log.find("pop3(demo)"); at != std::string::npos; at = log.find("pop3(demo)", at + 1)) {
         const std::string line = log.substr(at, log.find('\n', at) - at);
-        checks += line.find("top=2/") != std::string::npos && line.find("retr=0/0, del=0/2") != std::string::npos;
+        checks += line.find(what) != std::string::npos && line.find("retr=0/0, del=0/") != std::string::npos;
     }
     return checks;
 }
@@ -61,6 +66,8 @@ TEST(EndToEnd, StartCheckReportCorrectInSetupCheckAndClose) {
     ASSERT_TRUE(testsupport::dovecot::Deliver("demo", "From: harbour@example.org\nSubject: High water\n\nAt six.\n"));
     ASSERT_TRUE(testsupport::dovecot::Deliver("demo", "From: pilot@example.org\nSubject: Low water\n\nAt noon.\n"));
     RegDeleteKeyA(HKEY_CURRENT_USER, app::SettingsKey);
+    const std::string seenList = mail::TSeenIdStore().FileFor(mail::MailboxName(server, "demo"));
+    DeleteFileA(seenList.c_str());  // the ids of an earlier run's server
     for (auto [name, value] : {std::pair<const char*, std::string>{"server", server}, {"username", "demo"},
                                {"password", "wrong"}, {"interval", "1"}})
         testsupport::WriteText(app::SettingsKey, name, value);
@@ -110,13 +117,23 @@ TEST(EndToEnd, StartCheckReportCorrectInSetupCheckAndClose) {
     choose(3);  // "&Setup"
     HWND setup = nullptr;
     ASSERT_TRUE(PumpUntil([&] { return setup = tidemark([](HWND h) { return IsWindowVisible(h) && text(h) == "Vesk Setup"; }); }));
-    SendMessageA(child(setup, "Edit", 3), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("tide"));
+    SendMessageA(child(child(setup, "TidemarkBevel", 1), "Edit", 3), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("tide"));
     const HWND ok = child(setup, "Button", 1, "OK");
     PostMessageA(setup, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(ok), BN_CLICKED), reinterpret_cast<LPARAM>(ok));
-    EXPECT_TRUE(PumpUntil([] { return testsupport::ReadValue(app::SettingsKey, "password") == "tide"; }));
+    std::string stored;
+    EXPECT_TRUE(PumpUntil([&] { return app::UnprotectPassword(testsupport::ReadValue(app::SettingsKey, "password_protected"), stored); }));
+    EXPECT_EQ(stored + "|" + testsupport::ReadValue(app::SettingsKey, "password"), "tide|");
 
     choose(1);
-    EXPECT_TRUE(PumpUntil([] { return demoChecks() >= 2; }, 10000)) << testsupport::dovecot::Log();
+    EXPECT_TRUE(PumpUntil([] { return demoChecks("del=0/2") >= 3; }, 10000)) << testsupport::dovecot::Log();
+    EXPECT_EQ(demoChecks("top=2/"), 1) << "the headers of a message are read once";
+    // The shell draws a balloon as a tooltip window of its own, with the text for the window's.
+    ASSERT_TRUE(testsupport::dovecot::Deliver("demo", "From: Harbour Master <hm@example.org>\nSubject: Spring tide\n\n.\n"));
+    EXPECT_TRUE(PumpUntil([] {
+        for (HWND h = GetTopWindow(nullptr); h; h = GetWindow(h, GW_HWNDNEXT))
+            if (IsWindowVisible(h) && text(h, true) == "tooltips_class32" && text(h) == "Harbour Master: Spring tide") return true;
+        return false;
+    }, 10000)) << "no notice of the new message";
 
     PostMessageA(tidemark([](HWND h) { return text(h) == "Brindlewick Software - Tidemark"; }), WM_CLOSE, 0, 0);
     EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(desk.get()); })) << "the desktop window was not shown again";
@@ -126,4 +143,5 @@ TEST(EndToEnd, StartCheckReportCorrectInSetupCheckAndClose) {
     EXPECT_EQ(code, 0u);
     EXPECT_FALSE(IsWindow(tray));
     RegDeleteKeyA(HKEY_CURRENT_USER, app::SettingsKey);
+    DeleteFileA(seenList.c_str());
 }

@@ -43,9 +43,19 @@ ShellCalls::ShellCalls() {
         push_back({message, data});
         return TRUE;
     });
+    desktop::SetShellNotifyWideSeam([this](DWORD, const NOTIFYICONDATAW& data) {
+        char text[1024] = {};
+        for (const WCHAR* part : {data.szInfoTitle, L"|", data.szInfo})
+            WideCharToMultiByte(CP_UTF8, 0, part, -1, text + strlen(text), static_cast<int>(sizeof text - strlen(text)), nullptr, nullptr);
+        balloons.push_back(text);
+        return TRUE;
+    });
 }
 
-ShellCalls::~ShellCalls() { desktop::SetShellNotifySeam(nullptr); }
+ShellCalls::~ShellCalls() {
+    desktop::SetShellNotifySeam(nullptr);
+    desktop::SetShellNotifyWideSeam(nullptr);
+}
 
 void WriteValue(const char* key, const char* name, DWORD type, const void* data, DWORD size) {
     RegSetKeyValueA(HKEY_CURRENT_USER, key, name, type, data, size);
@@ -61,6 +71,7 @@ std::string ReadValue(const char* key, const char* name) {
     char data[512] = {};
     DWORD type = 0, size = sizeof data - 1;
     if (RegGetValueA(HKEY_CURRENT_USER, key, name, RRF_RT_ANY, &type, data, &size) != ERROR_SUCCESS) return "";
+    if (type == REG_BINARY) return std::string(data, size);
     return type == REG_DWORD ? "#" + std::to_string(*reinterpret_cast<DWORD*>(data)) : data;
 }
 

@@ -44,7 +44,8 @@ std::string MessageOf(F&& f) {
 using BoxList = std::vector<std::pair<std::string, std::string>>;
 BoxList& Boxes();
 
-// Every Shell_NotifyIconA call of the tray component while it lives.
+// Every Shell_NotifyIconA call of the tray component while it lives, and
+// each balloon (Shell_NotifyIconW) as "title|text" in UTF-8.
 struct ShellCall {
     DWORD message;
     NOTIFYICONDATAA data;
@@ -53,10 +54,11 @@ struct ShellCall {
 struct ShellCalls : std::vector<ShellCall> {
     ShellCalls();
     ~ShellCalls();
+    std::vector<std::string> balloons;
 };
 
 // Registry values under HKEY_CURRENT_USER\key, the key created as needed;
-// a value reads as its text or "#" and its number, "" when missing.
+// a value reads as its text, its bytes or "#" and its number, "" when missing.
 void WriteValue(const char* key, const char* name, DWORD type, const void* data, DWORD size);
 void WriteText(const char* key, const char* name, const std::string& text);
 void WriteNumber(const char* key, const char* name, DWORD value);
