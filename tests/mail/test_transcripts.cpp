@@ -47,9 +47,9 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <utility>
-#include <memory>
 
 #include "framework/sysutils.h"
 #include "gtest/gtest.h"
@@ -63,11 +63,9 @@ namespace {
 
 struct Case {
     int line = 0;
-    std::string title, script, error = "<no exception>", stat, events, waited, ids;
+    std::string title, script, error = "<no exception>", stat, events, waited, ids = "unknown";
     std::map<std::string, std::string> settings;
     std::vector<std::string> items;
-    UINT drop = 0;
-    unsigned cancelMs = 0;
 };
 
 class Mailbox : public mail::TPop3Mailbox {
@@ -78,10 +76,7 @@ public:
         OnOpen = note("open");
         // The header cache belongs to the mailbox named by the server text
         // and the user name; each case's server has a port of its own.
-        OnUpdatingInfo = [this](fw::TObject*) {
-            events.push_back("updating");
-            Server = "scripted";
-        };
+        OnUpdatingInfo = [this](fw::TObject*) { events.push_back("updating"); Server = "scripted"; };
         OnCancel = note("cancel");
         OnClosing = note("closing");
         OnClosed = note("closed");
@@ -159,12 +154,7 @@ std::vector<Case> readCases(const std::string& path) {
         } else if (key == "=" && what == "item") {
             c.items.push_back(ScriptedServer::Unescape(rest));
         } else if (key == "=") {
-            (what == "stat" ? c.stat : what == "events" ? c.events : what == "ids" ? c.ids : c.waited) =
-                what == "ids" ? value : rest;
-        } else if (key == "drop") {
-            c.drop = net::WM_ASYNC_HOST;
-        } else if (key == "cancel") {
-            c.cancelMs = static_cast<unsigned>(std::stoul(value));
+            (what == "stat" ? c.stat : what == "events" ? c.events : what == "ids" ? c.ids : c.waited) = rest;
         } else {
             c.settings[key] = value;
         }
@@ -192,9 +182,9 @@ void play(Mailbox& box, Case c) {
     const unsigned timeOut = std::stoul(setting("timeout", "1"));
     box.SetTimeOut(static_cast<std::int32_t>(timeOut));
     box.events.clear();
-    dropped = c.drop;
+    dropped = c.settings.count("drop") ? net::WM_ASYNC_HOST : 0;
     std::unique_ptr<testsupport::Later> cancel;
-    if (c.cancelMs) cancel = std::make_unique<testsupport::Later>(c.cancelMs, [&] { box.Cancel(); });
+    if (c.settings.count("cancel")) cancel = std::make_unique<testsupport::Later>(std::stoul(c.settings["cancel"]), [&] { box.Cancel(); });
 
     const ULONGLONG start = GetTickCount64();
     const double cpu = testsupport::CpuMs();
@@ -222,9 +212,7 @@ void play(Mailbox& box, Case c) {
         for (const std::string& header : box.RemoteInfo.Items(i).Headers.Lines()) items.back() += "|" + header;
     }
     EXPECT_EQ(items, c.items);
-    std::string ids = box.UniqueIdsKnown ? "ids" : "";
-    for (const std::string& id : box.UniqueIds) ids += " " + id;
-    EXPECT_EQ(ids, c.ids);
+    EXPECT_EQ(box.UniqueIdsKnown ? join(box.UniqueIds, " ") : "unknown", c.ids);
 }
 
 class Transcript : public testing::TestWithParam<std::string> {};
