@@ -141,7 +141,7 @@ TEST(Popcheck, ExitCodesMessagesAndSecureConnections) {
     const struct { std::string args; const char* script; DWORD code; const char* output; } table[] = {
         {"--timeout 1 {server} anna pw", "", 75, "popcheck: Operation timed out"},
         {"{server} anna pw", "S +OK\nC CAPA\nS -ERR\nC USER anna\nS -ERR [IN-USE] locked", 75, "popcheck: -ERR [IN-USE] locked"},
-        {"{server} anna pw", "X", 75, "popcheck: Connection closed by the server"},
+        {"{server} anna pw", "s +OK hel\nX", 75, "popcheck: Connection closed by the server"},
         {"--timeout 0 {server} anna pw", "", 2, "usage: popcheck"},
         {"--tls" + ca + "localhost:" + tls + " alice secret", "", 0, "Secure connection: TLS"},
         {"--starttls" + ca + "localhost:" + plain + " alice secret", "", 0, "Secure connection: TLS"},
