@@ -3,11 +3,15 @@
 // wrong password first).
 #include <windows.h>
 
+#include <cstring>
+
+#include "framework/handles.h"
 #include "gtest/gtest.h"
 #include "mail/pop3_session.h"
 #include "mail/pop3_text.h"
 #include "tests/support/dovecot.h"
 #include "tests/support/helpers.h"
+#include "tests/support/scripted_server.h"
 
 using namespace mail;
 using testsupport::MessageOf;
@@ -96,4 +100,74 @@ TEST(Pop3Dovecot, DeliveredMessagesComeBackWithTheirSizesAndHeaderLinesAndNothin
     // Dovecot's own count of what the session asked for.
     EXPECT_NE(testsupport::dovecot::Log().find("top=3/"), std::string::npos);
     EXPECT_NE(testsupport::dovecot::Log().find("retr=0/0, del=0/3"), std::string::npos);
+}
+
+// ---- popcheck ----
+
+// Runs `command` to its end (10 s at most); gives its exit code, and its
+// standard output and error in `output`.
+static DWORD run(std::string command, std::string& output) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    CreatePipe(&readEnd, &writeEnd, &inherit, 1 << 16);
+    fw::UniqueKernelHandle reading(readEnd), writing(writeEnd);
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = writeEnd;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return 999;
+    fw::UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
+    writing.reset();
+    if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
+    char chunk[4096];
+    for (DWORD n = 0; ReadFile(readEnd, chunk, sizeof chunk, &n, nullptr) && n > 0;) output.append(chunk, n);
+    DWORD code = 998;
+    GetExitCodeProcess(pi.hProcess, &code);
+    return code;
+}
+
+// popcheck runs one check with the mailbox component. Its exit code tells a
+// failure that passes by itself (75) from one the user must mend (1) and
+// from wrong usage (2); --timeout bounds each wait. Against the Dovecot that
+// requires TLS, with its test CA trusted for the run (--ca), a certificate
+// for another name or from another CA ends the check before the log-in.
+TEST(Popcheck, ExitCodesMessagesAndSecureConnections) {
+    namespace dovecot = testsupport::dovecot;
+    const std::string plain = dovecot::FirstLine("port", true), tls = dovecot::FirstLine("tls_port", true);
+    ASSERT_NE(tls, "") << "no TLS Dovecot: run through ctest (its dovecot_tls fixture)";
+    const std::string ca = " --ca " + dovecot::Folder(true) + "\\tls\\ca.pem ";
+    const struct { std::string args; const char* script; DWORD code; const char* output; } table[] = {
+        {"--timeout 1 {server} anna pw", "", 75, "popcheck: Operation timed out"},
+        {"{server} anna pw", "S +OK\nC CAPA\nS -ERR\nC USER anna\nS -ERR [IN-USE] locked", 75, "popcheck: -ERR [IN-USE] locked"},
+        {"{server} anna pw", "s +OK hel\nX", 75, "popcheck: Connection closed by the server"},
+        {"--timeout 0 {server} anna pw", "", 2, "usage: popcheck"},
+        {"--tls" + ca + "localhost:" + tls + " alice secret", "", 0, "Secure connection: TLS"},
+        {"--starttls" + ca + "localhost:" + plain + " alice secret", "", 0, "Secure connection: TLS"},
+        {"--starttls" + ca + "127.0.0.1:" + plain + " alice secret", "", 1, "not trusted: it is not issued for 127.0.0.1"},
+        {"--tls" + ca + "127.0.0.2:" + tls + " alice secret", "", 1, "not trusted: it is not issued by a trusted authority"},
+    };
+    char exe[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    const std::string popcheck = std::string(exe, std::strrchr(exe, '\\') + 1) + "..\\..\\mail\\popcheck.exe ";
+    for (const auto& t : table) {
+        testsupport::ScriptedServer server(t.script);
+        std::string args = t.args, output;
+        if (const auto at = args.find("{server}"); at != std::string::npos) args.replace(at, 8, server.Address());
+        const std::size_t logged = dovecot::Log(true).size();
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_EQ(run(popcheck + args, output), t.code) << args;
+        EXPECT_LT(GetTickCount64() - start, 4000u) << args;
+        EXPECT_NE(output.find(t.output), std::string::npos) << output;
+        EXPECT_TRUE(testsupport::PumpUntil([&] { return !server.Accepted() || server.Finished(); }));
+        EXPECT_EQ(server.Received(), server.Expected());
+        // Dovecot tells how each connection ended, and who logged in.
+        std::string log;
+        const bool toDovecot = args.find("alice") != std::string::npos;
+        EXPECT_TRUE(!toDovecot || testsupport::PumpUntil([&] {
+            return (log = dovecot::Log(true).substr(logged)).find("Disconnected") != std::string::npos;
+        }));
+        EXPECT_EQ(log.find("user=<alice>") != std::string::npos, toDovecot && t.code == 0) << log;
+    }
 }

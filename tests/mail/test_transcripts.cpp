@@ -1,18 +1,24 @@
 // The POP3 mailbox (and the socket under it) against scripted servers: one
 // gtest case per file in tests/mail/transcripts, one mailbox per file, its
 // cases played in order (each sees what the one before left: the list, the
-// statistics, a cancelled or timed-out state). A case is a block of lines:
+// statistics, the header cache, a cancelled or timed-out state). A case is a
+// block of lines:
 //
 //   case <title>            starts the case; the settings return to defaults
 //   server <text>           Server; default 127.0.0.1:{port}, where {port} is
 //                           the case's scripted server, {unused} a port that
 //                           refuses and {stalled} one that never answers
-//   user|password|service|defaultport <text>, timeout <seconds>
-//                           defaults: alice, secret, pop3, 110, 1
-//   drop host|serv          that lookup's answer never arrives
+//   user|password <text>, timeout <seconds>   defaults: alice, secret, 1
+//   security tls|starttls   default: none
+//   capa <name> ...         the CAPA reply lists these names; without it the
+//                           server refuses CAPA ("-ERR")
+//   drop host               the host lookup's answer never arrives
 //   cancel <ms>             Cancel() from a timer, ms after the check began
-//   login <STAT reply>      the greeting, USER, PASS and STAT exchange
-//   message <n> <size> <TOP reply>   the LIST n and TOP n 1 exchange
+//   hello                   the greeting and the CAPA exchange
+//   login <STAT reply>      hello, then the USER, PASS and STAT exchange
+//   uidl [<UIDL reply>]     unique ids on (UseUniqueIds), and that exchange
+//   message <n> <size> <TOP reply>   the LIST n and TOP n 1 exchange;
+//                           message <n> <LIST reply>: a refused LIST n
 //   quit                    the QUIT exchange
 //   S s C P X H <text>      the server's script (tests/support/scripted_server.h)
 //   ! <text>                the text of the exception UpdateInfo raises; a
@@ -20,6 +26,8 @@
 //   = stat <count> <size>   MessageCount and MailboxSize afterwards
 //   = item <size>|<header>|...   the list afterwards, one line per item
 //                           (always checked: no line means an empty list)
+//   = ids <id> ...          UniqueIdsKnown and UniqueIds afterwards (always
+//                           checked: no line means the ids are not known)
 //   = events <e>, <e>, ...  open, updating, progress:<%> (repeats merged),
 //                           next:<index>, cancel, error:<text>, closing,
 //                           closed, updated
@@ -27,17 +35,23 @@
 //                           last word (default: `timeout` seconds; the counter
 //                           ticks whole seconds, so a restart in the middle of
 //                           a wait may end up to one second sooner)
-// Texts take the escapes of the scripted server. Every case also checks that
-// the client sent exactly the C lines, that the socket is closed and its
-// time-out counter stopped, and that a time-out came neither early nor late
-// with the processor idle meanwhile.
+// When the CAPA reply names PIPELINING (in any letter case), the commands of
+// consecutive `message` lines all come before any of their replies: the
+// server reads the whole batch before it answers, so a client that waited
+// for each reply would time out. Texts take the escapes of the scripted
+// server. Every case also checks that the client sent exactly the C lines,
+// that the socket is closed and its time-out counter stopped, and that a
+// time-out came neither early nor late with the processor idle meanwhile.
 #include <windows.h>
 
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
+#include <utility>
 
+#include "framework/sysutils.h"
 #include "gtest/gtest.h"
 #include "mail/pop3_session.h"
 #include "tests/support/helpers.h"
@@ -49,11 +63,9 @@ namespace {
 
 struct Case {
     int line = 0;
-    std::string title, script, error = "<no exception>", stat, events, waited;
+    std::string title, script, error = "<no exception>", stat, events, waited, ids = "unknown";
     std::map<std::string, std::string> settings;
     std::vector<std::string> items;
-    UINT drop = 0;
-    unsigned cancelMs = 0;
 };
 
 class Mailbox : public mail::TPop3Mailbox {
@@ -62,7 +74,9 @@ public:
         SetWinsockLoaded(true);
         auto note = [this](const char* e) { return [this, e](fw::TObject*) { events.push_back(e); }; };
         OnOpen = note("open");
-        OnUpdatingInfo = note("updating");
+        // The header cache belongs to the mailbox named by the server text
+        // and the user name; each case's server has a port of its own.
+        OnUpdatingInfo = [this](fw::TObject*) { events.push_back("updating"); Server = "scripted"; };
         OnCancel = note("cancel");
         OnClosing = note("closing");
         OnClosed = note("closed");
@@ -95,12 +109,14 @@ std::vector<Case> readCases(const std::string& path) {
     std::vector<Case> cases;
     std::ifstream in(path);
     int number = 0;
+    std::string replies;  // of a pipelined batch, sent after all its commands
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::string key = line.substr(0, line.find(' '));
         const std::string value = line.size() > key.size() ? line.substr(key.size() + 1) : "";
         const std::string what = value.substr(0, value.find(' ')), rest = value.substr(what.size() + (what != value));
         ++number;
+        if (key != "message" && !cases.empty()) cases.back().script += std::exchange(replies, "");
         if (key == "case") cases.emplace_back().line = number;
         if (key == "case") cases.back().title = value;
         if (key.empty() || key[0] == '#' || key == "case") continue;
@@ -108,29 +124,42 @@ std::vector<Case> readCases(const std::string& path) {
         auto setting = [&](const char* name, const char* fallback) {
             return c.settings.count(name) ? c.settings[name] : std::string(fallback);
         };
-        if (key == "login")
-            c.script += "S +OK POP3 server ready\nC USER " + setting("user", "alice") + "\nS +OK\nC PASS " +
-                        setting("password", "secret") + "\nS +OK logged in\nC STAT\nS " + value + "\n";
-        else if (key == "message")
-            c.script += "C LIST " + what + "\nS +OK " + what + " " + rest.substr(0, rest.find(' ')) + "\nC TOP " + what +
-                        " 1\nS " + rest.substr(rest.find(' ') + 1) + "\n";
-        else if (key == "quit")
+        std::string capa = c.settings.count("capa") ? "S +OK\n" : "S -ERR\n";
+        std::istringstream names(setting("capa", ""));
+        for (std::string name; names >> name;) capa += "S " + name + "\n";
+        capa += c.settings.count("capa") ? "S .\n" : "";
+        const bool pipelined = fw::UpperCaseAscii(" " + setting("capa", "") + " ").find(" PIPELINING ") != std::string::npos;
+        if (key == "hello" || key == "login") {
+            c.script += "S +OK POP3 server ready\nC CAPA\n" + capa;
+            if (key == "login")
+                c.script += "C USER " + setting("user", "alice") + "\nS +OK\nC PASS " + setting("password", "secret") +
+                            "\nS +OK logged in\nC STAT\nS " + value + "\n";
+        } else if (key == "message") {
+            const std::string size = rest.substr(0, rest.find(' '));
+            const bool listed = std::isdigit(static_cast<unsigned char>(size[0]));
+            const std::string list = "C LIST " + what + "\n", top = listed || pipelined ? "C TOP " + what + " 1\n" : "";
+            const std::string listReply = "S " + (listed ? "+OK " + what + " " + size : rest) + "\n";
+            const std::string topReply = listed ? "S " + rest.substr(size.size() + 1) + "\n" : "";
+            c.script += pipelined ? list + top : list + listReply + top + topReply;
+            if (pipelined) replies += listReply + topReply;
+        } else if (key == "quit") {
             c.script += "C QUIT\nS +OK bye\n";
-        else if (key.size() == 1 && std::string("SsCPXH").find(key) != std::string::npos)
+        } else if (key == "uidl") {
+            c.script += value.empty() ? "" : "C UIDL\nS " + value + "\n";
+            c.settings[key] = "on";
+        } else if (key.size() == 1 && std::string("SsCPXH").find(key) != std::string::npos) {
             c.script += line + "\n";
-        else if (key == "!")
+        } else if (key == "!") {
             c.error = ScriptedServer::Unescape(value);
-        else if (key == "=" && what == "item")
+        } else if (key == "=" && what == "item") {
             c.items.push_back(ScriptedServer::Unescape(rest));
-        else if (key == "=")
-            (what == "stat" ? c.stat : what == "events" ? c.events : c.waited) = rest;
-        else if (key == "drop")
-            c.drop = value == "host" ? net::WM_ASYNC_HOST : net::WM_ASYNC_SERV;
-        else if (key == "cancel")
-            c.cancelMs = static_cast<unsigned>(std::stoul(value));
-        else
+        } else if (key == "=") {
+            (what == "stat" ? c.stat : what == "events" ? c.events : what == "ids" ? c.ids : c.waited) = rest;
+        } else {
             c.settings[key] = value;
+        }
     }
+    if (!cases.empty()) cases.back().script += replies;
     return cases;
 }
 
@@ -147,14 +176,15 @@ void play(Mailbox& box, Case c) {
     box.Server = setting("server", "127.0.0.1:{port}");
     box.UserName = setting("user", "alice");
     box.Password = setting("password", "secret");
-    box.ServiceName = setting("service", "pop3");
-    box.DefaultPort = static_cast<std::uint16_t>(std::stoul(setting("defaultport", "110")));
+    const std::string security = setting("security", "none");
+    box.Security = security == "tls" ? net::TSecurity::Tls : security == "starttls" ? net::TSecurity::StartTls : net::TSecurity::None;
+    box.UseUniqueIds = c.settings.count("uidl") != 0;
     const unsigned timeOut = std::stoul(setting("timeout", "1"));
     box.SetTimeOut(static_cast<std::int32_t>(timeOut));
     box.events.clear();
-    dropped = c.drop;
+    dropped = c.settings.count("drop") ? net::WM_ASYNC_HOST : 0;
     std::unique_ptr<testsupport::Later> cancel;
-    if (c.cancelMs) cancel = std::make_unique<testsupport::Later>(c.cancelMs, [&] { box.Cancel(); });
+    if (c.settings.count("cancel")) cancel = std::make_unique<testsupport::Later>(std::stoul(c.settings["cancel"]), [&] { box.Cancel(); });
 
     const ULONGLONG start = GetTickCount64();
     const double cpu = testsupport::CpuMs();
@@ -182,6 +212,7 @@ void play(Mailbox& box, Case c) {
         for (const std::string& header : box.RemoteInfo.Items(i).Headers.Lines()) items.back() += "|" + header;
     }
     EXPECT_EQ(items, c.items);
+    EXPECT_EQ(box.UniqueIdsKnown ? join(box.UniqueIds, " ") : "unknown", c.ids);
 }
 
 class Transcript : public testing::TestWithParam<std::string> {};

@@ -1,10 +1,16 @@
 #pragma once
-// The real Dovecot POP3 server that ctest starts for the suites that need
-// one (the dovecot fixture of tests/CMakeLists.txt runs
-// scripts/dovecot-fixture.sh); its folder comes in TIDEMARK_DOVECOT.
+// The real Dovecot POP3 servers that ctest starts for the suites that need
+// them (the dovecot and dovecot_tls fixtures of tests/CMakeLists.txt run
+// scripts/dovecot-fixture.sh); their folders come in TIDEMARK_DOVECOT and
+// TIDEMARK_DOVECOT_TLS. `tls` picks the one that requires TLS.
 #include <string>
 
 namespace testsupport::dovecot {
+
+// The fixture's folder as Windows programs reach it (Z:\...).
+std::string Folder(bool tls = false);
+// The first line of a file of that folder ("port", "tls_port"); "" when missing.
+std::string FirstLine(const std::string& name, bool tls = false);
 
 // "127.0.0.1:port", or "" when no server runs.
 std::string ServerText();
@@ -12,6 +18,6 @@ std::string ServerText();
 // into new/, so the server never sees half a file.
 bool Deliver(const std::string& user, const std::string& text);
 // The server's log so far.
-std::string Log();
+std::string Log(bool tls = false);
 
 }  // namespace testsupport::dovecot

@@ -1,0 +1,128 @@
+// The rules behind unique ids, pipelined commands, new-mail notices and the
+// kinds of failure: one table each.
+#include <windows.h>
+
+#include <fstream>
+#include <iterator>
+#include <numeric>
+#include <sstream>
+
+#include "gtest/gtest.h"
+#include "mail/charsets.h"
+#include "mail/failure_kind.h"
+#include "mail/header_text.h"
+#include "mail/new_mail.h"
+#include "mail/pop3_text.h"
+#include "mail/seen_id_store.h"
+
+using namespace mail;
+
+TEST(Pop3Text, AUidlListingIsTakenOnlyWhenItNamesEachMessageOnceWithAnIdOfItsOwn) {
+    const std::string longest(70, '~');
+    // The ids taken, or "-" for a listing refused.
+    const struct { std::string data; std::int32_t count; std::string ids; } table[] = {
+        {"1 a\r\n2 b\r\n.\r\n", 2, "a b"}, {"2 b  \r\n1  a\r\n.\r\n", 2, "a b"}, {"1 .dot\r\n.\r\n", 1, ".dot"},
+        {".\r\n", 0, ""}, {"1 " + longest + "\r\n.\r\n", 1, longest}, {"1 " + longest + "x\r\n.\r\n", 1, "-"},
+        {"1 a\r\n.\r\n", 2, "-"}, {"1 a\r\n2 a\r\n.\r\n", 2, "-"}, {"1 a\r\n3 b\r\n.\r\n", 2, "-"},
+        {"0 a\r\n.\r\n", 1, "-"}, {"1 a b\r\n.\r\n", 1, "-"}, {"1 a\r\n", 1, "-"}, {"1 \x7f\r\n.\r\n", 1, "-"},
+        {".\r\n", 2000000000, "-"},  // nothing is allocated for a count the data cannot hold
+    };
+    for (const auto& t : table) {
+        std::vector<std::string> ids{"stale"};
+        std::string text = ParseUidlListing(t.data, t.count, ids) ? "" : "-";
+        for (const std::string& id : ids) text += (text.empty() ? "" : " ") + id;
+        EXPECT_EQ(text, t.ids) << t.data;
+    }
+}
+
+// Which commands go out before the replies about each message are read:
+// "index:messages" per send. No more than 512 commands or 8192 bytes wait
+// unanswered, and the next batch goes once half of them are answered.
+TEST(Pop3Text, PipelinedCommandsGoOutInBatchesWithinTheWindow) {
+    // Numbers of 10 digits take 35 bytes a message: the byte bound comes first.
+    const struct { std::int32_t first, count; const char* sends; } table[] = {
+        {1, 3, "0:3"}, {1, 700, "0:256 128:128 256:128 384:128 512:60"}, {1000000000, 300, "0:234 117:66"}};
+    for (const auto& t : table) {
+        std::vector<std::int32_t> numbers(static_cast<std::size_t>(t.count));
+        std::iota(numbers.begin(), numbers.end(), t.first);
+        TCommandWindow window(numbers);
+        std::string sent, expected, sends;
+        for (std::int32_t i = 0; i < t.count; ++i) {
+            const std::string due = window.Due(i);
+            const auto commands = std::count(due.begin(), due.end(), '\n');
+            if (commands) sends += (sends.empty() ? "" : " ") + std::to_string(i) + ":" + std::to_string(commands / 2);
+            sent += due;
+            expected += ItemCommands(numbers[static_cast<std::size_t>(i)]);
+        }
+        EXPECT_EQ(sends, t.sends);
+        EXPECT_EQ(sent, expected);
+    }
+}
+
+TEST(NewMail, OnlyIdsNotSeenBeforeAreNewAndTheListIsKeptPerMailbox) {
+    TSeenIdStore store;
+    store.Folder += " test " + std::to_string(GetCurrentProcessId());
+    const std::string mailbox = MailboxName("pop.example.org", "anna");
+    // The positions of the new ids, and whether the list must be stored again.
+    const struct { const char* ids; bool restart; const char* news; } steps[] = {
+        {"a b", false, " changed"},  // what is there at the first check is not news
+        {"a b c", false, "2 changed"},
+        {"c a b", false, ""},
+        {"b c d e", true, "23 changed"},  // read back from the store
+    };
+    TSeenIds seen;
+    for (const auto& s : steps) {
+        if (s.restart) seen = store.Load(mailbox);
+        std::istringstream words(s.ids);
+        const TNewMessages news = seen.Update({std::istream_iterator<std::string>(words), {}});
+        std::string text;
+        for (std::size_t i : news.Indexes) text += std::to_string(i);
+        EXPECT_EQ(text + (news.Changed ? " changed" : ""), s.news) << s.ids;
+        store.Save(mailbox, seen);
+    }
+    // Another mailbox's list, or a damaged one, counts as none: a quiet fresh start.
+    EXPECT_FALSE(TSeenIds().FromText(seen.ToText(mailbox), MailboxName("pop.example.org", "anna ")));
+    std::ofstream(store.FileFor(mailbox)) << seen.ToText(mailbox) << "not one id\r\n";
+    EXPECT_FALSE(store.Load(mailbox).Known);
+    DeleteFileA(store.FileFor(mailbox).c_str());
+    RemoveDirectoryA(store.Folder.c_str());
+}
+
+// What a new-mail notice shows of the From and Subject fields as TOP gives them.
+TEST(NewMail, HeaderFieldsAreDecodedAsThePersonWroteThem) {
+    const struct { std::vector<std::string> lines; std::u16string sender, subject; } table[] = {
+        {{"From: \"Doe, John\" <jd@example.org>", "Subject: =?UTF-8?B?R3LDvMOfZSBhdXMgS8O2bG4=?="}, u"Doe, John", u"Grüße aus Köln"},
+        {{"FROM: bob@example.org (Bob \\(the\\) Builder)", "subject: Re: =?ISO-8859-1?Q?Caf=E9_cr=E8me?= and =?KOI8-R?B?8NLJ18XU?= !"},
+         u"Bob (the) Builder", u"Re: Café crème and Привет !"},
+        // Adjacent words are one text, even with a character split between them.
+        {{"From: =?utf-8?B?SsO2cmc=?= <j@example.org>", "Subject: =?utf-8?Q?=C3?= =?utf-8?Q?=A9t=C3=A9?= =?windows-1251?Q?=CF=F0=E8=E2=E5=F2?="},
+         u"Jörg", u"étéПривет"},
+        {{"From: \"=?Shift_JIS?B?k/qWe4zq?=\" <jp@example.org>", "Subject: =?utf-8?Q?bad=Z1?= =?x-unknown?Q?abc?= =?utf-8?B?/w==?="},
+         u"日本語", u"=?utf-8?Q?bad=Z1?= =?x-unknown?Q?abc?= =?utf-8?B?/w==?="},
+        {{"Subject: =?utf-8?Q?A_long?=", "\t=?utf-8?Q?_line=0Abreak?=", "  and plain text", "From: <harbour@example.org>"},
+         u"harbour@example.org", u"A long line break  and plain text"},
+    };
+    for (const auto& t : table) {
+        EXPECT_EQ(DecodedSender(t.lines, ConvertCharset), t.sender) << t.lines[0];
+        EXPECT_EQ(DecodedSubject(t.lines, ConvertCharset), t.subject) << t.lines[0];
+    }
+}
+
+// Which failures pass by themselves (the check is tried again quietly) and
+// which only the user can mend.
+TEST(FailureKind, EachFailureHasItsKind) {
+    using F = TFailureFacts;
+    const struct { F::TSource source; int code; const char* reply; bool hostKnown, passing; } table[] = {
+        {F::Socket, 10061, "", false, true},  {F::Socket, 10065, "", false, true},  {F::Socket, 11002, "", false, true},
+        {F::Socket, 57015, "", false, true},  {F::Socket, 11001, "", true, true},   {F::Socket, 11001, "", false, false},
+        {F::Socket, 57104, "", false, false}, {F::Socket, 57016, "", false, false}, {F::TimedOut, 0, "", false, true},
+        {F::Canceled, 0, "", false, true},    {F::Certificate, 0, "", false, false}, {F::Other, 0, "", false, false},
+        {F::ServerReply, 0, "-ERR [IN-USE] locked", false, true}, {F::ServerReply, 0, "-ERR [LOGIN-DELAY] w", false, true},
+        {F::ServerReply, 0, "-ERR [sys/temp/quota] x", false, true}, {F::ServerReply, 0, "-ERR [AUTH] no", false, false},
+        {F::ServerReply, 0, "-ERR [SYS/PERM] gone", false, false}, {F::ServerReply, 0, "-ERR [IN-USE-NOT] x", false, false},
+        {F::ServerReply, 0, "-ERR locked [IN-USE]", false, false},
+    };
+    for (const auto& t : table)
+        EXPECT_EQ(ClassifyFailure({t.source, t.code, t.reply, t.hostKnown}) == TFailureKind::Passing, t.passing)
+            << t.source << " " << t.code << " " << t.reply;
+}
