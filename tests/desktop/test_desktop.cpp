@@ -102,16 +102,11 @@ TEST(TrayIcon, TheBalloonIsTheUnicodeRecordOfTheActiveIcon) {
 TEST(DesktopIcons, TheLowestWindowTitledProgramManagerInAnyCaseIsHiddenAndShown) {
     auto nearMiss = testsupport::ProgramManager(false);
     SetWindowTextA(nearMiss.get(), "Program Manager X");
-    EXPECT_EQ(FindProgramManager(), nullptr);
-    EXPECT_FALSE(HideDesktopIcons(false));
-    EXPECT_FALSE(IsWindowVisible(nearMiss.get()));
+    EXPECT_TRUE(FindProgramManager() == nullptr && !HideDesktopIcons(false) && !IsWindowVisible(nearMiss.get()));
     auto mixed = testsupport::ProgramManager(false);
     SetWindowTextA(mixed.get(), "pRoGrAm mAnAgEr");
-    EXPECT_EQ(FindProgramManager(), mixed.get());
-    EXPECT_TRUE(HideDesktopIcons(false));
-    EXPECT_TRUE(IsWindowVisible(mixed.get()));
-    EXPECT_TRUE(HideDesktopIcons(true));
-    EXPECT_FALSE(IsWindowVisible(mixed.get()));
+    EXPECT_TRUE(FindProgramManager() == mixed.get() && HideDesktopIcons(false) && IsWindowVisible(mixed.get()));
+    EXPECT_TRUE(HideDesktopIcons(true) && !IsWindowVisible(mixed.get()));
     auto upper = testsupport::ProgramManager(false);
     SetWindowTextA(upper.get(), "PROGRAM MANAGER");
     for (HWND lowest : {upper.get(), mixed.get()}) {

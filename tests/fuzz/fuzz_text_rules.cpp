@@ -131,13 +131,6 @@ void fuzzTransport(const std::string& text, const std::uint8_t* data, std::size_
     const std::size_t end = net::DataEnd(bytes, start, bytes + start, size - start);
     check(!end || (end <= size - start && net::IsDataComplete(bytes, start + end, 0)));
     check(end || net::DataEnd(bytes, 0, bytes, start) || !net::IsDataComplete(bytes, size, 0));
-    if (size < 8) return;
-    std::int64_t done = 0;
-    std::int32_t expected = 0;
-    for (int i = 0; i < 4; ++i) done = (done << 8) | data[i];
-    for (int i = 4; i < 8; ++i) expected = static_cast<std::int32_t>((static_cast<std::uint32_t>(expected) << 8) | data[i]);
-    const std::int32_t perc = net::ProgressPercent(done, expected);
-    check(expected < 1 ? perc == -1 : done > expected || (perc >= 0 && perc <= 100));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The POP3 text rules, one table each, and the mailbox against the real
-// Dovecot of the test run (tests/app/test_e2e.cpp meets it too, with a
-// wrong password first).
+// The POP3 text rules, one table each, and popcheck against scripted
+// servers and the real Dovecot that requires TLS (tests/app/test_e2e.cpp
+// meets the plain one).
 #include <windows.h>
 
 #include <cstring>
@@ -23,12 +23,6 @@ std::string joined(const fw::TStringList& lines) {
     return out;
 }
 }  // namespace
-
-TEST(Pop3Text, OnlyAPlusOrMinusFirstJudgesAReply) {
-    const std::pair<const char*, int> table[] = {{"+OK", 1}, {"+", 1}, {"-ERR no such user", -1}, {"", 0},
-                                                 {" +OK", 0}, {"200 OK", 0}, {"OK", 0}};
-    for (auto [line, code] : table) EXPECT_EQ(PopReplyCode(line), code) << line;
-}
 
 TEST(Pop3Text, StatSetsTheCountBeforeTheSizeIsConvertedAndListTakesAllAfterTheFirstBlank) {
     const char* stat[][2] = {{"+OK 2 320", "2 320 ''"},           {"+OK 3 4500 octets", "3 4500 'octets'"},
@@ -73,33 +67,6 @@ TEST(Pop3Text, HeaderLinesEndAtEveryLineEndAndTheBodyGoesFromTheFirstEmptyLine) 
     TMailboxInfo info;
     info.Add(std::make_unique<TMessageInfo>());
     for (int index : {-1, 1}) EXPECT_EQ(MessageOf([&] { info.Items(index); }), "List index out of bounds");
-}
-
-// ---- against Dovecot ----
-
-TEST(Pop3Dovecot, DeliveredMessagesComeBackWithTheirSizesAndHeaderLinesAndNothingIsRetrieved) {
-    ASSERT_NE(testsupport::dovecot::ServerText(), "") << "no Dovecot: run through ctest (its dovecot fixture)";
-    // Maildir files often end lines in LF alone; POP3 counts each as CR LF.
-    for (const std::string& m : {std::string("From: Ann <ann@example.org>\nSubject: Tide tables\n\nHigh water at six.\n"),
-                                 "Subject: Quarterly\r\n report\r\nFrom: bob@example.org\r\n\r\n" + std::string(3000, 'x') + "\r\n",
-                                 std::string("From: c@example.org\nSubject: dots\n\n.starts with a dot\n")})
-        ASSERT_TRUE(testsupport::dovecot::Deliver("alice", m));
-    TPop3Mailbox box(nullptr);
-    box.SetWinsockLoaded(true);
-    box.SetTimeOut(5);
-    box.Server = testsupport::dovecot::ServerText();
-    box.UserName = "alice";
-    box.Password = "secret";
-    box.UpdateInfo();
-    std::string items = std::to_string(box.MessageCount) + " " + std::to_string(box.MailboxSize);
-    for (int i = 0; i < box.RemoteInfo.Count(); ++i)
-        items += "; " + std::to_string(box.RemoteInfo.Items(i).Size) + " " + joined(box.RemoteInfo.Items(i).Headers);
-    EXPECT_EQ(items, "3 3187; 73 From: Ann <ann@example.org>|Subject: Tide tables|; "
-                     "3056 Subject: Quarterly| report|From: bob@example.org|; 58 From: c@example.org|Subject: dots|");
-    EXPECT_FALSE(box.Connected());
-    // Dovecot's own count of what the session asked for.
-    EXPECT_NE(testsupport::dovecot::Log().find("top=3/"), std::string::npos);
-    EXPECT_NE(testsupport::dovecot::Log().find("retr=0/0, del=0/3"), std::string::npos);
 }
 
 // ---- popcheck ----

@@ -3,9 +3,7 @@
 #include <windows.h>
 
 #include <fstream>
-#include <iterator>
 #include <numeric>
-#include <sstream>
 
 #include "gtest/gtest.h"
 #include "mail/charsets.h"
@@ -59,28 +57,16 @@ TEST(Pop3Text, PipelinedCommandsGoOutInBatchesWithinTheWindow) {
     }
 }
 
-TEST(NewMail, OnlyIdsNotSeenBeforeAreNewAndTheListIsKeptPerMailbox) {
+// Which ids are news across checks and restarts is the controller's tests'
+// to show; here, the list that must not be taken for this mailbox's.
+TEST(NewMail, AnotherMailboxsListOrADamagedOneCountsAsNone) {
     TSeenIdStore store;
     store.Folder += " test " + std::to_string(GetCurrentProcessId());
     const std::string mailbox = MailboxName("pop.example.org", "anna");
-    // The positions of the new ids, and whether the list must be stored again.
-    const struct { const char* ids; bool restart; const char* news; } steps[] = {
-        {"a b", false, " changed"},  // what is there at the first check is not news
-        {"a b c", false, "2 changed"},
-        {"c a b", false, ""},
-        {"b c d e", true, "23 changed"},  // read back from the store
-    };
     TSeenIds seen;
-    for (const auto& s : steps) {
-        if (s.restart) seen = store.Load(mailbox);
-        std::istringstream words(s.ids);
-        const TNewMessages news = seen.Update({std::istream_iterator<std::string>(words), {}});
-        std::string text;
-        for (std::size_t i : news.Indexes) text += std::to_string(i);
-        EXPECT_EQ(text + (news.Changed ? " changed" : ""), s.news) << s.ids;
-        store.Save(mailbox, seen);
-    }
-    // Another mailbox's list, or a damaged one, counts as none: a quiet fresh start.
+    seen.Update({"a", "b"});
+    store.Save(mailbox, seen);
+    EXPECT_EQ(store.Load(mailbox).Ids, seen.Ids);
     EXPECT_FALSE(TSeenIds().FromText(seen.ToText(mailbox), MailboxName("pop.example.org", "anna ")));
     std::ofstream(store.FileFor(mailbox)) << seen.ToText(mailbox) << "not one id\r\n";
     EXPECT_FALSE(store.Load(mailbox).Known);
