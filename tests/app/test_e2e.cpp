@@ -127,11 +127,13 @@ TEST(EndToEnd, StartCheckReportCorrectInSetupCheckAndClose) {
     EXPECT_EQ(demoChecks("top=2/"), 1) << "the headers of a message are read once";
     // The shell draws a balloon as a tooltip window of its own, with the text for the window's.
     ASSERT_TRUE(testsupport::dovecot::Deliver("demo", "From: Harbour Master <hm@example.org>\nSubject: Spring tide\n\n.\n"));
-    EXPECT_TRUE(PumpUntil([] {
+    HWND balloon = nullptr;
+    EXPECT_TRUE(PumpUntil([&] {
         for (HWND h = GetTopWindow(nullptr); h; h = GetWindow(h, GW_HWNDNEXT))
-            if (IsWindowVisible(h) && text(h, true) == "tooltips_class32" && text(h) == "Harbour Master: Spring tide") return true;
+            if (IsWindowVisible(h) && text(h, true) == "tooltips_class32" && text(h) == "Harbour Master: Spring tide") return (balloon = h) != nullptr;
         return false;
     }, 10000)) << "no notice of the new message";
+    testsupport::SaveShot(balloon, "new-mail-notice");
 
     PostMessageA(tidemark([](HWND h) { return text(h) == "Brindlewick Software - Tidemark"; }), WM_CLOSE, 0, 0);
     EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(desk.get()); })) << "the desktop window was not shown again";
