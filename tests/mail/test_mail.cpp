@@ -105,12 +105,16 @@ TEST(Popcheck, ExitCodesMessagesAndSecureConnections) {
     const std::string plain = dovecot::FirstLine("port", true), tls = dovecot::FirstLine("tls_port", true);
     ASSERT_NE(tls, "") << "no TLS Dovecot: run through ctest (its dovecot_tls fixture)";
     const std::string ca = " --ca " + dovecot::Folder(true) + "\\tls\\ca.pem ";
+    // A reply of many TLS records: 72 KB of a folded header before the Subject.
+    std::string filler = "X-Filler: start\r\n";
+    for (int i = 0; i < 2000; ++i) filler += "\tthirty-six bytes of a folded line\r\n";
+    ASSERT_TRUE(dovecot::Deliver("alice", filler + "Subject: after the filler\r\n\r\nbody\r\n", true));
     const struct { std::string args; const char* script; DWORD code; const char* output; } table[] = {
         {"--timeout 1 {server} anna pw", "", 75, "popcheck: Operation timed out"},
         {"{server} anna pw", "S +OK\nC CAPA\nS -ERR\nC USER anna\nS -ERR [IN-USE] locked", 75, "popcheck: -ERR [IN-USE] locked"},
         {"{server} anna pw", "s +OK hel\nX", 75, "popcheck: Connection closed by the server"},
         {"--timeout 0 {server} anna pw", "", 2, "usage: popcheck"},
-        {"--tls" + ca + "localhost:" + tls + " alice secret", "", 0, "Secure connection: TLS"},
+        {"--tls" + ca + "localhost:" + tls + " alice secret", "", 0, "\tSubject: after the filler\t"},
         {"--starttls" + ca + "localhost:" + plain + " alice secret", "", 0, "Secure connection: TLS"},
         {"--starttls" + ca + "127.0.0.1:" + plain + " alice secret", "", 1, "not trusted: it is not issued for 127.0.0.1"},
         {"--tls" + ca + "127.0.0.2:" + tls + " alice secret", "", 1, "not trusted: it is not issued by a trusted authority"},

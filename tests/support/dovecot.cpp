@@ -31,10 +31,10 @@ std::string FirstLine(const std::string& name, bool tls) {
 
 std::string ServerText() { return FirstLine("port").empty() ? "" : "127.0.0.1:" + FirstLine("port"); }
 
-bool Deliver(const std::string& user, const std::string& text) {
+bool Deliver(const std::string& user, const std::string& text, bool tls) {
     static unsigned count = 0;
     const std::string name = std::to_string(GetCurrentProcessId()) + "." + std::to_string(++count) + ".tidemark";
-    const std::string maildir = Folder() + "\\home\\" + user + "\\Maildir\\";
+    const std::string maildir = Folder(tls) + "\\home\\" + user + "\\Maildir\\";
     std::ofstream(maildir + "tmp\\" + name, std::ios::binary) << text;
     return MoveFileA((maildir + "tmp\\" + name).c_str(), (maildir + "new\\" + name).c_str()) != 0;
 }

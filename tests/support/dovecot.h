@@ -16,7 +16,7 @@ std::string FirstLine(const std::string& name, bool tls = false);
 std::string ServerText();
 // Delivers a message into the user's Maildir: written to tmp/, then renamed
 // into new/, so the server never sees half a file.
-bool Deliver(const std::string& user, const std::string& text);
+bool Deliver(const std::string& user, const std::string& text, bool tls = false);
 // The server's log so far.
 std::string Log(bool tls = false);
 
