@@ -75,22 +75,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: bench_latency SERVER:PORT USER PASSWORD RTT_MS [REPEATS]\n");
         return 2;
     }
-    const std::string server = argv[1], user = argv[2], password = argv[3];
+    const bench::Mailbox m(argv);
     const double rtt = std::atof(argv[4]);
     const int repeats = argc > 5 ? std::max(1, std::atoi(argv[5])) : 3;
-    const std::string host = server.substr(0, server.find(':'));
-    const auto port = static_cast<unsigned short>(std::atoi(server.substr(server.find(':') + 1).c_str()));
 
     fw::TApplication app;
-    app.OnShowException = [](const std::string& text, const std::string&) { std::fprintf(stderr, "%s\n", text.c_str()); };
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(1, 1), &wsa);
+    bench::startUp(app);
     try {
         mail::TPop3Mailbox pop(nullptr);
-        pop.SetWinsockLoaded(true);
-        pop.Server = server;
-        pop.UserName = user;
-        pop.Password = password;
+        bench::configure(pop, m);
         auto component = [&] {
             pop.UpdateInfo();
             return pop.RemoteInfo.Count();
@@ -100,26 +93,24 @@ int main(int argc, char** argv) {
         pop.UpdateInfo();
         const int count = pop.MessageCount;
         if (!pop.Pipelined()) std::fprintf(stderr, "bench_latency: the server does not offer PIPELINING\n");
-        if (bench::pipelinedCheck(host, port, user, password) != count) throw std::runtime_error("mailbox changed");
+        if (bench::pipelinedCheck(m.host, m.port, m.user, m.password) != count) throw std::runtime_error("mailbox changed");
 
         // Two round trips per message, plus the log-in's six.
         const double serialEstimate = (2.0 * count + 6) * rtt;
         const int serialRepeats = serialEstimate <= 2000 ? repeats : serialEstimate <= 12000 ? 1 : 0;
 
         mail::TPop3Mailbox serial(nullptr);
-        serial.Server = server;
-        serial.UserName = user;
-        serial.Password = password;
+        bench::configure(serial, m);
         serial.UsePipelining = false;
         Timing shipped, reference, oneByOne, serialReference;
         measure({{component, repeats, &shipped},
-                 {[&] { return bench::pipelinedCheck(host, port, user, password); }, repeats, &reference},
+                 {[&] { return bench::pipelinedCheck(m.host, m.port, m.user, m.password); }, repeats, &reference},
                  {[&] {
                       serial.UpdateInfo();
                       return serial.RemoteInfo.Count();
                   },
                   serialRepeats, &oneByOne},
-                 {[&] { return bench::serialCheck(host, port, user, password); }, serialRepeats, &serialReference}},
+                 {[&] { return bench::serialCheck(m.host, m.port, m.user, m.password); }, serialRepeats, &serialReference}},
                 count);
 
         char speedUp[32] = "-";

@@ -22,22 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/application.h"
-#include "mail/pop3_session.h"
+#include "bench/bench_common.h"
 
 namespace {
-
-double nowMs() {
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return static_cast<double>(c.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // Passes every session between a client and the server through, and keeps
 // what each client sent.
@@ -142,11 +129,9 @@ std::string commandSummary(const std::string& sent) {
     return out;
 }
 
-void configure(mail::TPop3Mailbox& pop, const std::string& server, const std::string& user, const std::string& password) {
-    pop.SetWinsockLoaded(true);
-    pop.Server = server;
-    pop.UserName = user;
-    pop.Password = password;
+// The component with unique ids on, pointed at `server`.
+void configureWithIds(mail::TPop3Mailbox& pop, const bench::Mailbox& m, const std::string& server) {
+    bench::configure(pop, m, server);
     pop.UseUniqueIds = true;
 }
 
@@ -157,47 +142,44 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: bench_new_mail SERVER:PORT USER PASSWORD [ROUNDS]\n");
         return 2;
     }
-    const std::string server = argv[1], user = argv[2], password = argv[3];
+    const bench::Mailbox m(argv);
     const int rounds = argc > 4 ? std::max(1, std::atoi(argv[4])) : 5;
     fw::TApplication app;
-    app.OnShowException = [](const std::string& text, const std::string&) { std::fprintf(stderr, "%s\n", text.c_str()); };
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
+    bench::startUp(app);
     try {
         // One untimed check: the server builds its index and its ids.
         {
             mail::TPop3Mailbox warm(nullptr);
-            configure(warm, server, user, password);
+            configureWithIds(warm, m, m.server);
             warm.UpdateInfo();
         }
         std::vector<double> first, repeat;
         std::int32_t count = 0;
         for (int r = 0; r < rounds; ++r) {
             mail::TPop3Mailbox pop(nullptr);
-            configure(pop, server, user, password);
-            double t0 = nowMs();
+            configureWithIds(pop, m, m.server);
+            double t0 = bench::nowMs();
             pop.UpdateInfo();
-            first.push_back(nowMs() - t0);
-            t0 = nowMs();
+            first.push_back(bench::nowMs() - t0);
+            t0 = bench::nowMs();
             pop.UpdateInfo();
-            repeat.push_back(nowMs() - t0);
+            repeat.push_back(bench::nowMs() - t0);
             if (!pop.UniqueIdsKnown) throw std::runtime_error("the server gave no usable unique ids");
             count = pop.RemoteInfo.Count();
         }
         // The same two checks once more, through the relay, for the wire.
         std::vector<std::string> sessions;
         {
-            WireRecorder relay(server.substr(0, server.find(':')),
-                               static_cast<unsigned short>(std::atoi(server.substr(server.find(':') + 1).c_str())));
+            WireRecorder relay(m.host, m.port);
             mail::TPop3Mailbox pop(nullptr);
-            configure(pop, relay.Address(), user, password);
+            configureWithIds(pop, m, relay.Address());
             pop.UpdateInfo();
             pop.UpdateInfo();
             for (int i = 0; i < 250 && relay.Sessions().size() < 2; ++i) Sleep(20);
             sessions = relay.Sessions();
         }
         if (sessions.size() < 2) throw std::runtime_error("the relay saw no two sessions");
-        const double f = median(first), rep = median(repeat);
+        const double f = bench::median(first), rep = bench::median(repeat);
         std::printf("%8d %10.1f %10.1f %7.1f%%   first: %s\n%8s %10s %10s %8s   repeat: %s\n", count, f, rep,
                     100.0 * rep / f, commandSummary(sessions[0]).c_str(), "", "", "", "",
                     commandSummary(sessions[1]).c_str());

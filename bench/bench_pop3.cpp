@@ -48,7 +48,7 @@ int compareTls(int argc, char** argv) {
         std::fclose(f);
     }
     fw::TApplication app;
-    app.OnShowException = [](const std::string& text, const std::string&) { std::fprintf(stderr, "%s\n", text.c_str()); };
+    bench::startUp(app);
     try {
         mail::TPop3Mailbox plain(nullptr), tls(nullptr);
         for (mail::TPop3Mailbox* pop : {&plain, &tls}) {
@@ -92,26 +92,19 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: bench_pop3 SERVER:PORT USER PASSWORD [REPEATS]\n");
         return 2;
     }
-    const std::string server = argv[1], user = argv[2], password = argv[3];
+    const bench::Mailbox m(argv);
     const int repeats = argc > 4 ? std::max(1, std::atoi(argv[4])) : 5;
-    const std::string host = server.substr(0, server.find(':'));
-    const auto port = static_cast<unsigned short>(std::atoi(server.substr(server.find(':') + 1).c_str()));
 
     fw::TApplication app;
-    app.OnShowException = [](const std::string& text, const std::string&) { std::fprintf(stderr, "%s\n", text.c_str()); };
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(1, 1), &wsa);
+    bench::startUp(app);
     try {
         mail::TPop3Mailbox pop(nullptr);
-        pop.SetWinsockLoaded(true);
-        pop.Server = server;
-        pop.UserName = user;
-        pop.Password = password;
+        bench::configure(pop, m);
 
         // One untimed round of each: the server builds its index, the
         // libraries load, the caches fill.
         pop.UpdateInfo();
-        const int count = bench::serialCheck(host, port, user, password);
+        const int count = bench::serialCheck(m.host, m.port, m.user, m.password);
         if (count != pop.MessageCount) throw std::runtime_error("the two clients saw different mailboxes");
 
         std::vector<double> compWall, compCpu, minWall, minCpu;
@@ -122,7 +115,7 @@ int main(int argc, char** argv) {
             compCpu.push_back(cpuMs() - c0);
             c0 = cpuMs();
             t0 = nowMs();
-            bench::serialCheck(host, port, user, password);
+            bench::serialCheck(m.host, m.port, m.user, m.password);
             minWall.push_back(nowMs() - t0);
             minCpu.push_back(cpuMs() - c0);
         }
