@@ -57,24 +57,32 @@ run_wine() {
 }
 run_wine wineboot -i >/dev/null 2>&1 || true
 
+# A Dovecot of its own in $DIR whose user "bench" holds $2 messages; $1 is
+# the fixture's start (plain text) or start-tls. Taken down by mailbox_down
+# or, on any exit, by cleanup.
+mailbox_up() {
+  DIR=$(mktemp -u /tmp/tidemark-bench-dovecot.XXXXXX)
+  "$ROOT/scripts/dovecot-fixture.sh" "$1" "$DIR" bench bench-pw
+  "$ROOT/scripts/dovecot-fixture.sh" fill "$DIR" bench "$2"
+}
+mailbox_down() {
+  "$ROOT/scripts/dovecot-fixture.sh" stop "$DIR"
+  DIR=""
+}
+
 echo "target $TARGET, median of $REPEATS runs each; times in ms, memory in KiB"
 printf '%8s %10s %10s %7s %9s %7s %9s %7s %11s %11s %9s\n' messages component minimal ratio comp-cpu cpu% min-cpu min% peak-ws peak-pagef list
 for n in 10 100 1000; do
-  DIR=$(mktemp -u /tmp/tidemark-bench-dovecot.XXXXXX)
-  "$ROOT/scripts/dovecot-fixture.sh" start "$DIR" bench bench-pw
-  "$ROOT/scripts/dovecot-fixture.sh" fill "$DIR" bench "$n"
+  mailbox_up start "$n"
   run_wine "$EXE" "127.0.0.1:$(cat "$DIR/port")" bench bench-pw "$REPEATS"
-  "$ROOT/scripts/dovecot-fixture.sh" stop "$DIR"
-  DIR=""
+  mailbox_down
 done
 
 echo
 echo "latency: median of $REPEATS runs (serial runs over 2 s: one run); times in ms"
 printf '%8s %6s %10s %10s %10s %10s %8s %8s %9s\n' messages rtt component comp-serial serial-ref pipe-ref ratio speedup cpu/msg
 for n in 200 1000; do
-  DIR=$(mktemp -u /tmp/tidemark-bench-dovecot.XXXXXX)
-  "$ROOT/scripts/dovecot-fixture.sh" start "$DIR" bench bench-pw
-  "$ROOT/scripts/dovecot-fixture.sh" fill "$DIR" bench "$n"
+  mailbox_up start "$n"
   for rtt in 0 20 100; do
     port=$(cat "$DIR/port")
     if [ "$rtt" -gt 0 ]; then
@@ -88,27 +96,20 @@ for n in 200 1000; do
     run_wine "$BUILD/bench/bench_latency.exe" "127.0.0.1:$port" bench bench-pw "$rtt" "$REPEATS"
     if [ -n "$PROXY" ]; then kill "$PROXY" 2>/dev/null || true; wait "$PROXY" 2>/dev/null || true; PROXY=""; fi
   done
-  "$ROOT/scripts/dovecot-fixture.sh" stop "$DIR"
-  DIR=""
+  mailbox_down
 done
 
 echo "TLS beside plain text, same mailbox, median of $REPEATS runs; times in ms"
 printf '%8s %10s %10s %7s %9s\n' messages plain tls ratio tls-cpu
-DIR=$(mktemp -u /tmp/tidemark-bench-dovecot.XXXXXX)
-"$ROOT/scripts/dovecot-fixture.sh" start-tls "$DIR" bench bench-pw
-"$ROOT/scripts/dovecot-fixture.sh" fill "$DIR" bench 1000
+mailbox_up start-tls 1000
 run_wine "$EXE" --tls "127.0.0.1:$(cat "$DIR/port")" "localhost:$(cat "$DIR/tls_port")" "Z:$DIR/tls/ca.pem" \
   bench bench-pw "$REPEATS"
-"$ROOT/scripts/dovecot-fixture.sh" stop "$DIR"
-DIR=""
+mailbox_down
 
 echo "new mail: first check of a fresh component vs its repeat check, median of $REPEATS rounds; ms"
 printf '%8s %10s %10s %8s   %s\n' messages first repeat share "commands on the wire"
 for n in 100 1000; do
-  DIR=$(mktemp -u /tmp/tidemark-bench-dovecot.XXXXXX)
-  "$ROOT/scripts/dovecot-fixture.sh" start "$DIR" bench bench-pw
-  "$ROOT/scripts/dovecot-fixture.sh" fill "$DIR" bench "$n"
+  mailbox_up start "$n"
   run_wine "$BUILD/bench/bench_new_mail.exe" "127.0.0.1:$(cat "$DIR/port")" bench bench-pw "$REPEATS"
-  "$ROOT/scripts/dovecot-fixture.sh" stop "$DIR"
-  DIR=""
+  mailbox_down
 done
