@@ -26,10 +26,11 @@
 # unique ids against the first check (goal: at most 5%), and shows the
 # commands each sent. Both share the server's log-in cost, which is most of
 # a repeat check (Dovecot forks a mail process per log-in).
-#   bench/run.sh [i686|x86_64]      (REPEATS=5 by default)
+#   bench/run.sh [x86_64|i686]      (x86_64 and REPEATS=5 by default)
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-TARGET=${1:-i686}
+TARGET=${1:-x86_64}
+WINE="$ROOT/scripts/wine-$TARGET"
 BUILD="${TIDEMARK_BUILD_DIR:-$ROOT/build/$TARGET}"
 REPEATS=${REPEATS:-5}
 "$ROOT/scripts/setup-debian.sh"
@@ -53,7 +54,7 @@ trap cleanup EXIT INT TERM
 
 # The component creates (hidden) windows: give Wine a display if there is none.
 run_wine() {
-  if [ -n "${DISPLAY:-}" ]; then wine "$@"; else xvfb-run -a wine "$@"; fi
+  if [ -n "${DISPLAY:-}" ]; then "$WINE" "$@"; else xvfb-run -a "$WINE" "$@"; fi
 }
 run_wine wineboot -i >/dev/null 2>&1 || true
 

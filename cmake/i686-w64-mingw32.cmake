@@ -1,4 +1,4 @@
-# Cross toolchain for the shipped 32-bit build.
+# Cross toolchain for the 32-bit build (32-bit Windows).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(TOOLCHAIN_PREFIX i686-w64-mingw32)

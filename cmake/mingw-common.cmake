@@ -7,10 +7,9 @@ set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-find_program(WINE_EXECUTABLE wine)
-if(WINE_EXECUTABLE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_EXECUTABLE})
-endif()
+# Each target runs under its own Wine loader (scripts/wine-<processor>), never
+# under whichever one Debian's launcher would pick.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-${CMAKE_SYSTEM_PROCESSOR})
 # Several work trees of one machine share compiled objects where ccache is there.
 find_program(CCACHE_PROGRAM ccache)
 if(CCACHE_PROGRAM)

@@ -1,4 +1,4 @@
-# Cross toolchain for the 64-bit build (kept to prove the code pointer-size clean).
+# Cross toolchain for the shipped 64-bit build.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)

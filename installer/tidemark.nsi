@@ -11,7 +11,8 @@
 ;   ICON         the program icon
 ;   OUTFILE      the setup program to write
 
-Unicode true
+; A 64-bit installer for the 64-bit program (Windows 11 is 64-bit only).
+Target amd64-unicode
 !include "MUI2.nsh"
 !include "nsDialogs.nsh"
 !include "LogicLib.nsh"

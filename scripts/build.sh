@@ -1,8 +1,8 @@
 #!/bin/sh
-# Configures and builds one target (i686 or x86_64) into build/<target>.
+# Configures and builds one target (x86_64, the default, or i686) into build/<target>.
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-TARGET=${1:-i686}
+TARGET=${1:-x86_64}
 # TIDEMARK_BUILD_DIR lets several builds of one tree run side by side.
 BUILD="${TIDEMARK_BUILD_DIR:-$ROOT/build/$TARGET}"
 if [ ! -f "$BUILD/build.ninja" ]; then

@@ -102,6 +102,10 @@ TEST_F(Installer, ASilentInstallReplacesAnOlderOneAndTheUninstallEndsTidemarkKee
     CloseHandle(CreateFileA(kExe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     testsupport::WriteText(kUninstallKey, "DisplayVersion", "1.00");
     testsupport::WriteText(kSettingsKey, "server", "pop.example.org");
+    // The shipped setup program and what it installs are both 64-bit programs.
+    DWORD setupKind = 0, exeKind = 0;
+    ASSERT_TRUE(GetBinaryTypeA(kSetup.c_str(), &setupKind) && GetBinaryTypeA(kShipped.c_str(), &exeKind));
+    EXPECT_EQ(setupKind + exeKind, 2u * SCS_64BIT_BINARY);
     ASSERT_EQ(Process(kSetup, " /S").finish(), 0u);
 
     EXPECT_EQ(fileSize(kExe), fileSize(kShipped));
