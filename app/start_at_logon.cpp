@@ -53,11 +53,10 @@ std::string LogonProgramPath() {
 }
 
 void SetStartAtLogon(bool on) {
-    HKEY k = nullptr;
+    fw::UniqueKey key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, RunKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE,
-                        nullptr, &k, nullptr) != ERROR_SUCCESS)
+                        nullptr, key.put(), nullptr) != ERROR_SUCCESS)
         fail();
-    fw::UniqueKey key(k);
     if (!on) {
         const LONG rc = RegDeleteValueA(key.get(), RunValueName);
         if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) fail();

@@ -17,9 +17,8 @@ const char* const kClientsKey = "Software\\Clients\\Mail";
 // value that is not text counts as missing.
 std::string defaultValue(const std::string& path) {
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        HKEY opened = nullptr;
-        if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) continue;
-        fw::UniqueKey key(opened);
+        fw::UniqueKey key;
+        if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) continue;
         DWORD type = 0, size = 0;
         if (RegQueryValueExA(key.get(), nullptr, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
             (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0 || size > 32768)

@@ -120,13 +120,4 @@ std::size_t TMemoryStream::Write(const void* buffer, std::size_t count) {
     return count;
 }
 
-std::size_t TMemoryStream::Read(void* buffer, std::size_t count) {
-    auto pos = static_cast<std::size_t>(Position);
-    if (pos >= data_.size()) return 0;
-    count = std::min(count, data_.size() - pos);
-    std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(pos), count, static_cast<char*>(buffer));
-    Position += static_cast<std::int64_t>(count);
-    return count;
-}
-
 }  // namespace fw

@@ -89,7 +89,6 @@ public:
     std::int64_t Size() const { return static_cast<std::int64_t>(data_.size()); }
     std::int64_t Position = 0;
     std::size_t Write(const void* buffer, std::size_t count);
-    std::size_t Read(void* buffer, std::size_t count);
     void Clear() {
         data_.clear();
         Position = 0;

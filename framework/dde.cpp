@@ -37,25 +37,23 @@ HCONV TDdeClientConv::connect() {
     CONVCONTEXT context{};
     context.cb = sizeof(context);
     context.iCodePage = CP_WINANSI;
-    return DdeConnect(DdeInstance(), hszService_, hszTopic_, &context);
+    return DdeConnect(DdeInstance(), hszService_.get(), hszTopic_.get(), &context);
 }
 
 bool TDdeClientConv::OpenConversation(const std::string& service, const std::string& topic) {
     CloseConversation();
     DWORD inst = DdeInstance();
     if (!inst) return false;
-    service_ = service;
-    topic_ = topic;
     // A null string handle is DDEML's wildcard: any service, or any topic.
-    if (!service.empty()) hszService_ = DdeCreateStringHandleA(inst, service.c_str(), CP_WINANSI);
-    if (!topic.empty()) hszTopic_ = DdeCreateStringHandleA(inst, topic.c_str(), CP_WINANSI);
-    conv_ = connect();
+    if (!service.empty()) hszService_.reset(DdeCreateStringHandleA(inst, service.c_str(), CP_WINANSI));
+    if (!topic.empty()) hszTopic_.reset(DdeCreateStringHandleA(inst, topic.c_str(), CP_WINANSI));
+    conv_.reset(connect());
     if (!conv_) {
         std::string command = ServiceApplication;
         if (command.empty() && !service.empty()) command = service + " " + topic;
         // WinExec returns once the started program waits for input (or at
         // once when it cannot be started), so its server is registered by then.
-        if (!command.empty() && WinExec(command.c_str(), SW_SHOWMINNOACTIVE) >= 32) conv_ = connect();
+        if (!command.empty() && WinExec(command.c_str(), SW_SHOWMINNOACTIVE) >= 32) conv_.reset(connect());
     }
     if (!conv_) {
         CloseConversation();
@@ -64,37 +62,29 @@ bool TDdeClientConv::OpenConversation(const std::string& service, const std::str
     CONVINFO info{};
     info.cb = sizeof(info);
     format_ = CF_TEXT;
-    if (DdeQueryConvInfo(conv_, QID_SYNC, &info) && info.wFmt != 0) format_ = info.wFmt;
+    if (DdeQueryConvInfo(conv_.get(), QID_SYNC, &info) && info.wFmt != 0) format_ = info.wFmt;
     return true;
 }
 
 std::string TDdeClientConv::RequestItem(const std::string& item) {
     if (!conv_) return {};
-    DWORD inst = DdeInstance();
-    HSZ hszItem = DdeCreateStringHandleA(inst, item.c_str(), CP_WINANSI);
-    HDDEDATA data =
-        DdeClientTransaction(nullptr, 0, conv_, hszItem, format_, XTYP_REQUEST, RequestTimeoutMs, nullptr);
-    if (hszItem) DdeFreeStringHandle(inst, hszItem);
+    const UniqueDdeString hszItem(DdeCreateStringHandleA(DdeInstance(), item.c_str(), CP_WINANSI));
+    const UniqueDdeData data(DdeClientTransaction(nullptr, 0, conv_.get(), hszItem.get(), format_, XTYP_REQUEST,
+                                                  RequestTimeoutMs, nullptr));
     if (!data) return {};
     // The server's data need not end with a NUL: copy it into a buffer of
     // our own, one byte larger, and let the text end at the first NUL.
-    DWORD size = DdeGetData(data, nullptr, 0, 0);
+    DWORD size = DdeGetData(data.get(), nullptr, 0, 0);
     std::string text(static_cast<std::size_t>(size) + 1, '\0');
-    if (size) DdeGetData(data, reinterpret_cast<LPBYTE>(text.data()), size, 0);
-    DdeFreeDataHandle(data);
+    if (size) DdeGetData(data.get(), reinterpret_cast<LPBYTE>(text.data()), size, 0);
     text.resize(std::strlen(text.c_str()));
     return text;
 }
 
 void TDdeClientConv::CloseConversation() {
-    DWORD inst = conv_ || hszService_ || hszTopic_ ? DdeInstance() : 0;
-    if (conv_) DdeDisconnect(conv_);
-    if (hszService_) DdeFreeStringHandle(inst, hszService_);
-    if (hszTopic_) DdeFreeStringHandle(inst, hszTopic_);
-    conv_ = nullptr;
-    hszService_ = hszTopic_ = nullptr;
-    service_.clear();
-    topic_.clear();
+    conv_.reset();
+    hszService_.reset();
+    hszTopic_.reset();
     format_ = CF_TEXT;
 }
 

@@ -8,8 +8,19 @@
 #include <string>
 
 #include "framework/classes.h"
+#include "framework/handles.h"
 
 namespace fw {
+
+// The program's one DDEML instance, made on first use and ended at exit.
+DWORD DdeInstance();
+
+namespace detail {
+inline void freeDdeString(HSZ s) { DdeFreeStringHandle(DdeInstance(), s); }
+}  // namespace detail
+using UniqueDdeString = UniqueHandle<HSZ, &detail::freeDdeString>;
+using UniqueConversation = UniqueHandle<HCONV, &::DdeDisconnect>;
+using UniqueDdeData = UniqueHandle<HDDEDATA, &::DdeFreeDataHandle>;
 
 class TDdeClientConv : public TComponent {
 public:
@@ -30,24 +41,17 @@ public:
     std::string RequestItem(const std::string& item);
     void CloseConversation();
 
-    bool Connected() const { return conv_ != nullptr; }
-    const std::string& DdeService() const { return service_; }
-    const std::string& DdeTopic() const { return topic_; }
-    UINT DataFormat() const { return format_; }
+    bool Connected() const { return conv_.valid(); }
 
     static constexpr DWORD RequestTimeoutMs = 10000;
 
 private:
     HCONV connect();
-    HCONV conv_ = nullptr;
-    HSZ hszService_ = nullptr;
-    HSZ hszTopic_ = nullptr;
-    std::string service_;
-    std::string topic_;
+    // Declared before the conversation: it goes first.
+    UniqueDdeString hszService_;
+    UniqueDdeString hszTopic_;
+    UniqueConversation conv_;
     UINT format_ = CF_TEXT;
 };
-
-// The program's one DDEML instance, made on first use and ended at exit.
-DWORD DdeInstance();
 
 }  // namespace fw

@@ -103,9 +103,7 @@ UINT SystemDpi() {
     using Fn = UINT(WINAPI*)();
     static const auto forSystem = user32Entry<Fn>("GetDpiForSystem");
     if (forSystem) return forSystem();
-    HDC dc = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
-    ReleaseDC(nullptr, dc);
+    const int dpi = GetDeviceCaps(WindowDC(nullptr).get(), LOGPIXELSY);
     return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 
@@ -132,11 +130,9 @@ HFONT DefaultFont() {
 namespace {
 template <typename Measure>
 void withFont(HWND window, HFONT font, Measure measure) {
-    HDC dc = GetDC(window);
-    HGDIOBJ old = SelectObject(dc, font);
-    measure(dc);
-    SelectObject(dc, old);
-    ReleaseDC(window, dc);
+    WindowDC dc(window);
+    SelectedObject selected(dc.get(), font);
+    measure(dc.get());
 }
 
 SIZE extentIn(HWND window, HFONT font, const std::string& text) {
@@ -318,8 +314,6 @@ void TForm::Close() {
         Application->Terminate();
     else if (action == TCloseAction::caHide)
         Hide();
-    else if (action == TCloseAction::caMinimize)
-        ShowWindow(Handle(), SW_MINIMIZE);
     else
         Release();
 }
@@ -560,12 +554,8 @@ TPanel::TPanel(TForm* form, TControl* parent, int left, int top, int width, int 
 
 TImage::TImage(TForm* form, TControl* parent, const char* bitmapResource, int left, int top, int width, int height)
     : TControl(form, parent, "STATIC", "", SS_BITMAP | SS_NOTIFY | SS_REALSIZECONTROL, 0, left, top, width, height) {
-    bitmap_ = static_cast<HBITMAP>(LoadImageA(GetModuleHandleA(nullptr), bitmapResource, IMAGE_BITMAP, 0, 0, 0));
-    if (bitmap_) SendMessageA(Handle(), STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap_));
-}
-
-TImage::~TImage() {
-    if (bitmap_) DeleteObject(bitmap_);
+    bitmap_.reset(static_cast<HBITMAP>(LoadImageA(GetModuleHandleA(nullptr), bitmapResource, IMAGE_BITMAP, 0, 0, 0)));
+    if (bitmap_) SendMessageA(Handle(), STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap_.get()));
 }
 
 void TImage::Command(WORD code) {

@@ -15,7 +15,7 @@
 namespace fw {
 
 enum TModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2 };
-enum class TCloseAction { caNone, caHide, caFree, caMinimize };
+enum class TCloseAction { caNone, caHide, caFree };
 using TCloseEvent = std::function<void(TObject* Sender, TCloseAction& Action)>;
 
 enum class TBorderStyle { bsSingle, bsDialog, bsNone };
@@ -248,12 +248,11 @@ public:
 class TImage : public TControl {
 public:
     TImage(TForm* form, TControl* parent, const char* bitmapResource, int left, int top, int width, int height);
-    ~TImage() override;
     void Command(WORD code) override;
-    HBITMAP Bitmap() const { return bitmap_; }
+    HBITMAP Bitmap() const { return bitmap_.get(); }
 
 private:
-    HBITMAP bitmap_ = nullptr;
+    UniqueBitmap bitmap_;
 };
 
 }  // namespace fw

@@ -8,10 +8,6 @@
 
 namespace fw {
 
-TIcon::Image::~Image() {
-    if (owned && handle) DestroyIcon(handle);
-}
-
 namespace {
 // The icon file's image of `size` pixels (most colours first), or its first
 // image: the offset and length of the image, or {0, 0} when the file is cut short.
@@ -47,9 +43,9 @@ HICON TIcon::Handle() {
     if (!image_->handle) {
         const auto [offset, length] = chooseImage(image_->file, image_->size);
         if (length) {
-            image_->handle = CreateIconFromResourceEx(image_->file.data() + offset, length, TRUE, 0x00030000,
-                                                      image_->size, image_->size, LR_DEFAULTCOLOR);
-            image_->owned = image_->handle != nullptr;
+            image_->owned.reset(CreateIconFromResourceEx(image_->file.data() + offset, length, TRUE, 0x00030000,
+                                                         image_->size, image_->size, LR_DEFAULTCOLOR));
+            image_->handle = image_->owned.get();
         }
     }
     return image_->handle;
@@ -62,7 +58,7 @@ void TIcon::SetHandle(HICON icon, bool owned) {
     }
     image_ = std::make_shared<Image>();
     image_->handle = icon;
-    image_->owned = owned;
+    if (owned) image_->owned.reset(icon);
 }
 
 void TIcon::LoadFromResourceName(HINSTANCE instance, const std::string& name, int size) {

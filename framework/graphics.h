@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/classes.h"
+#include "framework/handles.h"
 
 namespace fw {
 
@@ -31,12 +32,12 @@ public:
     bool SharesImageWith(const TIcon& other) const { return image_ && image_ == other.image_; }
 
 private:
+    // `handle` is the icon in use; `owned` holds it too when it is ours to destroy.
     struct Image {
         HICON handle = nullptr;
-        bool owned = false;
+        UniqueIcon owned;
         std::vector<unsigned char> file;
         int size = 0;
-        ~Image();
     };
     std::shared_ptr<Image> image_;
 };

@@ -12,26 +12,17 @@ namespace {
 }  // namespace
 
 bool TRegistry::KeyExists(const std::string& path) const {
-    HKEY k = nullptr;
-    if (RegOpenKeyExA(root_, path.c_str(), 0, Access, &k) != ERROR_SUCCESS) return false;
-    RegCloseKey(k);
-    return true;
+    UniqueKey k;
+    return RegOpenKeyExA(root_, path.c_str(), 0, Access, k.put()) == ERROR_SUCCESS;
 }
 
 bool TRegistry::OpenKey(const std::string& path, bool canCreate) {
     CloseKey();
-    HKEY k = nullptr;
-    LONG rc;
-    if (canCreate) {
-        DWORD disposition = 0;
-        rc = RegCreateKeyExA(root_, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, Access, nullptr, &k,
-                             &disposition);
-    } else {
-        rc = RegOpenKeyExA(root_, path.c_str(), 0, Access, &k);
-    }
-    if (rc != ERROR_SUCCESS) return false;
-    key_.reset(k);
-    return true;
+    DWORD disposition = 0;
+    const LONG rc = canCreate ? RegCreateKeyExA(root_, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, Access,
+                                                nullptr, key_.put(), &disposition)
+                              : RegOpenKeyExA(root_, path.c_str(), 0, Access, key_.put());
+    return rc == ERROR_SUCCESS;
 }
 
 bool TRegistry::ValueExists(const std::string& name) const {

@@ -29,7 +29,6 @@ public:
     // Opens the key (creating it, non-volatile, when asked); false on failure.
     bool OpenKey(const std::string& path, bool canCreate);
     void CloseKey() { key_.reset(); }
-    bool HasKey() const { return key_.valid(); }
 
     bool ValueExists(const std::string& name) const;
     // A REG_SZ or REG_EXPAND_SZ value, cut at its first zero byte and not

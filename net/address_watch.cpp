@@ -22,11 +22,9 @@ TAddressWatch::TAddressWatch(fw::TComponent* owner) : fw::TComponent(owner) {
     event_.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     if (!event_) return;
     overlapped_ = std::make_unique<OVERLAPPED>();
-    HANDLE wait = nullptr;
-    if (!RegisterWaitForSingleObject(&wait, event_.get(), &TAddressWatch::signalled, window_->Handle(), INFINITE,
+    if (!RegisterWaitForSingleObject(wait_.put(), event_.get(), &TAddressWatch::signalled, window_->Handle(), INFINITE,
                                      WT_EXECUTEINWAITTHREAD))
         return;
-    wait_.reset(wait);
     active_ = request();
 }
 

@@ -43,18 +43,6 @@ bool IsDataComplete(const char* data, std::size_t size, std::size_t start) {
     return size >= 5 && std::memcmp(data + size - 5, "\r\n.\r\n", 5) == 0;
 }
 
-std::size_t DataEnd(const char* data, std::size_t size, const char* chunk, std::size_t n) {
-    static constexpr char kEnd[] = "\r\n.\r\n";
-    // A terminator that began before this chunk: the last four bytes so far.
-    std::string edge = size < 4 ? "\r\n" + std::string(data, size) : std::string(data + size - 4, 4);
-    const std::size_t before = edge.size();
-    edge.append(chunk, n < 4 ? n : 4);
-    std::size_t at = edge.find(kEnd);
-    if (at != std::string::npos) return at + 5 - before;
-    at = std::string_view(chunk, n).find(kEnd);
-    return at == std::string_view::npos ? 0 : at + 5;
-}
-
 std::int32_t ProgressPercent(std::int64_t size, std::int32_t expected) {
     if (expected < 1) return -1;
     const std::int64_t scaled = size * 100;

@@ -30,12 +30,6 @@ std::string StripLineEnd(std::string line);
 // whose terminator line follows the status line directly).
 bool IsDataComplete(const char* data, std::size_t size, std::size_t start);
 
-// How many bytes of `chunk` complete multi-line data of which `data` (size
-// bytes) has arrived so far: through the first CR LF "." CR LF, where the
-// status line's CR LF counts before the data's first byte. 0 when the chunk
-// does not complete it.
-std::size_t DataEnd(const char* data, std::size_t size, const char* chunk, std::size_t n);
-
 // size * 100 / expected, rounded to the nearest integer, halves to even.
 std::int32_t ProgressPercent(std::int64_t size, std::int32_t expected);
 

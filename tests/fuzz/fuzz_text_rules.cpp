@@ -127,10 +127,6 @@ void fuzzTransport(const std::string& text, const std::uint8_t* data, std::size_
     const std::size_t start = size ? data[0] % (size + 1) : 0;
     const char* bytes = reinterpret_cast<const char*>(data);
     if (net::IsDataComplete(bytes, size, start)) check(size >= 3 && bytes[size - 1] == '\n' && bytes[size - 2] == '\r' && bytes[size - 3] == '.');
-    // The bytes from `start` on as the next chunk: taken through its end at most.
-    const std::size_t end = net::DataEnd(bytes, start, bytes + start, size - start);
-    check(!end || (end <= size - start && net::IsDataComplete(bytes, start + end, 0)));
-    check(end || net::DataEnd(bytes, 0, bytes, start) || !net::IsDataComplete(bytes, size, 0));
 }
 
 }  // namespace
