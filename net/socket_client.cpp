@@ -14,10 +14,10 @@ namespace net {
 
 namespace {
 constexpr int kDataChunk = 16384;
-constexpr long kSelectEvents = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
 }  // namespace
 
-TSocketClient::TSocketClient(fw::TComponent* owner) : fw::TComponent(owner), Counter(std::make_unique<TTimeCounter>()) {
+TSocketClient::TSocketClient(fw::TComponent* owner)
+    : fw::TComponent(owner), counter_(std::make_unique<TTimeCounter>()) {
     window_ = std::make_unique<fw::TUtilWindow>([this](HWND, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
         if (!handleMessage(msg, wp, lp)) return false;
         result = 0;
@@ -31,10 +31,10 @@ TSocketClient::~TSocketClient() {
     // there is nothing left to release in it.
     if (Winsock.Loaded()) {
         try {
-            if (AsyncHandle) Winsock.WSACancelAsyncRequest(AsyncHandle);
+            if (asyncHandle_) Winsock.WSACancelAsyncRequest(asyncHandle_);
             // A socket left open would stay allocated until the process ends.
-            if (Connected()) Winsock.closesocket(SocketHandle);
-            for (; StartupCount > 0; --StartupCount) Winsock.WSACleanup();
+            socket_.reset();
+            for (; startupCount_ > 0; --startupCount_) Winsock.WSACleanup();
         } catch (...) {
         }
     }
@@ -67,59 +67,102 @@ bool TSocketClient::handleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_ASYNC_SERV:
             // The answer of a lookup that was cancelled or belongs to an
             // earlier Open must not pass for the current one.
-            if (!AsyncHandle || wp != reinterpret_cast<WPARAM>(AsyncHandle)) return true;
-            (msg == WM_ASYNC_HOST ? HostResolved : ServResolved) = true;
-            AsyncError = TWinsockLibrary::WSAGETASYNCERROR(lp);
-            AsyncFailed = AsyncError != 0;
+            if (!asyncHandle_ || wp != reinterpret_cast<WPARAM>(asyncHandle_)) return true;
+            (msg == WM_ASYNC_HOST ? hostResolved_ : servResolved_) = true;
+            asyncError_ = TWinsockLibrary::WSAGETASYNCERROR(lp);
+            asyncFailed_ = asyncError_ != 0;
+            woken_ = true;
             return true;
         case WM_ASYNC_SELECT:
             // Events of a closed socket can still sit in the queue.
-            if (!Connected() || wp != static_cast<WPARAM>(SocketHandle)) return true;
-            AsyncError = TWinsockLibrary::WSAGETSELECTERROR(lp);
-            AsyncFailed = AsyncError != 0;
-            if (!AsyncFailed) {
-                switch (TWinsockLibrary::WSAGETSELECTEVENT(lp)) {
-                    case FD_READ: ReadEvent = true; break;
-                    case FD_WRITE: WriteEvent = true; break;
-                    case FD_CONNECT: ConnectEvent = true; break;
-                    case FD_CLOSE: CloseEvent = true; break;
-                }
-            }
+            if (!Connected() || wp != static_cast<WPARAM>(socket_.get())) return true;
+            asyncError_ = TWinsockLibrary::WSAGETSELECTERROR(lp);
+            asyncFailed_ = asyncError_ != 0;
+            if (!asyncFailed_ && TWinsockLibrary::WSAGETSELECTEVENT(lp) == FD_CONNECT) connectEvent_ = true;
+            woken_ = true;
             return true;
         default:
             return false;
     }
 }
 
-template <typename Cond>
-void TSocketClient::waitFor(Cond done) {
-    Counter->Start();
-    for (;;) {
-        if (done() || Canceled || Counter->Expired) break;
-        fw::DispatchPending();
-        if (done() || Canceled || Counter->Expired) break;
-        fw::WaitForInput();
+TSocketClient::TWaitResult TSocketClient::wait(TWaitOrder order, bool restartOnProgress,
+                                               const std::function<TStep()>& step) {
+    const bool outermost = waitDepth_ == 0;
+    if (outermost) counter_->Start();
+    ++waitDepth_;
+    bool failed = false;
+    try {
+        for (;;) {
+            const TStep s = step();
+            if (s == TStep::Done) break;
+            if (s == TStep::Failed) {
+                failed = true;
+                break;
+            }
+            if (canceled_ || counter_->Expired) break;
+            if (s == TStep::Progress) {
+                if (restartOnProgress && outermost) counter_->Start();
+                // Where messages get through while a long reply streams in.
+                fw::DispatchPendingEvery();
+                continue;
+            }
+            // A message of ours dispatched here would not wake the wait
+            // below (MsgWaitForMultipleObjectsEx waits for new input only):
+            // the step is tried again instead.
+            woken_ = false;
+            fw::DispatchPending();
+            if (!woken_ && !canceled_ && !counter_->Expired) fw::WaitForInput();
+        }
+    } catch (...) {
+        --waitDepth_;
+        throw;
     }
-    Counter->Pause();
+    --waitDepth_;
+    if (outermost) counter_->Pause();
+    return endOf(order, failed);
 }
 
-void TSocketClient::waitForRead() {
-    fw::DispatchPending();
-    // An FD_READ or FD_CLOSE dispatched just now would not wake the wait
-    // below; the next recv takes what either announced.
-    if (!ReadEvent && !CloseEvent && !Canceled && !Counter->Expired) fw::WaitForInput();
-    ReadEvent = CloseEvent = false;
+TSocketClient::TWaitResult TSocketClient::endOf(TWaitOrder order, bool failed) const {
+    const bool expired = counter_->Expired;
+    switch (order) {
+        case TWaitOrder::FailureFirst:
+            if (failed) return TWaitResult::Failed;
+            if (expired) return TWaitResult::TimedOut;
+            if (canceled_) return TWaitResult::Canceled;
+            break;
+        case TWaitOrder::CancelFirst:
+            if (canceled_) return TWaitResult::Canceled;
+            if (expired) return TWaitResult::TimedOut;
+            if (failed) return TWaitResult::Failed;
+            break;
+        case TWaitOrder::TimeOutFirst:
+            if (expired) return TWaitResult::TimedOut;
+            if (canceled_) return TWaitResult::Canceled;
+            if (failed) return TWaitResult::Failed;
+            break;
+    }
+    return TWaitResult::Done;
+}
+
+void TSocketClient::raiseUnlessDone(TWaitResult result) {
+    switch (result) {
+        case TWaitResult::Done: return;
+        case TWaitResult::Failed: RaiseSocketError(asyncError_); return;
+        case TWaitResult::TimedOut: raiseTimedOut();
+        case TWaitResult::Canceled: raiseCanceled();
+    }
 }
 
 int TSocketClient::transferred(int n) {
     if (n != SOCKET_ERROR) return n;
     const int error = Winsock.WSAGetLastError();
-    if (error != WSAEWOULDBLOCK && !Canceled) RaiseSocketError(static_cast<std::uint16_t>(error));
+    if (error != WSAEWOULDBLOCK && !canceled_) RaiseSocketError(static_cast<std::uint16_t>(error));
     return SOCKET_ERROR;
 }
 
 int TSocketClient::receive(char* buffer, int size, int flags) {
-    return transferred(Winsock.recv(SocketHandle, buffer, size, flags));
+    return transferred(Winsock.recv(socket_.get(), buffer, size, flags));
 }
 
 template <typename F>
@@ -132,129 +175,22 @@ auto TSocketClient::secure(F call) -> decltype(call()) {
 }
 
 void TSocketClient::ResetState() {
-    Canceled = false;
-    Counter->Expired = false;
-    AsyncHandle = nullptr;
-    AsyncFailed = false;
-    HostResolved = ServResolved = false;
-    ConnectEvent = ReadEvent = WriteEvent = CloseEvent = false;
+    canceled_ = false;
+    counter_->Expired = false;
+    asyncHandle_ = nullptr;
+    asyncFailed_ = false;
+    hostResolved_ = servResolved_ = false;
+    connectEvent_ = woken_ = false;
 }
 
 int TSocketClient::GetReplyCode(const std::string& line) { return ThreeDigitReplyCode(line); }
 
-void TSocketClient::Open() {
-    if (ras_) ras_->Connect();
-    if (OnOpen) OnOpen(this);
-    if (Server.empty()) RaiseSocketError(sServerRequired);
-    const ServerParts parts = SplitServer(Server);
-    // ":110" names no host at all; looking up "" would reach some host by accident.
-    if (parts.Host.empty()) RaiseSocketError(sServerRequired);
-    // A time-out, cancellation or failure left by the last operation would
-    // otherwise end this Open's lookups at once, and every later one too.
-    ResetState();
-    if (Winsock.WSAStartup(0x0101, &WSAData) != 0) RaiseSocketError(sInvalidWinsockVersion);
-    ++StartupCount;
-    resolveHost(parts.Host);
-    resolvePort(parts.Port);
-    host_ = parts.Host;
-    // Open on an open socket would otherwise lose the old handle.
-    if (Connected()) {
-        Winsock.closesocket(SocketHandle);
-        SocketHandle = INVALID_SOCKET;
-    }
-    // Nothing read or negotiated on an earlier connection carries over.
+void TSocketClient::resetConnection() {
+    socket_.reset();
     tls_.reset();
     tlsClosed_ = false;
     input_.clear();
     inputPos_ = 0;
-    SOCKET s = Winsock.socket(AF_INET, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET) raiseLastError();
-    SocketHandle = s;
-}
-
-void TSocketClient::resolveHost(const std::string& host) {
-    // A name with a zero byte would be looked up cut short, as another host.
-    if (host.find('\0') != std::string::npos) RaiseSocketError(WSAHOST_NOT_FOUND);
-    RemoteAddr = Winsock.inet_addr(host.c_str());
-    if (RemoteAddr != INADDR_NONE) return;
-
-    HostResolved = false;
-    AsyncHandle = Winsock.WSAAsyncGetHostByName(WindowHandle(), WM_ASYNC_HOST, host.c_str(), hostEntry_,
-                                                   sizeof hostEntry_);
-    if (!AsyncHandle) {
-        const int error = Winsock.WSAGetLastError();
-        RaiseSocketError(static_cast<std::uint16_t>(error ? error : sResolveError));
-    }
-    waitFor([this] { return HostResolved; });
-    // An unanswered request stays registered so the time-out routine cancels it.
-    if (HostResolved) AsyncHandle = nullptr;
-    if (AsyncFailed) RaiseSocketError(AsyncError);
-    if (Counter->Expired) raiseTimedOut();
-    if (Canceled) raiseCanceled();
-
-    const auto* entry = reinterpret_cast<const hostent*>(hostEntry_);
-    if (!entry->h_addr_list || !entry->h_addr_list[0]) RaiseSocketError(sResolveError);
-    const auto* b = reinterpret_cast<const unsigned char*>(entry->h_addr_list[0]);
-    const std::string dotted = fw::IntToStr(b[0]) + "." + fw::IntToStr(b[1]) + "." + fw::IntToStr(b[2]) + "." +
-                               fw::IntToStr(b[3]);
-    RemoteAddr = Winsock.inet_addr(dotted.c_str());
-    if (RemoteAddr == INADDR_NONE) RaiseSocketError(sResolveError);
-}
-
-void TSocketClient::resolvePort(std::uint16_t portPart) {
-    if (portPart > 0) {
-        Port = portPart;
-        return;
-    }
-    if (ServiceName.empty()) RaiseSocketError(sServiceRequired);
-    if (Canceled) raiseCanceled();
-    ServResolved = false;
-    AsyncHandle = Winsock.WSAAsyncGetServByName(WindowHandle(), WM_ASYNC_SERV, ServiceName.c_str(), "tcp",
-                                                   servEntry_, sizeof servEntry_);
-    if (!AsyncHandle) {
-        Port = DefaultPort;
-        return;
-    }
-    waitFor([this] { return ServResolved; });
-    if (ServResolved) AsyncHandle = nullptr;
-    if (AsyncFailed || Counter->Expired) {
-        // No answer in time: the request must not write into servEntry_ later.
-        cancelLookup();
-        Port = DefaultPort;
-        return;
-    }
-    if (Canceled) raiseCanceled();
-    Port = Winsock.htons(static_cast<u_short>(reinterpret_cast<const servent*>(servEntry_)->s_port));
-}
-
-void TSocketClient::cancelLookup() {
-    if (!AsyncHandle) return;
-    Winsock.WSACancelAsyncRequest(AsyncHandle);
-    AsyncHandle = nullptr;
-}
-
-void TSocketClient::ConnectSocket() {
-    if (Canceled) raiseCanceled();
-    // A failed lookup of Open is no failure of this connection.
-    AsyncFailed = false;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = Winsock.htons(Port);
-    addr.sin_addr.s_addr = RemoteAddr;
-    if (Winsock.WSAAsyncSelect(SocketHandle, WindowHandle(), WM_ASYNC_SELECT, kSelectEvents) == SOCKET_ERROR)
-        raiseLastError();
-    Counter->Start();
-    if (Winsock.connect(SocketHandle, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR) {
-        const int error = Winsock.WSAGetLastError();
-        if (error != WSAEWOULDBLOCK) RaiseSocketError(static_cast<std::uint16_t>(error));
-    }
-    // FD_CONNECT carries a refusal as its error code: report it now rather
-    // than as a time-out a minute later.
-    waitFor([this] { return ConnectEvent || AsyncFailed; });
-    if (Canceled) raiseCanceled();
-    if (Counter->Expired) raiseTimedOut();
-    if (AsyncFailed) RaiseSocketError(AsyncError);
-    if (Security == TSecurity::Tls) StartTls();
 }
 
 void TSocketClient::SendLine(const std::string& line) { SendText(line + "\r\n"); }
@@ -267,28 +203,15 @@ void TSocketClient::SendText(const std::string& data) {
 void TSocketClient::sendBytes(const std::string& data) {
     fw::DispatchPendingEvery();
     std::size_t sent = 0;
-    Counter->Start();
-    while (sent < data.size() && !Counter->Expired && !Canceled) {
-        bool progress = false;
-        // Cleared before the call, so an FD_WRITE that follows it is not lost.
-        WriteEvent = false;
-        const int n =
-            transferred(Winsock.send(SocketHandle, data.data() + sent, static_cast<int>(data.size() - sent), 0));
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            progress = true;
-        }
-        if (progress) {
-            fw::DispatchPendingEvery();
-            continue;
-        }
-        // A full send buffer clears with FD_WRITE, which wakes the wait.
-        fw::DispatchPending();
-        if (!WriteEvent && !Counter->Expired && !Canceled) fw::WaitForInput();
-    }
-    Counter->Pause();
-    if (Counter->Expired) raiseTimedOut();
-    if (Canceled) raiseCanceled();
+    // A full send buffer clears with FD_WRITE, which wakes the wait.
+    raiseUnlessDone(wait(TWaitOrder::TimeOutFirst, false, [&] {
+        if (sent == data.size()) return TStep::Done;
+        const int n = transferred(
+            Winsock.send(socket_.get(), data.data() + sent, static_cast<int>(data.size() - sent), 0));
+        if (n <= 0) return TStep::Idle;
+        sent += static_cast<std::size_t>(n);
+        return sent == data.size() ? TStep::Done : TStep::Progress;
+    }));
 }
 
 TSocketClient::TFill TSocketClient::fill() {
@@ -339,27 +262,17 @@ void TSocketClient::StartTls() {
     if (chunk_.empty()) chunk_.resize(kDataChunk);
     // As for data replies, the time-out counts from the last bytes received;
     // the layer bounds the bytes a handshake may take.
-    Counter->Start();
     bool done = false;
-    for (;;) {
+    raiseUnlessDone(wait(TWaitOrder::TimeOutFirst, true, [&] {
+        if (asyncFailed_) return TStep::Failed;
         const int n = receive(chunk_.data(), kDataChunk, 0);
-        if (n == 0) break;
-        if (n > 0) {
-            std::string reply;
-            done = secure([&] { return tls_->Handshake(chunk_.data(), static_cast<std::size_t>(n), reply); });
-            if (!reply.empty()) sendBytes(reply);
-            if (done) break;
-            Counter->Start();
-            fw::DispatchPendingEvery();
-            continue;
-        }
-        if (Canceled || Counter->Expired) break;
-        waitForRead();
-        if (AsyncFailed && !Canceled && !Counter->Expired) RaiseSocketError(AsyncError);
-    }
-    Counter->Pause();
-    if (Counter->Expired) raiseTimedOut();
-    if (Canceled) raiseCanceled();
+        if (n == 0) return TStep::Done;
+        if (n < 0) return TStep::Idle;
+        std::string reply;
+        done = secure([&] { return tls_->Handshake(chunk_.data(), static_cast<std::size_t>(n), reply); });
+        if (!reply.empty()) sendBytes(reply);
+        return done ? TStep::Done : TStep::Progress;
+    }));
     if (!done) raiseText(CatalogueText(sTlsClosedInHandshake));
     // The greeting often comes with the handshake's last flight.
     std::string reply;
@@ -373,89 +286,76 @@ void TSocketClient::StartTls() {
     raiseText(verdict.Message);
 }
 
-void TSocketClient::checkWaitEnd() {
-    if (Canceled) raiseCanceled();
-    if (Counter->Expired) raiseTimedOut();
-    if (AsyncFailed) RaiseSocketError(AsyncError);
-}
-
 int TSocketClient::ReadLine(std::string& line) {
-    int result = -1;
     if (!Connected()) RaiseSocketError(sNotConnected);
     // Lines that are already there are read without a wait, so this is
     // where messages get through while a long reply streams in.
     fw::DispatchPendingEvery();
     // A time-out, cancellation or Winsock error left by the last operation
     // ends this one before it takes anything.
-    checkWaitEnd();
-    // Started once: the whole line must arrive within TimeOut, so a server
-    // that trickles a byte at a time cannot hold a check for hours.
-    Counter->Start();
+    raiseUnlessDone(endOf(TWaitOrder::CancelFirst, asyncFailed_));
 
     line.clear();
     std::size_t end = 0;
     std::size_t scanned = 0;
-    bool closed = false;
-    for (;;) {
+    // The whole line must arrive within TimeOut (no restart on progress), so
+    // a server that trickles a byte at a time cannot hold a check for hours.
+    const TWaitResult result = wait(TWaitOrder::TimeOutFirst, false, [&] {
         const char* begin = input_.data() + inputPos_;
         const std::size_t limit = std::min(buffered(), MaxLineLength);
         const auto* lf = static_cast<const char*>(std::memchr(begin + scanned, '\n', limit - scanned));
         if (lf) {
             end = static_cast<std::size_t>(lf - begin) + 1;
-            break;
+            return TStep::Done;
         }
         scanned = limit;
         if (limit >= MaxLineLength) RaiseSocketError(sReplyTooLong);
-        if (closed || Canceled || Counter->Expired) break;
+        // An error reported by a message before any byte arrived.
+        if (buffered() == 0 && asyncFailed_) return TStep::Failed;
         // Bytes already in Winsock are taken before any wait: no FD_READ
         // announces them a second time.
-        const TFill got = fill();
-        if (got == TFill::Data || got == TFill::Partial) {
-            fw::DispatchPendingEvery();
-        } else if (got == TFill::Closed) {
-            closed = true;
-        } else {
-            waitForRead();
-            // An error reported by a message before any byte arrived.
-            if (buffered() == 0 && AsyncFailed && !Canceled && !Counter->Expired) RaiseSocketError(AsyncError);
+        switch (fill()) {
+            case TFill::Data:
+            case TFill::Partial: return TStep::Progress;
+            case TFill::Closed: return TStep::Done;
+            case TFill::Nothing: break;
         }
-    }
-    Counter->Pause();
-    const bool complete = end > 0;
-    const bool partial = buffered() > 0;
-    if (complete) {
+        return TStep::Idle;
+    });
+    int code = -1;
+    if (end > 0) {
         line = StripLineEnd(std::string(input_.data() + inputPos_, end));
         consume(end);
-        result = GetReplyCode(line);
+        code = GetReplyCode(line);
     }
-    if (Counter->Expired) raiseTimedOut();
-    if (Canceled) raiseCanceled();
+    raiseUnlessDone(result);
     // A server that hangs up without a word is told at once. Part of a line
     // before the hang-up is no line at all: -1 and an empty line, for the
     // caller to judge.
-    if (!complete && !partial) RaiseSocketError(sConnectionClosed);
-    if (!complete) consume(buffered());
-    return result;
+    if (end == 0 && buffered() == 0) RaiseSocketError(sConnectionClosed);
+    if (end == 0) consume(buffered());
+    return code;
 }
 
 void TSocketClient::ReadData(fw::TMemoryStream& stream, std::int32_t ExpectedSize) {
     if (!Connected()) RaiseSocketError(sNotConnected);
     fw::DispatchPendingEvery();
-    checkWaitEnd();
+    raiseUnlessDone(endOf(TWaitOrder::CancelFirst, asyncFailed_));
 
     const auto start = static_cast<std::size_t>(stream.Size());
     bool complete = false;
-    bool closed = false;
     // Until the first bytes (or the hang-up) arrive, passes report no progress.
     bool arrived = false;
-    Counter->Start();
-    for (;;) {
+    const auto progress = [&] {
+        if (!OnProgress) return;
+        const std::int64_t size = stream.Size();
+        OnProgress(this, ProgressPercent(size, ExpectedSize), static_cast<std::int32_t>(size));
+    };
+    // The time-out counts from the last chunk received.
+    raiseUnlessDone(wait(TWaitOrder::TimeOutFirst, true, [&] {
         if (buffered() > 0) {
             arrived = true;
-            if (OnProgress) {
-                const std::int64_t size = stream.Size();
-                OnProgress(this, ProgressPercent(size, ExpectedSize), static_cast<std::int32_t>(size));
-            }
+            progress();
             // Line by line, so nothing after the terminator is taken: the
             // terminator ends with an LF, and whatever follows it is the
             // next reply's.
@@ -471,54 +371,39 @@ void TSocketClient::ReadData(fw::TMemoryStream& stream, std::int32_t ExpectedSiz
             if (!complete && stream.Size() - static_cast<std::int64_t>(start) > MaxDataSize)
                 RaiseSocketError(sReplyTooLong);
         }
-        if (complete || closed || Canceled || Counter->Expired) break;
-        const TFill got = fill();
-        if (got == TFill::Data || got == TFill::Partial) {
-            // The time-out counts from the last chunk received.
-            Counter->Start();
-            fw::DispatchPendingEvery();
-            continue;
+        if (complete) return TStep::Done;
+        if (!arrived && asyncFailed_) return TStep::Failed;
+        switch (fill()) {
+            case TFill::Data:
+            case TFill::Partial: return TStep::Progress;
+            case TFill::Closed: return TStep::Done;
+            case TFill::Nothing: break;
         }
-        if (got == TFill::Closed) {
-            closed = true;
-            continue;
-        }
-        if (arrived && OnProgress) {
-            const std::int64_t size = stream.Size();
-            OnProgress(this, ProgressPercent(size, ExpectedSize), static_cast<std::int32_t>(size));
-        }
-        waitForRead();
-        if (!arrived) checkWaitEnd();
-    }
-    Counter->Pause();
-    if (Counter->Expired) raiseTimedOut();
-    if (Canceled) raiseCanceled();
+        if (arrived) progress();
+        return TStep::Idle;
+    }));
     if (!complete) RaiseSocketError(sConnectionClosed);
 }
 
 void TSocketClient::Close() {
     // The end of a check: a counter only paused between its waits would tick once more.
-    if (Counter->Paused()) Counter->Stop();
+    if (counter_->Paused()) counter_->Stop();
     if (Connected()) {
         if (OnClosing) OnClosing(this);
         // The closing alert goes out with one try: the socket closes right after.
         if (tls_ && !tlsClosed_) {
             const std::string alert = tls_->Shutdown();
-            if (!alert.empty()) Winsock.send(SocketHandle, alert.data(), static_cast<int>(alert.size()), 0);
+            if (!alert.empty()) Winsock.send(socket_.get(), alert.data(), static_cast<int>(alert.size()), 0);
         }
-        Winsock.closesocket(SocketHandle);
-        SocketHandle = INVALID_SOCKET;
+        socket_.reset();
         if (OnClosed) OnClosed(this);
     }
-    tls_.reset();
-    tlsClosed_ = false;
-    input_.clear();
-    inputPos_ = 0;
+    resetConnection();
     if (ras_) ras_->Disconnect();
 }
 
 void TSocketClient::Cancel() {
-    Canceled = true;
+    canceled_ = true;
     if (OnCancel) OnCancel(this);
     cancelLookup();
     Close();
@@ -530,7 +415,7 @@ void TSocketClient::fireError(std::string& msg) {
 
 void TSocketClient::RaiseSocketError(std::uint16_t code) {
     if (code == 0) return;
-    Counter->Stop();
+    counter_->Stop();
     std::string msg;
     if (!FindCatalogueText(code, msg)) msg = "Error #" + fw::IntToStr(code);
     fireError(msg);
@@ -538,7 +423,7 @@ void TSocketClient::RaiseSocketError(std::uint16_t code) {
 }
 
 void TSocketClient::raiseText(std::string msg) {
-    Counter->Stop();
+    counter_->Stop();
     fireError(msg);
     throw ESocketError(msg);
 }
@@ -551,7 +436,7 @@ void TSocketClient::raiseLastError() {
 }
 
 void TSocketClient::raiseTimedOut() {
-    Counter->Stop();
+    counter_->Stop();
     std::string msg = CatalogueText(sTimedOut);
     fireError(msg);
     cancelLookup();
@@ -561,7 +446,7 @@ void TSocketClient::raiseTimedOut() {
 }
 
 void TSocketClient::raiseCanceled() {
-    Counter->Stop();
+    counter_->Stop();
     std::string msg = CatalogueText(sCanceled);
     fireError(msg);
     throw ECanceledError();

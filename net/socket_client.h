@@ -69,12 +69,15 @@ public:
     void SetWinsockLoaded(bool value);
     TDialUp* RAS() const { return ras_; }
     void SetRAS(TDialUp* value);
-    std::int32_t TimeOut() const { return Counter->TimeOut; }
-    void SetTimeOut(std::int32_t value) { Counter->TimeOut = value; }
+    std::int32_t TimeOut() const { return counter_->TimeOut; }
+    void SetTimeOut(std::int32_t value) { counter_->TimeOut = value; }
+    // Whether a wait's one-second timer is still set (between waits it may
+    // stay set for at most one more tick).
+    bool CounterRunning() const { return counter_->Timer->Running(); }
     HWND WindowHandle() const { return window_->Handle(); }
 
     // A socket exists (from Open on, before any TCP connection).
-    bool Connected() const { return SocketHandle != INVALID_SOCKET; }
+    bool Connected() const { return socket_.valid(); }
 
     virtual void ResetState();
     virtual int GetReplyCode(const std::string& line);
@@ -112,31 +115,43 @@ public:
     static constexpr std::size_t MaxLineLength = 1024;
     static constexpr std::int64_t MaxDataSize = 64 * 1024 * 1024;
 
-protected:
-    WSADATA WSAData{};
-    SOCKET SocketHandle = INVALID_SOCKET;
-    HANDLE AsyncHandle = nullptr;
-    std::unique_ptr<TTimeCounter> Counter;
-    std::uint32_t RemoteAddr = 0;
-    std::uint16_t Port = 0;
-    int StartupCount = 0;
-    bool Canceled = false;
-    bool HostResolved = false;
-    bool ServResolved = false;
-    bool ConnectEvent = false;
-    bool ReadEvent = false;
-    bool WriteEvent = false;
-    bool CloseEvent = false;
-    bool AsyncFailed = false;
-    std::uint16_t AsyncError = 0;
-
 private:
+    // Every wait of the socket goes through wait(): it starts the time-out
+    // counter, tries its step, dispatches messages between tries and blocks
+    // while the step has nothing to do. What one try came to:
+    enum class TStep {
+        Done,      // the wait's work is finished
+        Progress,  // bytes moved; try again at once
+        Idle,      // nothing can move until a message arrives
+        Failed,    // Winsock reported a failure by message (AsyncError)
+    };
+    // How a wait ended. When more than one end holds at once (a step that
+    // finished just as the counter ran out, a failure during Cancel), the
+    // order of the step decides which one the caller hears of:
+    enum class TWaitOrder {
+        // Lookups: Winsock's own failure (no such host) says most, then the
+        // time-out, then Cancel.
+        FailureFirst,
+        // Connecting (and the service lookup), and the start of a read that
+        // inherits the state of the last operation: a Cancel (sleep, Close)
+        // is reported as such, and silently; then the time-out; a refusal last.
+        CancelFirst,
+        // Transfers (send, handshake, line and data reads): a time-out
+        // closes the connection and is what the user may need to hear of, even
+        // when Cancel came meanwhile; failures there raise from the transfer
+        // itself.
+        TimeOutFirst,
+    };
+    enum class TWaitResult { Done, Failed, TimedOut, Canceled };
+    // A wait run from inside another's step (a TLS reply sent in the middle
+    // of a read) shares the outer wait's counter. `restartOnProgress` makes
+    // the time-out count from the last bytes moved rather than from the start.
+    TWaitResult wait(TWaitOrder order, bool restartOnProgress, const std::function<TStep()>& step);
+    TWaitResult endOf(TWaitOrder order, bool failed) const;
+    // Raises what a wait's end means; does nothing for Done.
+    void raiseUnlessDone(TWaitResult result);
+
     bool handleMessage(UINT msg, WPARAM wp, LPARAM lp);
-    template <typename Cond>
-    void waitFor(Cond done);
-    // Dispatches, then blocks until a message arrives unless an FD_READ
-    // was among those just dispatched.
-    void waitForRead();
     // The result of a send or recv: a Winsock error other than
     // WSAEWOULDBLOCK raises (unless cancelled); SOCKET_ERROR means nothing
     // could move now.
@@ -154,15 +169,34 @@ private:
     // Runs a call of the TLS layer; its failure is reported as a socket error.
     template <typename F>
     auto secure(F call) -> decltype(call());
+    // Forgets the connection: the socket, the TLS session and what was read.
+    void resetConnection();
     [[noreturn]] void raiseText(std::string msg);
     void resolveHost(const std::string& host);
     void resolvePort(std::uint16_t portPart);
     void cancelLookup();
-    void checkWaitEnd();
     void fireError(std::string& msg);
     [[noreturn]] void raiseTimedOut();
     [[noreturn]] void raiseCanceled();
     [[noreturn]] void raiseLastError();
+
+    std::unique_ptr<TTimeCounter> counter_;
+    WSADATA wsaData_{};
+    UniqueSocket socket_;
+    HANDLE asyncHandle_ = nullptr;
+    std::uint32_t remoteAddr_ = 0;
+    std::uint16_t port_ = 0;
+    int startupCount_ = 0;
+    bool canceled_ = false;
+    bool hostResolved_ = false;
+    bool servResolved_ = false;
+    bool connectEvent_ = false;
+    // Set by every message of the current lookup or socket: the wait that
+    // dispatched it tries its step again instead of blocking.
+    bool woken_ = false;
+    bool asyncFailed_ = false;
+    std::uint16_t asyncError_ = 0;
+    int waitDepth_ = 0;
 
     std::unique_ptr<fw::TUtilWindow> window_;
     TDialUp* ras_ = nullptr;

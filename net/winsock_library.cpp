@@ -85,4 +85,11 @@ BOOL TWinsockLibrary::WSAIsBlocking() { return proc<BOOL(WINAPI*)()>("WSAIsBlock
 
 int TWinsockLibrary::WSACancelBlockingCall() { return proc<int(WINAPI*)()>("WSACancelBlockingCall")(); }
 
+void detail::closeSocket(SOCKET s) noexcept {
+    try {
+        Winsock.closesocket(s);
+    } catch (...) {
+    }
+}
+
 }  // namespace net

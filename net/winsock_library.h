@@ -68,4 +68,11 @@ private:
 // socket's WinsockLoaded property.
 extern TWinsockLibrary Winsock;
 
+namespace detail {
+// Never throws: a library unloaded behind the socket's back leaves nothing
+// to release in it.
+void closeSocket(SOCKET s) noexcept;
+}  // namespace detail
+using UniqueSocket = fw::UniqueHandle<SOCKET, &detail::closeSocket, -1>;
+
 }  // namespace net

@@ -88,7 +88,6 @@ public:
             if (events.empty() || events.back() != e) events.push_back(e);
         };
     }
-    bool CounterRunning() const { return Counter->Timer->Running(); }
     std::vector<std::string> events;
 };
 
