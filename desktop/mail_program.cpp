@@ -57,10 +57,7 @@ bool StartDefaultMailProgram() {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        const DWORD code = GetLastError();
-        const std::string reason = fw::SystemErrorText(code);
-        throw fw::Exception("Cannot start the mail program " + command + ". " +
-                            (reason.empty() ? "Error " + fw::IntToStr(code) : reason));
+        throw fw::Exception("Cannot start the mail program " + command + ". " + fw::SystemErrorText(GetLastError()));
     }
     fw::UniqueKernelHandle thread(process.hThread), child(process.hProcess);
     return true;

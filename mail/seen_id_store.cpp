@@ -13,10 +13,6 @@
 namespace mail {
 
 namespace {
-std::string systemText(DWORD code) {
-    const std::string text = fw::SystemErrorText(code);
-    return text.empty() ? "Error " + fw::IntToStr(code) : text;
-}
 
 // FNV-1a, 64 bits: a stable file name for any server and user name.
 std::string hashName(const std::string& text) {
@@ -80,7 +76,7 @@ void TSeenIdStore::Save(const std::string& mailbox, const TSeenIds& ids) const {
         error = GetLastError();
     if (error) {
         DeleteFileA(fresh.c_str());
-        throw fw::Exception("Cannot save the list of seen messages in \"" + path + "\". " + systemText(error));
+        throw fw::Exception("Cannot save the list of seen messages in \"" + path + "\". " + fw::SystemErrorText(error));
     }
 }
 

@@ -27,14 +27,7 @@ constexpr DWORD kJudgedApart = kRootUnknown | CERT_TRUST_IS_NOT_TIME_VALID | CER
                                CERT_TRUST_IS_REVOKED | CERT_TRUST_REVOCATION_STATUS_UNKNOWN |
                                CERT_TRUST_IS_OFFLINE_REVOCATION;
 
-std::string codeText(DWORD code) {
-    std::string text = fw::SystemErrorText(code);
-    // The message goes on in brackets after it.
-    if (!text.empty() && text.back() == '.') text.pop_back();
-    char hex[32];
-    std::snprintf(hex, sizeof hex, "error 0x%08lX", static_cast<unsigned long>(code));
-    return text.empty() ? std::string(hex) : text + " (" + hex + ")";
-}
+std::string codeText(DWORD code) { return fw::SystemErrorText(code, fw::TErrorCode::Always); }
 
 std::wstring wide(const std::string& text) {
     const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);

@@ -79,12 +79,12 @@ public:
     // A socket exists (from Open on, before any TCP connection).
     bool Connected() const { return socket_.valid(); }
 
-    virtual void ResetState();
+    void ResetState();
     virtual int GetReplyCode(const std::string& line);
     // Resolves host and port and creates the socket, without connecting.
     virtual void Open();
-    virtual void Close();
-    virtual void Cancel();
+    void Close();
+    void Cancel();
 
     // Connects; with Security TLS the handshake and the certificate check follow.
     void ConnectSocket();

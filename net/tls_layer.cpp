@@ -30,11 +30,7 @@ std::string hex32(unsigned long v) {
 }
 
 std::string statusText(SECURITY_STATUS status) {
-    std::string text = fw::SystemErrorText(static_cast<DWORD>(status));
-    // The message goes on in brackets after it.
-    if (!text.empty() && text.back() == '.') text.pop_back();
-    const std::string code = "error " + hex32(static_cast<unsigned long>(status));
-    return text.empty() ? code : text + " (" + code + ")";
+    return fw::SystemErrorText(static_cast<DWORD>(status), fw::TErrorCode::Always);
 }
 
 }  // namespace
