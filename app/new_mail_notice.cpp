@@ -3,8 +3,6 @@
 #include <vector>
 
 #include "app/mail_notice_text.h"
-#include "app/settings.h"
-#include "framework/registry.h"
 #include "mail/charsets.h"
 #include "mail/header_text.h"
 
@@ -29,18 +27,6 @@ std::size_t TNewMailAnnouncer::AfterCheck(const mail::TPop3Mailbox& mailbox, des
     }
     if (fresh.Changed) Store.Save(name, seen_);
     return fresh.Indexes.size();
-}
-
-bool LoadAnnounceSetting() {
-    fw::TRegistry reg;
-    if (!reg.OpenKey(SettingsKey, false) || !reg.ValueExists("announce")) return true;
-    return reg.ReadInteger("announce") != 0;
-}
-
-void SaveAnnounceSetting(bool announce) {
-    fw::TRegistry reg;
-    reg.OpenKey(SettingsKey, true);
-    reg.WriteInteger("announce", announce ? 1 : 0);
 }
 
 }  // namespace app

@@ -1,7 +1,7 @@
 #pragma once
 // After each check: which messages arrived since the last one, the notice
 // from the tray icon that names them, and the seen-id list kept for the next
-// run. Also the "Announce new mail" setting.
+// run.
 #include <cstddef>
 #include <string>
 
@@ -32,10 +32,5 @@ private:
     std::string seenMailbox_;  // whose list seen_ is
 };
 
-// The stored "announce" value (REG_DWORD, non-zero = on); on when the key or
-// the value is missing. A value of another type raises, as the other
-// settings do.
-bool LoadAnnounceSetting();
-void SaveAnnounceSetting(bool announce);
 
 }  // namespace app

@@ -29,46 +29,43 @@ std::string lowerAscii(std::string text) {
     return text;
 }
 
-// What a load does with a value that is not stored.
-enum class MissingValue { Keep, Empty };
+const char* const kMailboxValues[] = {"server", "username", "password_protected", "password", "security", "interval", "announce"};
 
-// The one reader behind both loads. The interval text must convert, except
-// that the first-tick load skips an empty one.
-void loadSettings(const SettingsTargets& t, MissingValue missing) {
-    TRegistry reg;
-    if (!reg.OpenKey(SettingsKey, false)) return;
+// One mailbox's key, read into `box` as the load moment says.
+void readMailbox(TRegistry& reg, TMailboxSettings& box, TLoadMoment moment, std::string& problem) {
+    const bool empty = moment == TLoadMoment::OnFirstTick;
     auto readText = [&](const char* name, std::string& target) {
         if (reg.ValueExists(name))
             target = reg.ReadString(name);
-        else if (missing == MissingValue::Empty)
+        else if (empty)
             target.clear();
     };
-    std::string problem;
-    readText("server", t.Server);
+    readText("name", box.Name);
+    readText("server", box.Server);
     // The protected value first; an old plain one still counts until Setup saves.
     if (reg.ValueExists("password_protected")) {
-        if (!UnprotectPassword(reg.ReadBinaryData("password_protected"), t.Password)) {
-            t.Password.clear();
+        if (!UnprotectPassword(reg.ReadBinaryData("password_protected"), box.Password)) {
+            box.Password.clear();
             problem = kUnreadablePassword;
         }
     } else {
-        readText("password", t.Password);
+        readText("password", box.Password);
     }
-    readText("username", t.UserName);
+    readText("username", box.UserName);
     // Never weaker than asked: a text that names no mode means TLS.
     const std::string securityText = reg.ValueExists("security") ? reg.ReadString("security") : "";
-    if (!SecurityFromText(securityText, t.Server, t.Security)) {
-        t.Security = net::TSecurity::Tls;
+    if (!SecurityFromText(securityText, box.Server, box.Security)) {
+        box.Security = net::TSecurity::Tls;
         problem = FormatStr(kBadSecurity, securityText);
     }
     if (reg.ValueExists("interval")) {
         const std::string text = reg.ReadString("interval");
-        if (!(missing == MissingValue::Empty && text.empty()))
-            t.PollTimer.SetInterval(IntervalMsFromSeconds(StrToInt(text)));
+        if (!(empty && text.empty())) box.IntervalMs = IntervalMsFromSeconds(StrToInt(text));
     }
-    if (reg.ValueExists("hideonstart")) t.HideOnStart = reg.ReadInteger("hideonstart") != 0;
-    // Told once, by the show-time load, after everything else is in place.
-    if (!problem.empty() && missing == MissingValue::Keep) throw Exception(problem);
+    if (reg.ValueExists("announce"))
+        box.Announce = reg.ReadInteger("announce") != 0;
+    else if (empty)
+        box.Announce = true;
 }
 }  // namespace
 
@@ -125,44 +122,129 @@ bool UnprotectPassword(const std::string& blob, std::string& password) {
     return true;
 }
 
-void LoadSettingsOnShow(const SettingsTargets& t) { loadSettings(t, MissingValue::Keep); }
+std::string MailboxKey(int slot) { return std::string(SettingsKey) + "\\Mailboxes\\" + std::to_string(slot); }
 
-void LoadSettingsOnFirstTick(const SettingsTargets& t) { loadSettings(t, MissingValue::Empty); }
+void LoadSettings(TSettings& settings, TLoadMoment moment) {
+    std::string problem;
+    std::vector<TMailboxSettings> found;
+    // Each stored mailbox over the one in memory of the same key; the list
+    // in memory follows as far as the read got, so a failure keeps both the
+    // values read before it and the mailboxes not reached yet.
+    auto apply = [&](std::size_t upTo) {
+        std::vector<TMailboxSettings> list = found;
+        for (const TMailboxSettings& m : settings.Mailboxes)
+            if (m.Slot > static_cast<int>(upTo) || m.Slot == 0) list.push_back(m);
+        settings.Mailboxes = std::move(list);
+    };
+    TRegistry reg;
+    if (!reg.OpenKey(SettingsKey, false)) return;
+    // Nothing stored yet: the mailboxes in memory stay as they are.
+    const bool stored = reg.KeyExists(std::string(SettingsKey) + "\\Mailboxes");
+    for (int slot = 1; stored && slot <= kMaxMailboxes; ++slot) {
+        TRegistry box;
+        if (!box.OpenKey(MailboxKey(slot), false)) continue;
+        TMailboxSettings m;
+        m.Slot = slot;
+        for (const TMailboxSettings& known : settings.Mailboxes)
+            if (known.Slot == slot) m = known;
+        found.push_back(m);
+        try {
+            readMailbox(box, found.back(), moment, problem);
+        } catch (...) {
+            apply(static_cast<std::size_t>(slot));
+            throw;
+        }
+    }
+    if (stored) settings.Mailboxes = std::move(found);
+    if (reg.ValueExists("hideonstart")) settings.HideOnStart = reg.ReadInteger("hideonstart") != 0;
+    // Told once, by the show-time load, after everything else is in place.
+    if (!problem.empty() && moment == TLoadMoment::OnShow) throw Exception(problem);
+}
 
-void SaveSettings(const std::string& server, const std::string& userName, const std::string& password,
-                  const std::string& intervalText, bool hideOnStart, net::TSecurity security) {
-    const std::string protectedPassword = ProtectPassword(password);
+bool MoveSingleMailbox() {
+    TRegistry old;
+    if (!old.OpenKey(SettingsKey, false) || old.KeyExists(std::string(SettingsKey) + "\\Mailboxes")) return false;
+    bool any = false;
+    for (const char* name : kMailboxValues) any = any || old.ValueExists(name);
+    if (!any) return false;
+    TRegistry box;
+    box.OpenKey(MailboxKey(1), true);
+    // Copied as stored, bytes and types alike: the new key reads exactly as the old one did.
+    auto copy = [&](const std::string& name) {
+        DWORD type = 0, size = 0;
+        if (RegQueryValueExA(old.Key(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return;
+        std::string data(size, '\0');
+        if (RegQueryValueExA(old.Key(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
+                ERROR_SUCCESS ||
+            RegSetValueExA(box.Key(), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()), size) !=
+                ERROR_SUCCESS)
+            throw ERegistryException(FormatStr("Failed to set data for '%s'", name));
+    };
+    for (const char* name : kMailboxValues) copy(name);
+    if (old.ValueExists("server")) {
+        std::string server;
+        try {
+            server = old.ReadString("server");
+        } catch (const ERegistryException&) {
+        }
+        copy(TrustedCertificateValue(server));
+    }
+    return true;
+}
+
+void SaveSettings(TSettings& settings) {
+    std::vector<std::string> protectedPasswords;
+    for (const TMailboxSettings& m : settings.Mailboxes) protectedPasswords.push_back(ProtectPassword(m.Password));
     TRegistry reg;
     // Whether the key could be opened shows at the first write.
     reg.OpenKey(SettingsKey, true);
-    reg.WriteString("server", server);
-    reg.WriteString("username", userName);
-    reg.WriteBinaryData("password_protected", protectedPassword);
-    // The plain copy of older versions goes once the protected one is there.
-    if (!reg.DeleteValue("password")) throw ERegistryException("Failed to delete 'password'");
-    reg.WriteString("interval", intervalText);
-    reg.WriteInteger("hideonstart", hideOnStart ? 1 : 0);
-    reg.WriteString("security", SecurityText(security));
+    reg.WriteInteger("hideonstart", settings.HideOnStart ? 1 : 0);
+    bool used[kMaxMailboxes + 1] = {};
+    for (const TMailboxSettings& m : settings.Mailboxes)
+        if (m.Slot >= 1 && m.Slot <= kMaxMailboxes) used[m.Slot] = true;
+    for (int slot = 1; slot <= kMaxMailboxes; ++slot)
+        if (!used[slot] && !reg.DeleteKey(MailboxKey(slot)))
+            throw ERegistryException("Failed to delete mailbox " + std::to_string(slot));
+    for (std::size_t i = 0; i < settings.Mailboxes.size(); ++i) {
+        TMailboxSettings& m = settings.Mailboxes[i];
+        if (m.Slot < 1 || m.Slot > kMaxMailboxes) {
+            m.Slot = 0;
+            for (int slot = 1; slot <= kMaxMailboxes && !m.Slot; ++slot)
+                if (!used[slot]) used[m.Slot = slot] = true;
+            if (!m.Slot) throw Exception("At most " + std::to_string(kMaxMailboxes) + " mailboxes can be kept");
+        }
+        TRegistry box;
+        box.OpenKey(MailboxKey(m.Slot), true);
+        box.WriteString("name", m.Name);
+        box.WriteString("server", m.Server);
+        box.WriteString("username", m.UserName);
+        box.WriteBinaryData("password_protected", protectedPasswords[i]);
+        // The plain copy of older versions goes once the protected one is there.
+        if (!box.DeleteValue("password")) throw ERegistryException("Failed to delete 'password'");
+        box.WriteString("interval", std::to_string(m.IntervalMs / 1000));
+        box.WriteString("security", SecurityText(m.Security));
+        box.WriteInteger("announce", m.Announce ? 1 : 0);
+    }
 }
 
 std::string TrustedCertificateValue(const std::string& server) {
     return "trusted_certificate " + lowerAscii(server);
 }
 
-bool AcceptCertificate(const std::string& server, const net::TCertificateVerdict& verdict,
+bool AcceptCertificate(const std::string& key, const std::string& server, const net::TCertificateVerdict& verdict,
                        const std::function<bool(const std::string& question)>& ask) {
     if (!verdict.MayTrustOnce || verdict.Fingerprint.empty()) return false;
     const std::string value = TrustedCertificateValue(server);
     {
         TRegistry reg;
-        if (reg.OpenKey(SettingsKey, false) && reg.ValueExists(value) && reg.ReadString(value) == verdict.Fingerprint)
+        if (reg.OpenKey(key, false) && reg.ValueExists(value) && reg.ReadString(value) == verdict.Fingerprint)
             return true;
     }
     const std::string question = verdict.Message + ".\n\nTrust this certificate for " + server +
                                  "? SHA-256 fingerprint: " + verdict.Fingerprint;
     if (!ask || !ask(question)) return false;
     TRegistry reg;
-    reg.OpenKey(SettingsKey, true);
+    reg.OpenKey(key, true);
     reg.WriteString(value, verdict.Fingerprint);
     return true;
 }

@@ -1,42 +1,63 @@
 #pragma once
-// The stored settings under HKEY_CURRENT_USER and the two loads at start-up.
-// The loads write straight into the components that hold the settings in
-// memory, value by value, so a failure leaves the values read before it
-// applied. The password is kept with DPAPI (current user), the certificates
-// the user chose to trust by their SHA-256 fingerprints.
+// The stored settings under HKEY_CURRENT_USER: the program-wide choices in
+// the main key, each mailbox in a key of its own (Mailboxes\<n>, n = 1..16),
+// and the two loads at start-up. Settings travel as values: the loads fill
+// one, Setup edits a copy, the save stores one. The password is kept with
+// DPAPI (current user), the certificates the user chose to trust by their
+// SHA-256 fingerprints, per mailbox.
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
-#include "framework/timer.h"
 #include "net/socket_client.h"
 
 namespace app {
 
 extern const char* const SettingsKey;
+constexpr int kMaxMailboxes = 16;
+// SettingsKey + "\\Mailboxes\\" + n.
+std::string MailboxKey(int slot);
 
-struct SettingsTargets {
-    std::string& Server;
-    std::string& UserName;
-    std::string& Password;
-    fw::TTimer& PollTimer;
-    bool& HideOnStart;
-    net::TSecurity& Security;
+struct TMailboxSettings {
+    // The n of its key, kept while it exists (its trusted certificates stay
+    // with it); 0 for one not stored yet.
+    int Slot = 0;
+    std::string Name;
+    std::string Server;
+    net::TSecurity Security = net::TSecurity::Tls;
+    std::string UserName;
+    std::string Password;
+    unsigned IntervalMs = 60000;
+    bool Announce = true;
+    // What the tray and its boxes call it: the name, else the server text.
+    std::string Title() const { return Name.empty() ? Server : Name; }
 };
 
-// When the main form is shown: missing values leave their targets alone; an
-// interval text that does not convert (the empty text included) fails. A
-// protected password that cannot be decrypted here is left empty and
-// reported once every other value is read.
-void LoadSettingsOnShow(const SettingsTargets& t);
-// At the first animation tick: missing texts empty their targets; an empty
-// interval text is skipped; an undecryptable password (reported by the
-// show-time load) is left empty without a second report.
-void LoadSettingsOnFirstTick(const SettingsTargets& t);
-// Stores the dialog's texts as typed (the interval too), the check box and
-// the security mode; the password goes protected, and an old plain value is
-// deleted. A key that cannot be opened or created fails at the first write.
-void SaveSettings(const std::string& server, const std::string& userName, const std::string& password,
-                  const std::string& intervalText, bool hideOnStart, net::TSecurity security);
+struct TSettings {
+    bool HideOnStart = false;
+    std::vector<TMailboxSettings> Mailboxes;
+};
+
+// When the main form is shown missing values keep what is in memory; at the
+// first animation tick missing texts are emptied and an empty interval text
+// is skipped. An interval text that does not convert fails (the empty text
+// too, at show time). A protected password that cannot be decrypted here is
+// left empty and reported, by the show-time load only, once every other
+// value is read. Values read before a failure stay applied. The mailboxes in
+// memory become those stored, in the order of their keys.
+enum class TLoadMoment { OnShow, OnFirstTick };
+void LoadSettings(TSettings& settings, TLoadMoment moment);
+// Before the first load of this version: the single mailbox of older ones
+// (its values in the main key) is copied to Mailboxes\1 and left where it is,
+// for an older Tidemark started again. Runs once: not when Mailboxes exists.
+// True when it copied.
+bool MoveSingleMailbox();
+// Stores every value; the password goes protected, and an old plain value is
+// deleted. Mailboxes without a slot take the lowest free one (written back
+// into `settings`); keys of mailboxes no longer listed are deleted. A key
+// that cannot be opened or created fails at the first write.
+void SaveSettings(TSettings& settings);
 // The poll interval in milliseconds for a number of seconds, formed in
 // 32-bit arithmetic as the timer takes it.
 unsigned IntervalMsFromSeconds(std::int32_t seconds);
@@ -53,12 +74,12 @@ bool SecurityFromText(const std::string& text, const std::string& server, net::T
 std::string ProtectPassword(const std::string& password);
 bool UnprotectPassword(const std::string& blob, std::string& password);
 
-// Whether the certificate of `server` may pass although the check found an
+// Whether the certificate of `server` (a mailbox stored under `key`) may pass although the check found an
 // unknown root or a wrong name: the user trusted this very certificate
 // before, or `ask` says yes to the question now (then it is stored). The
 // question names the server and the fingerprint; a changed certificate is
 // asked about again.
-bool AcceptCertificate(const std::string& server, const net::TCertificateVerdict& verdict,
+bool AcceptCertificate(const std::string& key, const std::string& server, const net::TCertificateVerdict& verdict,
                        const std::function<bool(const std::string& question)>& ask);
 // The registry value that keeps the fingerprint trusted for `server`.
 std::string TrustedCertificateValue(const std::string& server);

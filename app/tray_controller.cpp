@@ -45,25 +45,6 @@ std::u16string fromAnsi(const std::string& text) {
     return wide;
 }
 
-// After a wake-up the network needs a few seconds; a check comes within ten.
-constexpr unsigned kCheckAfterWakeMs = 5000;
-// Armed at PBT_APMSUSPEND in case no wake-up notice comes: timers count on
-// after waking, so this tick stands in for it.
-constexpr unsigned kWakeFallbackMs = 10000;
-// Failures this soon after a wake-up are retried quickly (RetryDelayMs).
-constexpr std::uint64_t kQuickRetriesAfterWakeMs = 2 * 60 * 1000;
-// Addresses change in bursts as an adapter comes up: one check after them.
-constexpr unsigned kCheckAfterAddressChangeMs = 1000;
-
-std::string currentExceptionText() {
-    try {
-        throw;
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "";
-    }
-}
 }  // namespace
 
 TTrayController::TTrayController(fw::TComponent* owner) : fw::TForm(owner, mainFormDesc()) {
@@ -94,34 +75,9 @@ TTrayController::TTrayController(fw::TComponent* owner) : fw::TForm(owner, mainF
     CloseItem = new fw::TMenuItem(TrayMenu, "&Close", [this](fw::TObject* s) { CloseItemClick(s); });
     TrayIcon->SetPopupMenu(TrayMenu);
 
-    PollTimer = new fw::TTimer(this);
-    PollTimer->Name = "PollTimer";
-    PollTimer->SetEnabled(false);
-    PollTimer->SetInterval(60000);
-    PollTimer->SetOnTimer([this](fw::TObject* s) { PollTick(s); });
-
-    RetryTimer = new fw::TTimer(this);
-    RetryTimer->Name = "RetryTimer";
-    RetryTimer->SetEnabled(false);
-    RetryTimer->SetOnTimer([this](fw::TObject* s) { PollTick(s); });
-
     AnimationTimer = new fw::TTimer(this);
     AnimationTimer->Name = "AnimationTimer";
     AnimationTimer->SetOnTimer([this](fw::TObject* s) { AnimationTick(s); });
-
-    Mailbox = new mail::TPop3Mailbox(this);
-    Mailbox->Name = "Mailbox";
-    Mailbox->SetWinsockLoaded(true);
-    Mailbox->DefaultPort = 110;
-    Mailbox->SetMessageDirectory(".\\");
-    // Asked in the middle of a check: the poll timer is stopped until the
-    // check ends, so no other check starts while the question is open.
-    Mailbox->OnUntrustedCertificate = [this](fw::TObject*, const net::TCertificateVerdict& verdict) {
-        return AcceptCertificate(Mailbox->Server, verdict,
-                                 [this](const std::string& question) { return AskToTrustCertificate(question); });
-    };
-    // Repeat checks read only new messages, and new ones can be announced.
-    Mailbox->UseUniqueIds = true;
 
     AddressWatch = new net::TAddressWatch(this);
     AddressWatch->Name = "AddressWatch";
@@ -167,12 +123,7 @@ void TTrayController::FormShow(fw::TObject* Sender) {
 
 void TTrayController::FormClose(fw::TObject* Sender, fw::TCloseAction& Action) {
     desktop::HideDesktopIcons(false);
-    closing_ = true;
-    pollDeferred_ = false;
-    stopChecks();
-    // A check waits on the network in a nested loop, up to its time-out per
-    // wait: the program could not end before it returns.
-    if (checkInProgress_) Mailbox->Cancel();
+    tell(TWatchEvent::Close);
     Action = fw::TCloseAction::caFree;
 }
 
@@ -189,7 +140,7 @@ void TTrayController::TrayIconClick(fw::TObject* Sender) {
         StatusText = "Hide Desktop Icons";
     }
     DesktopIconsItem->SetCaption(StatusText);
-    TrayIcon->SetToolTip(StatusText);
+    TrayIcon->SetToolTip(ToolTipText());
     DesktopVisible = !DesktopVisible;
 }
 
@@ -199,10 +150,7 @@ void TTrayController::CheckMailItemClick(fw::TObject* Sender) {
     // The timer follows the switch rather than being flipped, so the caption
     // always tells whether checks will come. No check is made at once.
     CheckingMail = !CheckingMail;
-    RetryTimer->SetEnabled(false);
-    PollTimer->SetEnabled(CheckingMail);
-    pollDeferred_ = false;
-    endRetries();
+    tell(CheckingMail ? TWatchEvent::SwitchOn : TWatchEvent::SwitchOff);
     CheckMailItem->SetCaption(CheckingMail ? "Stop Checking email" : "Start Checking email");
 }
 
@@ -252,7 +200,7 @@ void TTrayController::AnimationTick(fw::TObject* Sender) {
             return;
         }
         AnimationTimer->SetEnabled(wasEnabled);
-        if (HideOnStart) TrayIconClick(this);
+        if (Settings.HideOnStart) TrayIconClick(this);
         FirstTick = false;
     }
 
@@ -273,123 +221,94 @@ void TTrayController::DrawNext(std::uint32_t seed, std::int32_t& iconIndex, unsi
 }
 
 void TTrayController::LoadSettingsOnShow() {
-    app::LoadSettingsOnShow({Mailbox->Server, Mailbox->UserName, Mailbox->Password, *PollTimer, HideOnStart,
-                             Mailbox->Security});
-    Announcer.Announce = LoadAnnounceSetting();
+    // What a failure left read is applied before it is reported.
+    try {
+        MoveSingleMailbox();
+        LoadSettings(Settings, TLoadMoment::OnShow);
+    } catch (...) {
+        ApplySettings();
+        throw;
+    }
+    ApplySettings();
 }
 
 void TTrayController::LoadSettingsOnFirstTick() {
-    app::LoadSettingsOnFirstTick({Mailbox->Server, Mailbox->UserName, Mailbox->Password, *PollTimer, HideOnStart,
-                                  Mailbox->Security});
-    Announcer.Announce = LoadAnnounceSetting();
+    try {
+        LoadSettings(Settings, TLoadMoment::OnFirstTick);
+    } catch (...) {
+        ApplySettings();
+        throw;
+    }
+    ApplySettings();
 }
 
-void TTrayController::PollTick(fw::TObject* Sender) {
-    // A tick that arrives while a check waits on the network (the switch
-    // was used twice meanwhile) must not start a second one on the same
-    // connection.
-    if (checkInProgress_ || closing_) return;
-    // A check inside a modal loop of our own (Setup, About, a report) would
-    // hold that window's OK and Cancel until it returns: it waits, with the
-    // timers stopped as during a check, until the last one has closed.
-    if (fw::Application && fw::Application->ModalCount() > 0) {
-        stopChecks();
-        pollDeferred_ = true;
-        return;
+void TTrayController::ApplySettings() {
+    while (Watchers.size() > Settings.Mailboxes.size()) {
+        delete Watchers.back();
+        Watchers.pop_back();
     }
-    pollDeferred_ = false;
-    // Still "asleep" at a tick: the wake-up notice never came, and this tick
-    // (armed at the suspend) stands in for it.
-    if (suspended_) {
-        suspended_ = false;
-        resumedAt_ = GetTickCount64();
+    while (Watchers.size() < Settings.Mailboxes.size()) {
+        auto* watcher = new TMailboxWatcher(this, MakeRunner(), *TrayIcon);
+        watcher->Runner().OnAsk = [this](const std::string& question) { return AskToTrustCertificate(question); };
+        watcher->OnStatus = [this](TMailboxWatcher& w) { watcherChanged(w); };
+        watcher->OnFailure = [this](TMailboxWatcher& w, std::exception_ptr failure) { watcherFailed(w, failure); };
+        watcher->OnWarning = [this](TMailboxWatcher& w, const std::string& text) {
+            const std::string title = Watchers.size() > 1 ? "Tidemark: " + w.Settings().Title() : "Tidemark";
+            TrayIcon->ShowBalloon(fromAnsi(title), fromAnsi(text), NIIF_WARNING);
+        };
+        Watchers.push_back(watcher);
+        if (CheckingMail) watcher->Handle(TWatchEvent::SwitchOn);
     }
-    // Stopped first: the check dispatches messages while it waits, and no
-    // second check may start meanwhile.
-    stopChecks();
-    try {
-        checkInProgress_ = true;
-        Mailbox->UpdateInfo();
-        checkInProgress_ = false;
-    } catch (...) {
-        checkInProgress_ = false;
-        // A check cancelled by "Close" ends the program without a word; one
-        // cancelled by the machine going to sleep comes again after it.
-        if (closing_ || suspended_) return;
-        mail::TFailureFacts facts = mail::FactsOfFailure(std::current_exception());
-        facts.HostKnown = !knownServer_.empty() && knownServer_ == Mailbox->Server;
-        if (mail::ClassifyFailure(facts) == mail::TFailureKind::Passing) {
-            // Switched off during the check: it stays off, quietly.
-            if (CheckingMail) keepTrying(facts, currentExceptionText());
-            return;
+    for (std::size_t i = 0; i < Watchers.size(); ++i) Watchers[i]->SetSettings(Settings.Mailboxes[i]);
+    TrayIcon->SetToolTip(ToolTipText());
+}
+
+std::string TTrayController::ToolTipText() const {
+    if (Watchers.size() == 1) {
+        const TMailboxWatcher& w = *Watchers[0];
+        return w.RetryText().empty() ? StatusText + w.CountText() : w.RetryText();
+    }
+    std::string tip = StatusText;
+    for (const TMailboxWatcher* w : Watchers) {
+        if (!tip.empty()) tip += "\n";
+        tip += w->Settings().Title() + (w->RetryText().empty() ? w->CountText() : " (retrying)");
+    }
+    if (tip.size() > kMaxToolTip) tip = tip.substr(0, kMaxToolTip - 3) + "...";
+    return tip;
+}
+
+void TTrayController::tell(TWatchEvent event) {
+    // A copy: a handler may show a box whose loop changes the list.
+    const std::vector<TMailboxWatcher*> watchers = Watchers;
+    for (TMailboxWatcher* w : watchers) w->Handle(event);
+}
+
+void TTrayController::watcherChanged(TMailboxWatcher&) {
+    TrayIcon->SetToolTip(ToolTipText());
+    // "Start" again once no mailbox is watched any more (a failure that
+    // needs the user turns its mailbox off).
+    if (CheckingMail && !Watchers.empty()) {
+        bool any = false;
+        for (const TMailboxWatcher* w : Watchers) any = any || w->On();
+        if (!any) {
+            CheckingMail = false;
+            CheckMailItem->SetCaption("Start Checking email");
         }
-        endRetries();
-        // Flag, caption and timers say "off" before the report is shown: the
-        // report's box runs its own loop, and a timer left running there
-        // would start checks under it (the switch may have restarted it
-        // during the check).
-        CheckingMail = false;
-        stopChecks();
-        CheckMailItem->SetCaption("Start Checking email");
-        fw::HandleCallbackException();
-        return;
     }
-    passingFailures_ = 0;
-    knownServer_ = Mailbox->Server;
-    // The status text of this moment: a toggle during the check counts.
-    TrayIcon->SetToolTip(StatusText +
-                          MessageCountSuffix(Mailbox->RemoteInfo.Count(), Mailbox->MessageCount));
+}
+
+void TTrayController::watcherFailed(TMailboxWatcher& watcher, std::exception_ptr failure) {
     try {
-        Announcer.AfterCheck(*Mailbox, *TrayIcon);
-    } catch (...) {
-        // A list that cannot be stored costs only a repeated notice after a
-        // restart: checking goes on, and the reason is told once.
-        if (!storeFailureReported_) {
-            storeFailureReported_ = true;
+        std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+        // With several mailboxes the box says which one failed.
+        if (Watchers.size() > 1)
+            fw::Application->HandleException(fw::Exception(watcher.Settings().Title() + ": " + e.what()));
+        else
             fw::HandleCallbackException();
-        }
+    } catch (...) {
+        fw::HandleCallbackException();
     }
-    // The next check comes one interval from now, unless checking was
-    // switched off during this one.
-    PollTimer->SetEnabled(CheckingMail && !closing_);
-}
-
-void TTrayController::stopChecks() {
-    PollTimer->SetEnabled(false);
-    RetryTimer->SetEnabled(false);
-}
-
-void TTrayController::retryIn(unsigned ms) {
-    stopChecks();
-    RetryTimer->SetInterval(ms);
-    RetryTimer->SetEnabled(true);
-}
-
-void TTrayController::keepTrying(const mail::TFailureFacts& facts, const std::string& reason) {
-    const std::uint64_t now = GetTickCount64();
-    if (passingFailures_++ == 0) {
-        failingSince_ = now;
-        SYSTEMTIME local;
-        GetLocalTime(&local);
-        char since[16];
-        std::snprintf(since, sizeof since, "%02u:%02u", local.wHour, local.wMinute);
-        failingSinceText_ = since;
-        balloonShown_ = false;
-    }
-    const bool justWoken = resumedAt_ != 0 && now - resumedAt_ < kQuickRetriesAfterWakeMs;
-    retryIn(RetryDelayMs(passingFailures_, PollTimer->Interval(), justWoken));
-    TrayIcon->SetToolTip(RetryToolTip(facts));
-    if (!balloonShown_ && now - failingSince_ >= BalloonAfterMs) {
-        balloonShown_ = true;
-        TrayIcon->ShowBalloon(u"Tidemark", fromAnsi(FailingSinceNotice(failingSinceText_, reason, desktop::TTrayIcon::kMaxBalloonText)),
-                              NIIF_WARNING);
-    }
-}
-
-void TTrayController::endRetries() {
-    if (passingFailures_ == 0) return;
-    passingFailures_ = 0;
-    TrayIcon->SetToolTip(StatusText);
 }
 
 bool TTrayController::HandleFormMessage(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
@@ -402,35 +321,20 @@ bool TTrayController::HandleFormMessage(UINT msg, WPARAM wp, LPARAM, LRESULT& re
 void TTrayController::PowerBroadcast(WPARAM event) {
     switch (event) {
     case PBT_APMSUSPEND:
-        suspended_ = true;
-        // A check cut off by the sleep would fail after it, late and for
-        // nothing: it goes now, without a report.
-        if (checkInProgress_) Mailbox->Cancel();
-        if (CheckingMail) retryIn(kWakeFallbackMs);
+        tell(TWatchEvent::Suspend);
         break;
     case PBT_APMRESUMEAUTOMATIC:
     case PBT_APMRESUMESUSPEND:
-        // Both may come, one after the other: the check follows the last.
-        suspended_ = false;
-        resumedAt_ = GetTickCount64();
-        // Failures from before the sleep say nothing about the network now.
-        endRetries();
-        if (CheckingMail && !checkInProgress_) retryIn(kCheckAfterWakeMs);
+        tell(TWatchEvent::Resume);
         break;
     default:
         break;
     }
 }
 
-void TTrayController::AddressChanged(fw::TObject* Sender) {
-    // Only a check that failed for a passing reason waits for the network.
-    if (!CheckingMail || passingFailures_ == 0 || checkInProgress_ || closing_ || suspended_) return;
-    retryIn(kCheckAfterAddressChangeMs);
-}
+void TTrayController::AddressChanged(fw::TObject* Sender) { tell(TWatchEvent::AddressChanged); }
 
-void TTrayController::AfterModal() {
-    if (pollDeferred_ && CheckingMail) PollTick(PollTimer);
-}
+void TTrayController::AfterModal() { tell(TWatchEvent::ModalClosed); }
 
 void TTrayController::SetupItemClick(fw::TObject* Sender) {
     TSetupDialog& dlg = *SetupDialog;
@@ -441,34 +345,41 @@ void TTrayController::SetupItemClick(fw::TObject* Sender) {
         return;
     }
     // Filled from memory, not from the registry, before every show.
-    dlg.ServerEdit->SetText(Mailbox->Server);
+    const TMailboxSettings box = Settings.Mailboxes.empty() ? TMailboxSettings{} : Settings.Mailboxes[0];
+    dlg.ServerEdit->SetText(box.Server);
     // A new mailbox starts with TLS: most servers require it.
-    dlg.SecurityCombo->SetItemIndex(SecurityIndex(Mailbox->Server.empty() ? net::TSecurity::Tls : Mailbox->Security));
-    dlg.UserNameEdit->SetText(Mailbox->UserName);
-    dlg.PasswordEdit->SetText(Mailbox->Password);
-    dlg.IntervalEdit->SetText(std::to_string(PollTimer->Interval() / 1000));
-    dlg.HideCheckBox->SetChecked(HideOnStart);
+    dlg.SecurityCombo->SetItemIndex(SecurityIndex(box.Server.empty() ? net::TSecurity::Tls : box.Security));
+    dlg.UserNameEdit->SetText(box.UserName);
+    dlg.PasswordEdit->SetText(box.Password);
+    dlg.IntervalEdit->SetText(std::to_string(box.IntervalMs / 1000));
+    dlg.HideCheckBox->SetChecked(Settings.HideOnStart);
     // The logon entry lives in the Run key, where the installer and the user
     // may change it too: read afresh for every show.
     dlg.StartAtLogonCheckBox->SetChecked(StartsAtLogon());
-    dlg.AnnounceCheckBox->SetChecked(Announcer.Announce);
+    dlg.AnnounceCheckBox->SetChecked(box.Announce);
     if (dlg.ShowModal() != fw::mrOk) return;
     // The settings in memory are the user's from here on: a first-tick load
     // still being retried after a failure would overwrite them, and undo an
     // OK whose save failed.
     FirstTick = false;
-    Mailbox->Server = dlg.ServerEdit->Text();
-    Mailbox->UserName = dlg.UserNameEdit->Text();
-    Mailbox->Password = dlg.PasswordEdit->Text();
-    Mailbox->Security = SecurityOfIndex(dlg.SecurityCombo->ItemIndex());
-    // A text that does not convert stops here: nothing is stored.
-    PollTimer->SetInterval(IntervalMsFromSeconds(fw::StrToInt(dlg.IntervalEdit->Text())));
-    HideOnStart = dlg.HideCheckBox->Checked();
-    SaveSettings(dlg.ServerEdit->Text(), dlg.UserNameEdit->Text(), dlg.PasswordEdit->Text(), dlg.IntervalEdit->Text(),
-                 HideOnStart, Mailbox->Security);
+    TSettings edited = Settings;
+    TMailboxSettings changed = box;
+    changed.Server = dlg.ServerEdit->Text();
+    changed.UserName = dlg.UserNameEdit->Text();
+    changed.Password = dlg.PasswordEdit->Text();
+    changed.Security = SecurityOfIndex(dlg.SecurityCombo->ItemIndex());
+    // A text that does not convert stops here: nothing is applied or stored.
+    changed.IntervalMs = IntervalMsFromSeconds(fw::StrToInt(dlg.IntervalEdit->Text()));
+    changed.Announce = dlg.AnnounceCheckBox->Checked();
+    if (edited.Mailboxes.empty())
+        edited.Mailboxes.push_back(changed);
+    else
+        edited.Mailboxes[0] = changed;
+    edited.HideOnStart = dlg.HideCheckBox->Checked();
+    Settings = edited;
+    ApplySettings();
+    SaveSettings(Settings);
     SetStartAtLogon(dlg.StartAtLogonCheckBox->Checked());
-    Announcer.Announce = dlg.AnnounceCheckBox->Checked();
-    SaveAnnounceSetting(Announcer.Announce);
 }
 
 void TTrayController::TrayIconBalloonClick(fw::TObject* Sender) { desktop::StartDefaultMailProgram(); }

@@ -1,19 +1,22 @@
 #pragma once
 // The controller form: never seen by the user, it owns the tray icon, the
-// popup menu and the timers, and turns the user's actions on the icon into
-// the program's commands.
+// popup menu, the animation and the desktop switch, turns the user's actions
+// on the icon into the program's commands, keeps one watcher per mailbox and
+// shows what they report.
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "app/new_mail_notice.h"
+#include "app/mailbox_watcher.h"
+#include "app/settings.h"
 #include "desktop/tray_icon.h"
 #include "framework/forms.h"
 #include "framework/menus.h"
 #include "framework/timer.h"
-#include "mail/failure_kind.h"
-#include "mail/pop3_session.h"
 #include "net/address_watch.h"
 
 namespace app {
@@ -32,28 +35,29 @@ public:
     fw::TMenuItem* UpgradesItem;
     fw::TMenuItem* AboutItem;
     fw::TMenuItem* CloseItem;
-    fw::TTimer* PollTimer;
-    // The next try after a failure that passes by itself, after a wake-up
-    // or after the network came back; PollTimer is stopped meanwhile.
-    fw::TTimer* RetryTimer;
     fw::TTimer* AnimationTimer;
-    mail::TPop3Mailbox* Mailbox;
     net::TAddressWatch* AddressWatch;
+    // One per mailbox of Settings, in its order.
+    std::vector<TMailboxWatcher*> Watchers;
+    // Where the watchers' checks run (tests put a fake one here).
+    std::function<std::unique_ptr<TCheckRunner>()> MakeRunner = MakeThreadCheckRunner;
 
     // Controller state.
     bool DesktopVisible = true;
     bool CheckingMail = false;
     bool FirstTick = true;
-    bool HideOnStart = false;
+    // The settings in use; ApplySettings hands each mailbox's to its watcher.
+    TSettings Settings;
     std::string StatusText;
     std::int32_t IconIndex = 1;
-    // Tells of new mail after each check, and remembers what was seen.
-    TNewMailAnnouncer Announcer;
-    // Failures that pass by themselves are retried quietly; after this long
-    // one balloon tells the user since when.
-    std::uint64_t BalloonAfterMs = 60 * 60 * 1000;
-    // Such failures in a row; 0 after a good check.
-    int PassingFailures() const { return passingFailures_; }
+    // The shell-5 tooltip's 128 characters, its zero included.
+    static constexpr std::size_t kMaxToolTip = 127;
+
+    // Makes, keeps or drops watchers so that there is one per mailbox of Settings.
+    void ApplySettings();
+    // The status text, then each mailbox's count (with one mailbox, as it
+    // has always read), cut with "..." where it would not fit.
+    std::string ToolTipText() const;
 
     void FormCreate(fw::TObject* Sender);
     void FormShow(fw::TObject* Sender);
@@ -64,7 +68,6 @@ public:
     void CheckMailItemClick(fw::TObject* Sender);
     void TrayIconMouseMove(fw::TObject* Sender);
     void AnimationTick(fw::TObject* Sender);
-    void PollTick(fw::TObject* Sender);
     // WM_POWERBROADCAST: PBT_APMSUSPEND, PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMESUSPEND.
     void PowerBroadcast(WPARAM event);
     void AddressChanged(fw::TObject* Sender);
@@ -97,34 +100,12 @@ protected:
     virtual void LoadSettingsOnFirstTick();
 
 private:
-    // Both timers stopped: no check comes until one is started again.
-    void stopChecks();
-    // The next check `ms` from now, by RetryTimer.
-    void retryIn(unsigned ms);
-    void keepTrying(const mail::TFailureFacts& facts, const std::string& reason);
-    // Forgets the failures in a row; a "retrying" tooltip goes with them.
-    void endRetries();
-
-    int passingFailures_ = 0;
-    // GetTickCount64 and the local time of day of the first of them.
-    std::uint64_t failingSince_ = 0;
-    std::string failingSinceText_;
-    bool balloonShown_ = false;
-    // The last wake-up (GetTickCount64), 0 before any.
-    std::uint64_t resumedAt_ = 0;
-    // Between PBT_APMSUSPEND and the wake-up: a check cancelled then is no failure.
-    bool suspended_ = false;
-    // The server setting of the last good check: its name exists.
-    std::string knownServer_;
+    // Every watcher hears the event.
+    void tell(TWatchEvent event);
+    void watcherChanged(TMailboxWatcher& watcher);
+    void watcherFailed(TMailboxWatcher& watcher, std::exception_ptr failure);
     // A failing first-tick load is reported once; later ticks retry quietly.
     bool firstTickFailureReported_ = false;
-    bool checkInProgress_ = false;
-    // A tick came while a modal window of the program was open.
-    bool pollDeferred_ = false;
-    // "Close" was chosen: a check cancelled by it is no failure to report.
-    bool closing_ = false;
-    // A seen-id list that cannot be stored is reported once per run.
-    bool storeFailureReported_ = false;
 };
 
 // The main form; the About box created last is `desktop::AboutBox` of desktop/about_box.h.

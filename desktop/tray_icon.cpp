@@ -118,10 +118,10 @@ void TTrayIcon::Notification(fw::TComponent* component, fw::TOperation operation
 }
 
 void TTrayIcon::FillNotifyRecord() {
-    // The version-1 record: every shell since Windows 95 accepts it, and the
-    // 64-byte tooltip is all this component ever sends.
+    // The shell-5 record (Windows 2000 on): its tooltip holds 128 bytes,
+    // room for a line per mailbox; the fields after it stay zero.
     record_ = NOTIFYICONDATAA{};
-    record_.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    record_.cbSize = NOTIFYICONDATAA_V2_SIZE;
     record_.hWnd = WindowHandle();
     record_.uID = 0;
     record_.uFlags = kNotifyFlags;

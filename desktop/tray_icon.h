@@ -42,7 +42,7 @@ public:
     static constexpr UINT WM_TRAYNOTIFY = WM_USER + 1;
     static constexpr UINT WM_TRAYREFRESH = WM_USER + 2;
     static constexpr UINT kNotifyFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    static constexpr std::size_t kMaxToolTip = 62;
+    static constexpr std::size_t kMaxToolTip = 127;
     static constexpr std::size_t kMaxBalloonText = sizeof(NOTIFYICONDATAW::szInfo) / sizeof(WCHAR) - 1;
     // The window property that marks the hidden window, so that a test or
     // tool outside the process can find it among the top-level windows.
@@ -59,7 +59,7 @@ public:
     // Shares the source's image (the caller may free its source at once).
     void SetIcon(fw::TIcon* source);
     const std::string& ToolTip() const { return toolTip_; }
-    // Keeps at most the first 62 characters.
+    // Keeps at most the first 127 characters.
     void SetToolTip(const std::string& text);
     fw::TPopupMenu* PopupMenu() const { return popupMenu_; }
     void SetPopupMenu(fw::TPopupMenu* menu);

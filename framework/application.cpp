@@ -150,7 +150,8 @@ void TApplication::UnregisterForm(TForm* form) {
 }
 
 namespace {
-ULONGLONG lastDispatch = 0;
+// Per thread: each worker's waits keep their own pace.
+thread_local ULONGLONG lastDispatch = 0;
 }
 
 void DispatchPendingEvery(DWORD intervalMs) {
@@ -159,7 +160,7 @@ void DispatchPendingEvery(DWORD intervalMs) {
 
 void DispatchPending() {
     lastDispatch = GetTickCount64();
-    if (Application) {
+    if (Application && Application->OnOwnThread()) {
         Application->ProcessMessages();
         return;
     }

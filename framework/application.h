@@ -22,6 +22,9 @@ public:
     ~TApplication() override;
 
     HWND Handle() const { return handle_.get(); }
+    // Whether the caller runs on the thread that made the application: only
+    // there may its loop, its modal count and its boxes be touched.
+    bool OnOwnThread() const { return GetCurrentThreadId() == threadId_; }
     std::string Title = "";
     TForm* MainForm() const { return mainForm_; }
     bool Terminated() const { return terminated_; }
@@ -78,6 +81,7 @@ public:
 private:
     bool processMessage(MSG& msg);
     UniqueWindow handle_;
+    DWORD threadId_ = GetCurrentThreadId();
     TForm* mainForm_ = nullptr;
     bool terminated_ = false;
     int exceptionCount_ = 0;
@@ -97,7 +101,9 @@ public:
 // The process-wide application object (created by the program entry or a test).
 extern TApplication* Application;
 
-// Dispatches every pending message of the thread.
+// Dispatches every pending message of the calling thread. On a thread of its
+// own (a mailbox's worker) a WM_QUIT is left for that thread's outer loop and
+// never ends the application.
 void DispatchPending();
 // DispatchPending, unless the thread did so less than `intervalMs` ago. Reads
 // that keep finding data ready call it instead: each dispatch of an empty

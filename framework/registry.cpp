@@ -16,6 +16,11 @@ bool TRegistry::KeyExists(const std::string& path) const {
     return RegOpenKeyExA(root_, path.c_str(), 0, Access, k.put()) == ERROR_SUCCESS;
 }
 
+bool TRegistry::DeleteKey(const std::string& path) {
+    const LONG rc = RegDeleteKeyA(root_, path.c_str());
+    return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
+}
+
 bool TRegistry::OpenKey(const std::string& path, bool canCreate) {
     CloseKey();
     DWORD disposition = 0;

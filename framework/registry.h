@@ -26,9 +26,13 @@ public:
 
     // Whether the key can be opened with full access.
     bool KeyExists(const std::string& path) const;
+    // Deletes a key without subkeys; true when it is gone (also when it never existed).
+    bool DeleteKey(const std::string& path);
     // Opens the key (creating it, non-volatile, when asked); false on failure.
     bool OpenKey(const std::string& path, bool canCreate);
     void CloseKey() { key_.reset(); }
+    // The open key, for the calls this class does not wrap (copying a value as stored).
+    HKEY Key() const { return key_.get(); }
 
     bool ValueExists(const std::string& name) const;
     // A REG_SZ or REG_EXPAND_SZ value, cut at its first zero byte and not

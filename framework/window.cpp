@@ -29,6 +29,9 @@ void RemoveCaption(HWND window) {
 }
 
 void HandleCallbackException() {
+    // A worker thread shows no boxes (they would run a second modal loop
+    // beside the application's); what it must report it posts to the GUI.
+    if (Application && !Application->OnOwnThread()) return;
     try {
         throw;
     } catch (const std::exception& e) {

@@ -1,7 +1,7 @@
 // The controller form: its icon, menu and animation, the Setup dialog and
-// the stored settings, the poll cycle against scripted servers, keeping
-// watch through failures that pass, sleep and address changes, and the
-// new-mail notice.
+// the stored settings with the move to several mailboxes; one mailbox's
+// watcher and its rules as a table; checks of real scripted servers, each
+// mailbox on its thread; the new-mail notice.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -11,12 +11,14 @@
 #include <sstream>
 #include <utility>
 
+#include "app/mailbox_watcher.h"
 #include "app/settings.h"
 #include "app/setup_dialog.h"
 #include "app/tray_controller.h"
 #include "desktop/about_box.h"
 #include "framework/application.h"
 #include "gtest/gtest.h"
+#include "net/socket_errors.h"
 #include "tests/support/helpers.h"
 #include "tests/support/scripted_server.h"
 
@@ -26,27 +28,49 @@ using testsupport::Later;
 using testsupport::ScriptedServer;
 
 namespace {
-// Where the controller keeps the seen ids during a test.
+// Where the watchers keep the seen ids during a test.
 std::string seenFolder() {
     char dir[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, dir);
     return dir + std::string("tidemark-test-app");
 }
 
+void removeSettings() {
+    for (int slot = 1; slot <= kMaxMailboxes; ++slot) RegDeleteKeyA(HKEY_CURRENT_USER, MailboxKey(slot).c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, (std::string(SettingsKey) + "\\Mailboxes").c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
+}
+
+// Checks that end when the test says so.
+struct FakeRunner : TCheckRunner {
+    mail::TPop3Mailbox box{nullptr};
+    int started = 0, canceled = 0;
+    void Start(const TMailboxSettings&) override { ++started; }
+    void Cancel() override { ++canceled; }
+    const mail::TPop3Mailbox& Mailbox() const override { return box; }
+};
+
 class Controller : public testing::Test {
 protected:
     void SetUp() override {
-        RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
+        removeSettings();
         SetupDialog = new TSetupDialog(nullptr);
         form = std::make_unique<TTrayController>(nullptr);
         form->AnimationTimer->SetEnabled(false);  // the tests tick themselves
-        form->Announcer.Store.Folder = seenFolder();
+        form->MakeRunner = [] {
+            auto runner = MakeThreadCheckRunner();
+            runner->TimeOut = 2;
+            return runner;
+        };
+        form->Settings.Mailboxes = {TMailboxSettings{}};
+        form->Settings.Mailboxes[0].Slot = 1;
+        form->ApplySettings();
         Boxes().clear();
     }
     void TearDown() override {
         form.reset();
         delete std::exchange(SetupDialog, nullptr);
-        RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
+        removeSettings();
         const std::string list = seenFolder() + '\0';  // SHFileOperation's list ends in two zeros
         SHFILEOPSTRUCTA remove{nullptr, FO_DELETE, list.c_str(), nullptr, FOF_NO_UI, FALSE, nullptr, nullptr};
         SHFileOperationA(&remove);
@@ -54,14 +78,14 @@ protected:
     void command(fw::TMenuItem* item) { SendMessageA(fw::TPopupMenu::PopupListWindow(), WM_COMMAND, item->Command(), 0); }
     void mouse(UINT message) { SendMessageA(form->TrayIcon->WindowHandle(), desktop::TTrayIcon::WM_TRAYNOTIFY, 0, message); }
     void tick() { form->AnimationTick(form->AnimationTimer); }
+    TMailboxWatcher& watcher(std::size_t i = 0) { return *form->Watchers.at(i); }
     // What the user meets: the two switches' captions, the tooltip, whether
-    // checks come (by the poll or a retry), and the first exception box.
+    // checks come, and the first exception box.
     std::string seen() {
         char icons[64] = {}, mail[64] = {};
         GetMenuStringA(form->TrayMenu->Handle(), form->DesktopIconsItem->Command(), icons, sizeof icons, MF_BYCOMMAND);
         GetMenuStringA(form->TrayMenu->Handle(), form->CheckMailItem->Command(), mail, sizeof mail, MF_BYCOMMAND);
-        return std::string(icons) + "|" + mail + "|" + form->TrayIcon->ToolTip() + (form->PollTimer->Enabled() ? "|polling" : "|") +
-               (form->RetryTimer->Enabled() ? "|retry " + std::to_string(form->RetryTimer->Interval()) : "") +
+        return std::string(icons) + "|" + mail + "|" + form->TrayIcon->ToolTip() + (watcher().PollTimer->Enabled() ? "|polling" : "|") +
                (Boxes().empty() ? "" : "|" + Boxes()[0].first);
     }
     // Chooses Setup; `fill` runs inside the dialog's modal loop, then `key`
@@ -73,22 +97,32 @@ protected:
         });
         command(form->SetupItem);
     }
-    // Points the mailbox at `server` and switches checking on.
-    void point(const std::string& server) {
-        form->Mailbox->Server = server;
-        form->Mailbox->UserName = "anna";
-        form->Mailbox->Password = "pw";
-        form->Mailbox->SetTimeOut(2);
-        command(form->CheckMailItem);
+    // Points mailbox `i` at `server` (named `name`).
+    void point(std::size_t i, const std::string& server, const std::string& name = "") {
+        form->Settings.Mailboxes.resize(std::max(form->Settings.Mailboxes.size(), i + 1));
+        TMailboxSettings& m = form->Settings.Mailboxes[i];
+        m.Server = server;
+        m.Name = name;
+        m.Security = net::TSecurity::None;
+        m.UserName = "anna";
+        m.Password = "pw";
+        form->ApplySettings();
+        watcher(i).Announcer.Store.Folder = seenFolder();
     }
-    void power(WPARAM event) { SendMessageA(form->Handle(), WM_POWERBROADCAST, event, 0); }
+    // Checks every mailbox now, and waits until none is checking.
+    void checkAll() {
+        for (TMailboxWatcher* w : form->Watchers) w->Handle(TWatchEvent::Tick);
+        EXPECT_TRUE(testsupport::PumpUntil([&] {
+            for (TMailboxWatcher* w : form->Watchers)
+                if (w->State() == TWatchState::Checking) return false;
+            return true;
+        }));
+    }
     testsupport::ShellCalls calls;
     std::unique_ptr<TTrayController> form;
 };
 
 HICON resourceIcon(const std::string& name) { return fw::ResourceIcon(GetModuleHandleA(nullptr), name, desktop::TrayIconSize()); }
-
-std::string refusing() { return "127.0.0.1:" + std::to_string(ScriptedServer::UnusedPort()); }
 
 // Greeting, CAPA refused (one command at a time), then the log-in.
 const std::string login = "S +OK ready\nC CAPA\nS -ERR\nC USER anna\nS +OK\nC PASS pw\n";
@@ -102,13 +136,13 @@ std::string mailbox(int count, int pauseBeforeStat = 0, const std::string& uidl 
     return s + "C QUIT\nS +OK bye\n";
 }
 
-// Stores "name=text" or "name=#number" values, separated by ";".
-void store(const std::string& values) {
+// Stores "name=text" or "name=#number" values, separated by ";", under `key`.
+void store(const std::string& values, const std::string& key = SettingsKey) {
     std::istringstream in(values);
     for (std::string v; std::getline(in, v, ';');) {
         const std::string name = v.substr(0, v.find('=')), value = v.substr(name.size() + 1);
-        if (value.rfind('#', 0) == 0) testsupport::WriteNumber(SettingsKey, name.c_str(), std::stoul(value.substr(1)));
-        if (value.rfind('#', 0) != 0) testsupport::WriteText(SettingsKey, name.c_str(), value);
+        if (value.rfind('#', 0) == 0) testsupport::WriteNumber(key.c_str(), name.c_str(), std::stoul(value.substr(1)));
+        if (value.rfind('#', 0) != 0) testsupport::WriteText(key.c_str(), name.c_str(), value);
     }
 }
 
@@ -222,7 +256,7 @@ TEST_F(Controller, SetupShowsWhatIsInUseEscapeKeepsItAndEnterAppliesAndStoresThe
         command(form->SetupItem);  // chosen again while open: what was typed stays
         shown += "|" + d.ServerEdit->Text();
     }, VK_ESCAPE);
-    EXPECT_EQ(shown + testsupport::ReadValue(SettingsKey, "server") + form->Mailbox->Server, "|TLS|||60||announce|typed");
+    EXPECT_EQ(shown + testsupport::ReadValue(MailboxKey(1).c_str(), "server") + form->Settings.Mailboxes[0].Server, "|TLS|||60||announce|typed");
     EXPECT_EQ(tabs, (std::vector<HWND>{d.OKBtn->Handle(), d.CancelBtn->Handle(), d.ServerEdit->Handle(), d.SecurityCombo->Handle(),
                                        d.UserNameEdit->Handle(), d.PasswordEdit->Handle(), d.IntervalEdit->Handle(), d.IntervalUpDown->Handle(),
                                        d.HideCheckBox->Handle(), d.StartAtLogonCheckBox->Handle(), d.AnnounceCheckBox->Handle()}));
@@ -236,21 +270,22 @@ TEST_F(Controller, SetupShowsWhatIsInUseEscapeKeepsItAndEnterAppliesAndStoresThe
         d.AnnounceCheckBox->SetChecked(false);
     }, VK_RETURN);
     std::string stored;
-    for (const char* name : {"server", "username", "interval", "hideonstart", "announce"})
-        stored += testsupport::ReadValue(SettingsKey, name) + "|";
-    EXPECT_EQ(stored + std::to_string(form->PollTimer->Interval()), "pop.example.org:1110|anna| $1E|#1|#0|30000");
+    for (const char* name : {"server", "username", "interval", "announce"})
+        stored += testsupport::ReadValue(MailboxKey(1).c_str(), name) + "|";
+    EXPECT_EQ(stored + testsupport::ReadValue(SettingsKey, "hideonstart") + std::to_string(watcher().PollTimer->Interval()),
+              "pop.example.org:1110|anna|30|#0|#130000");
     setup(read, VK_ESCAPE);
     EXPECT_EQ(shown, "pop.example.org:1110|None|anna|s3cret pass|30|hide|");
-    // An interval that is no number stops OK after the texts: nothing is
-    // stored, and the first tick's load no longer overwrites what is in use.
+    // An interval that is no number stops OK: nothing is applied or stored,
+    // and the first tick's load no longer overwrites what is in use.
     setup([](TSetupDialog& d) {
         d.ServerEdit->SetText("mail.example.org");
         d.IntervalUpDown->SetPosition(1000);  // written with the thousands separator
     }, VK_RETURN);
     tick();
     EXPECT_EQ(Boxes(), (testsupport::BoxList{{"'" + d.IntervalEdit->Text() + "' is not a valid integer value.", "Tidemark"}}));
-    EXPECT_EQ(form->Mailbox->Server + "|" + std::to_string(form->PollTimer->Interval()), "mail.example.org|30000");
-    EXPECT_EQ(testsupport::ReadValue(SettingsKey, "server"), "pop.example.org:1110");
+    EXPECT_EQ(form->Settings.Mailboxes[0].Server + "|" + std::to_string(watcher().PollTimer->Interval()), "pop.example.org:1110|30000");
+    EXPECT_EQ(testsupport::ReadValue(MailboxKey(1).c_str(), "server"), "pop.example.org:1110");
 }
 
 // What the load at show time and the one at the first tick make of what is
@@ -271,18 +306,19 @@ TEST_F(Controller, TheTwoLoadsOfTheStoredSettings) {
         SetUp();
         store(stored);
         TTrayController& f = *form;
-        f.Mailbox->Server = f.Mailbox->UserName = f.Mailbox->Password = "mem";
-        f.PollTimer->SetInterval(20000);
+        TMailboxSettings& m = f.Settings.Mailboxes[0];
+        m.Server = m.UserName = m.Password = "mem";
+        m.IntervalMs = 20000;
         auto state = [&] {
-            return f.Mailbox->Server + "|" + f.Mailbox->UserName + "|" + f.Mailbox->Password + "|" +
-                   std::to_string(f.PollTimer->Interval()) + (f.HideOnStart ? "|hide|" : "||") +
-                   (Boxes().empty() ? "" : Boxes()[0].first) + (f.DesktopVisible ? "" : "|icons hidden") +
-                   (f.Announcer.Announce ? "" : "|quiet");
+            const TMailboxSettings& m = f.Settings.Mailboxes.at(0);
+            return m.Server + "|" + m.UserName + "|" + m.Password + "|" + std::to_string(watcher().PollTimer->Interval()) +
+                   (f.Settings.HideOnStart ? "|hide|" : "||") + (Boxes().empty() ? "" : Boxes()[0].first) +
+                   (f.DesktopVisible ? "" : "|icons hidden") + (watcher().Announcer.Announce ? "" : "|quiet");
         };
         f.Show();
         EXPECT_EQ(state(), afterShow) << stored;
         Boxes().clear();
-        f.Announcer.Announce = true;
+        f.Settings.Mailboxes.at(0).Announce = true;
         tick();
         tick();
         EXPECT_EQ(state(), afterTicks) << stored;
@@ -290,148 +326,176 @@ TEST_F(Controller, TheTwoLoadsOfTheStoredSettings) {
     // A failing first-tick load is reported once and tried again until it works.
     TearDown();
     SetUp();
-    store("server=#7");
+    store("server=#7", MailboxKey(1));
     for (int i = 0; i < 3; ++i) tick();
-    store("server=fixed");
+    store("server=fixed", MailboxKey(1));
     tick();
-    EXPECT_EQ(form->Mailbox->Server + "|" + std::to_string(Boxes().size()), "fixed|1");
+    EXPECT_EQ(form->Settings.Mailboxes.at(0).Server + "|" + std::to_string(Boxes().size()), "fixed|1");
+    // Several mailboxes: each its own key and certificates; one taken out leaves the others' keys alone.
+    removeSettings();
+    store("server=old;username=u;trusted_certificate old=AB");
+    EXPECT_TRUE(MoveSingleMailbox());
+    // The old values stay for an older version; a second start moves nothing.
+    store("username=v");
+    EXPECT_FALSE(MoveSingleMailbox());
+    EXPECT_EQ(testsupport::ReadValue(MailboxKey(1).c_str(), "trusted_certificate old") + testsupport::ReadValue(MailboxKey(1).c_str(), "username"), "ABu");
+    TSettings settings;
+    LoadSettings(settings, TLoadMoment::OnFirstTick);
+    for (const char* name : {"Home", "Work"}) settings.Mailboxes.push_back(TMailboxSettings{}), settings.Mailboxes.back().Name = name;
+    settings.Mailboxes.erase(settings.Mailboxes.begin());
+    SaveSettings(settings);
+    TSettings back;
+    LoadSettings(back, TLoadMoment::OnShow);
+    std::string list;
+    for (const TMailboxSettings& m : back.Mailboxes) list += std::to_string(m.Slot) + m.Title() + "|";
+    EXPECT_EQ(list + testsupport::ReadValue(MailboxKey(1).c_str(), "trusted_certificate old"), "1Home|2Work|");
 }
 
+// The count and the notice of a real server's check, through the mailbox's
+// thread; a failure that needs the user switches checking off with one box.
 TEST_F(Controller, TheTooltipTellsTheCountAfterTheStatusTextAndAFailureSwitchesCheckingOff) {
     ScriptedServer one(mailbox(1, 0, "+OK\\r\\n1 u1\\r\\n."));
+    point(0, one.Address());
     // The ids seen by an earlier run: none, so the message is news.
-    form->Announcer.Store.Save(mail::MailboxName(one.Address(), "anna"), mail::TSeenIds{true, {}});
-    point(one.Address());
-    form->PollTick(form->PollTimer);
+    watcher().Announcer.Store.Save(mail::MailboxName(one.Address(), "anna"), mail::TSeenIds{true, {}});
+    command(form->CheckMailItem);
+    checkAll();
     EXPECT_EQ(seen() + "|" + one.Received(), "Hide Desktop &Icons|Stop Checking email| (1 messages)|polling|" + one.Expected());
     EXPECT_EQ(calls.balloons, std::vector<std::string>{"New mail|m"});
     mouse(WM_LBUTTONUP);
     ScriptedServer none(mailbox(0));
-    form->Mailbox->Server = none.Address();
-    form->PollTick(form->PollTimer);
+    point(0, none.Address());
+    checkAll();
     EXPECT_EQ(seen(), "Show Desktop Icons|Stop Checking email|Show Desktop Icons (No messages)|polling");
-    form->Mailbox->UserName = "";
-    form->PollTick(form->PollTimer);
+    form->Settings.Mailboxes[0].UserName = "";
+    form->ApplySettings();
+    checkAll();
     EXPECT_EQ(seen(), "Show Desktop Icons|Start Checking email|Show Desktop Icons (No messages)||UserName property is required.");
     EXPECT_EQ(Boxes()[0].second, "Tidemark");
     command(form->CheckMailItem);  // the switch turns checking on again
     EXPECT_EQ(seen(), "Show Desktop Icons|Stop Checking email|Show Desktop Icons (No messages)|polling|UserName property is required.");
 }
 
-// Off and on again during a check: the toggle shows in its result, no second
-// check starts, and a failure still leaves checking off before its one report.
-TEST_F(Controller, DuringACheckAToggleShowsInItsResultAndTheSwitchStartsNoSecondCheck) {
-    const std::pair<std::string, std::string> table[] = {
-        {mailbox(2, 400), "Show Desktop Icons|Stop Checking email|Show Desktop Icons (2 messages)|polling|0 boxes"},
-        {"P 400\nS -ERR busy\n", "Show Desktop Icons|Start Checking email|Show Desktop Icons||-ERR busy.|1 boxes"},
-    };
-    for (const auto& [script, expected] : table) {
-        TearDown();
-        SetUp();
-        ScriptedServer server(script);
-        point(server.Address());
-        form->PollTimer->SetInterval(50);
-        Later toggle(150, [&] { mouse(WM_LBUTTONUP); });
-        Later offAndOn(200, [&] {
-            command(form->CheckMailItem);
-            command(form->CheckMailItem);
-        });
-        form->PollTick(form->PollTimer);
-        EXPECT_EQ(seen() + "|" + std::to_string(Boxes().size()) + " boxes" + server.Received(), expected + server.Expected());
-        form->PollTimer->SetEnabled(false);
-    }
-}
-
-TEST_F(Controller, ATickWhileAWindowOfOursIsModalWaitsUntilItCloses) {
-    ScriptedServer server(mailbox(0));
-    point(server.Address());
-    form->PollTimer->SetInterval(50);
-    bool checkedUnderSetup = true;
-    setup([&](TSetupDialog&) {
-        testsupport::PumpFor(300);  // six ticks' time
-        checkedUnderSetup = server.Accepted();
-    }, VK_ESCAPE);
-    EXPECT_FALSE(checkedUnderSetup);
-    EXPECT_TRUE(testsupport::PumpUntil([&] { return server.Finished(); }));
-    EXPECT_EQ(seen() + server.Received(), "Hide Desktop &Icons|Stop Checking email| (No messages)|polling" + server.Expected());
-}
-
-TEST_F(Controller, CloseDuringACheckCancelsItBringsTheIconsBackAtOnceAndEndsTheLoop) {
+// Two mailboxes, one on a server that never answers: the other's count and
+// notice come at once, each line of the tooltip names its mailbox, and the
+// silent one waits out its own time-out alone; Close then ends both at once.
+TEST_F(Controller, AMailboxWhoseServerHangsDelaysNoOtherAndCloseEndsEveryCheck) {
     auto desk = testsupport::ProgramManager(true);
     mouse(WM_LBUTTONUP);
-    ScriptedServer silent;
-    point(silent.Address());
-    fw::Application->SetMainForm(form.get());
-    bool shownAtOnce = false;
-    Later close(150, [&] {
-        command(form->CloseItem);
-        shownAtOnce = IsWindowVisible(desk.get());
-    });
+    ScriptedServer silent, answering(mailbox(1, 0, "+OK\\r\\n1 u1\\r\\n."));
+    point(0, silent.Address(), "Silent");
+    point(1, answering.Address(), "Harbour");
+    watcher(1).Announcer.Store.Save(mail::MailboxName(answering.Address(), "anna"), mail::TSeenIds{true, {}});
+    command(form->CheckMailItem);
     const ULONGLONG start = GetTickCount64();
-    form->PollTick(form->PollTimer);
-    EXPECT_LT(GetTickCount64() - start, 1000u) << "the check ran on to its 2 s time-out";
-    EXPECT_TRUE(shownAtOnce);
-    EXPECT_TRUE(fw::Application->Terminated());
+    for (TMailboxWatcher* w : form->Watchers) w->Handle(TWatchEvent::Tick);
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return !calls.balloons.empty(); }));
+    EXPECT_LT(GetTickCount64() - start, 1500u) << "the answering mailbox waited on the silent one";
+    EXPECT_EQ(form->TrayIcon->ToolTip() + "|" + calls.balloons[0], "Show Desktop Icons\nSilent\nHarbour (1 messages)|New mail|m");
+    EXPECT_EQ(watcher(0).State(), TWatchState::Checking);
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return watcher(0).State() != TWatchState::Checking; }));
+    EXPECT_EQ(form->TrayIcon->ToolTip(), "Show Desktop Icons\nSilent (retrying)\nHarbour (1 messages)");
+    form->Settings.Mailboxes[1].Name = std::string(130, 'x');
+    form->ApplySettings();
+    EXPECT_EQ(form->TrayIcon->ToolTip(), "Show Desktop Icons\nSilent (retrying)\n" + std::string(124 - 37, 'x') + "...");
+    // Close during a check cancels it without a word and brings the icons back at once.
+    fw::Application->SetMainForm(form.get());
+    for (TMailboxWatcher* w : form->Watchers) w->Handle(TWatchEvent::Tick);
+    Later close(150, [&] { command(form->CloseItem); });
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return fw::Application->Terminated(); }));
+    const ULONGLONG closed = GetTickCount64();
+    EXPECT_TRUE(IsWindowVisible(desk.get()));
+    form.reset();
+    EXPECT_LT(GetTickCount64() - closed, 1000u) << "a check ran on to its 2 s time-out";
     EXPECT_TRUE(Boxes().empty());
     fw::Application->SetMainForm(nullptr);
     fw::Application->ClearTerminated();
 }
 
-// Failures that pass by themselves: no box, checking stays on, the next try
-// after 30 s, 1, 2 and 4 minutes, never later than the interval, a tooltip
-// that says why, one balloon per spell of trouble. A good check brings back
-// the count and the polls; a failure that needs the user ends it all.
-TEST_F(Controller, PassingFailuresAreRetriedQuietlyUntilAGoodCheckOrOneThatNeedsTheUser) {
-    const std::string on = "Hide Desktop &Icons|Stop Checking email|", unreachable = on + "Tidemark: mail server unreachable, retrying||retry ";
-    const std::pair<std::string, std::string> table[] = {
-        {"", unreachable + "30000"},
-        {login + "S -ERR [IN-USE] Mailbox is locked\n", on + "Tidemark: mailbox busy, retrying||retry 60000"},
-        {"", unreachable + "120000"},
-        {"", unreachable + "240000"},
-        {"", unreachable + "300000"},
-        {mailbox(0), on + " (No messages)|polling"},
-        {"", unreachable + "30000"},
-        {login + "S -ERR [AUTH] Authentication failed.\n", "Hide Desktop &Icons|Start Checking email|||-ERR [AUTH] Authentication failed."},
+// One mailbox's rules: each row is a run of events from a new watcher
+// (checking of a 300 s interval, nothing modal), and what follows: the
+// state, the timers, checks started/cancelled, the tooltip texts, the boxes
+// and warnings. "ok", "pass" and "user" end the check as a good one, one
+// that fails for a passing reason, and one that needs the user.
+TEST(Watcher, EachEventInEachStateAndWhatFollows) {
+    const std::pair<const char*, const char*> table[] = {
+        {"", "Off|||0/0|"},
+        {"on", "Idle|poll 300000||0/0|"},
+        {"on tick", "Checking|||1/0|"},
+        {"on tick tick", "Checking|||1/0|"},
+        {"on tick ok", "Idle|poll 300000||1/0| (No messages)"},
+        {"on tick off ok", "Off|||1/0| (No messages)"},
+        {"on tick off on ok", "Idle|poll 300000||1/0| (No messages)"},
+        {"on tick off user", "Off|||1/0||box -ERR [AUTH] no"},
+        {"off tick", "Off|||0/0|"},
+        {"on tick pass", "WaitingToRetry||retry 30000|1/0|Tidemark: mail server unreachable, retrying|warn"},
+        {"on tick pass tick pass tick pass tick pass tick pass", "WaitingToRetry||retry 300000|5/0|Tidemark: mail server unreachable, retrying|warn"},
+        {"on tick pass tick pass tick pass", "WaitingToRetry||retry 120000|3/0|Tidemark: mail server unreachable, retrying|warn"},
+        {"on tick pass tick ok", "Idle|poll 300000||2/0| (No messages)|warn"},
+        {"on tick pass tick ok tick pass", "WaitingToRetry||retry 30000|3/0|Tidemark: mail server unreachable, retrying|warn|warn"},
+        {"on tick pass off", "Off|||1/0||warn"},
+        {"on tick off pass", "Off|||1/0|"},
+        {"on tick pass tick user", "Off|||2/0||warn|box -ERR [AUTH] no"},
+        {"on modal tick", "WaitingForModal|||0/0|"},
+        {"on modal tick unmodal", "Checking|||1/0|"},
+        {"on modal tick off unmodal", "Off|||0/0|"},
+        {"on tick sleep", "Suspended||retry 10000|1/1|"},
+        {"off sleep", "Suspended|||0/0|"},
+        {"on tick sleep ok", "Suspended||retry 10000|1/1|"},
+        {"on tick sleep tick", "Checking|||2/1|"},
+        {"on tick sleep wake", "WaitingToRetry||retry 5000|1/1|"},
+        {"on tick sleep wake wake tick pass", "WaitingToRetry||retry 10000|2/1|Tidemark: mail server unreachable, retrying|warn"},
+        {"on tick wake", "Checking|||1/0|"},
+        {"off sleep wake", "Off|||0/0|"},
+        {"on tick pass addr", "WaitingToRetry||retry 1000|1/0|Tidemark: mail server unreachable, retrying|warn"},
+        {"on addr", "Idle|poll 300000||0/0|"},
+        {"on tick addr", "Checking|||1/0|"},
+        {"on tick close", "Closing|||1/1|"},
+        {"on tick close ok tick on", "Closing|||1/1|"},
+        {"on tick server", "Idle|poll 300000||1/1|"},
     };
-    point("");
-    form->PollTimer->SetInterval(300000);
-    form->BalloonAfterMs = 0;
-    for (const auto& [script, expected] : table) {
-        ScriptedServer server(script);
-        form->Mailbox->Server = script.empty() ? refusing() : server.Address();
-        form->PollTick(form->RetryTimer);
-        EXPECT_EQ(seen(), expected) << script;
+    const char* states[] = {"Off", "Idle", "Checking", "WaitingToRetry", "WaitingForModal", "Suspended", "Closing"};
+    for (const auto& [events, expected] : table) {
+        desktop::TTrayIcon tray(nullptr);
+        auto fake = std::make_unique<FakeRunner>();
+        FakeRunner& runner = *fake;
+        runner.box.MessageCount = 2;
+        TMailboxWatcher w(nullptr, std::move(fake), tray);
+        TMailboxSettings settings;
+        settings.IntervalMs = 300000;
+        w.SetSettings(settings);
+        w.BalloonAfterMs = 0;
+        std::string told;
+        w.OnFailure = [&](TMailboxWatcher&, std::exception_ptr failure) { told += "|box " + testsupport::MessageOf([&] { std::rethrow_exception(failure); }); };
+        w.OnWarning = [&](TMailboxWatcher&, const std::string& text) {
+            EXPECT_TRUE(std::regex_match(text, std::regex(R"(Mail could not be checked since \d\d:\d\d \(\[10061\] Connection refused\)\. Tidemark keeps trying\.)"))) << text;
+            told += "|warn";
+        };
+        std::istringstream in(events);
+        for (std::string e; in >> e;) {
+            if (e == "on" || e == "off") w.Handle(e == "on" ? TWatchEvent::SwitchOn : TWatchEvent::SwitchOff);
+            if (e == "tick") w.Handle(TWatchEvent::Tick);
+            if (e == "ok") w.Handle(TWatchEvent::CheckDone);
+            if (e == "pass") w.Handle(TWatchEvent::CheckDone, std::make_exception_ptr(net::ESocketError("[10061] Connection refused", 10061)));
+            if (e == "user") w.Handle(TWatchEvent::CheckDone, std::make_exception_ptr(net::EServerError("-ERR [AUTH] no")));
+            if (e == "modal") fw::Application->BeginModal();
+            if (e == "unmodal") {
+                fw::Application->EndModal();
+                w.Handle(TWatchEvent::ModalClosed);
+            }
+            if (e == "sleep" || e == "wake") w.Handle(e == "sleep" ? TWatchEvent::Suspend : TWatchEvent::Resume);
+            if (e == "addr") w.Handle(TWatchEvent::AddressChanged);
+            if (e == "close") w.Handle(TWatchEvent::Close);
+            if (e == "server") w.SetSettings([&] { settings.Server = "other"; return settings; }());
+        }
+        const std::string seen = std::string(states[static_cast<int>(w.State())]) +
+                                 (w.PollTimer->Enabled() ? "|poll " + std::to_string(w.PollTimer->Interval()) : "|") +
+                                 (w.RetryTimer->Enabled() ? "|retry " + std::to_string(w.RetryTimer->Interval()) : "|") + "|" +
+                                 std::to_string(runner.started) + "/" + std::to_string(runner.canceled) + "|" + w.CountText() +
+                                 w.RetryText() + told;
+        EXPECT_EQ(seen, expected) << events;
+        while (fw::Application->ModalCount() > 0) fw::Application->EndModal();
     }
-    EXPECT_EQ(calls.balloons.size(), 2u);
-    for (const std::string& b : calls.balloons)
-        EXPECT_TRUE(std::regex_match(b, std::regex(R"(Tidemark\|Mail could not be checked since \d\d:\d\d )"
-                                                   R"(\(\[10061\] Connection refused\)\. Tidemark keeps trying\.)"))) << b;
-}
-
-// Sleep cancels a running check without a report; waking brings a check
-// within seconds, failures soon after it are retried every ten; the network
-// coming back brings at once the retry of a check that failed, and nothing else.
-TEST_F(Controller, SleepCancelsACheckQuietlyAndWakingOrTheNetworkComingBackBringsOneSoon) {
-    ScriptedServer silent;
-    point(silent.Address());
-    const std::string on = "Hide Desktop &Icons|Stop Checking email|";
-    auto addressChanged = [&] { SendMessageA(form->AddressWatch->WindowHandle(), net::TAddressWatch::WM_ADDRESS_CHANGED, 0, 0); };
-    addressChanged();
-    EXPECT_EQ(seen(), on + "|polling");
-    Later sleep(100, [&] { power(PBT_APMSUSPEND); });
-    const ULONGLONG start = GetTickCount64();
-    form->PollTick(form->PollTimer);
-    EXPECT_LT(GetTickCount64() - start, 1000u) << "the check ran on to its 2 s time-out";
-    EXPECT_EQ(seen(), on + "||retry 10000");
-    for (WPARAM resume : {PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMESUSPEND}) {
-        power(resume);
-        EXPECT_EQ(seen(), on + "||retry 5000");
-        form->Mailbox->Server = refusing();
-        form->PollTick(form->RetryTimer);
-        EXPECT_EQ(seen(), on + "Tidemark: mail server unreachable, retrying||retry 10000");
-    }
-    addressChanged();
-    EXPECT_EQ(seen(), on + "Tidemark: mail server unreachable, retrying||retry 1000");
 }
 
 // A notice names the messages whose ids are new, once; the seen ids outlive
@@ -442,7 +506,7 @@ TEST_F(Controller, NewMessagesAreAnnouncedOnceAcrossChecksAndRestarts) {
         bool restart, announce;
     } checks[] = {{"a b", false, true}, {"a b c", false, true}, {"a b c", false, true}, {"b c d", true, true},
                   {"b c d e", false, false}, {"b c d e f g h i j", false, true}};
-    mail::TPop3Mailbox& box = *form->Mailbox;
+    mail::TPop3Mailbox box(nullptr);
     box.UniqueIdsKnown = true;
     box.CheckedMailbox = mail::MailboxName("pop.example.org", "anna");
     TNewMailAnnouncer announcer;

@@ -65,7 +65,11 @@ TEST(EndToEnd, StartCheckReportCorrectInSetupCheckAndClose) {
     ASSERT_NE(server, "") << "no Dovecot: run through ctest (its dovecot fixture)";
     ASSERT_TRUE(testsupport::dovecot::Deliver("demo", "From: harbour@example.org\nSubject: High water\n\nAt six.\n"));
     ASSERT_TRUE(testsupport::dovecot::Deliver("demo", "From: pilot@example.org\nSubject: Low water\n\nAt noon.\n"));
-    RegDeleteKeyA(HKEY_CURRENT_USER, app::SettingsKey);
+    auto removeSettings = [] {
+        for (const std::string& key : {app::MailboxKey(1), std::string(app::SettingsKey) + "\\Mailboxes", std::string(app::SettingsKey)})
+            RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
+    };
+    removeSettings();
     const std::string seenList = mail::TSeenIdStore().FileFor(mail::MailboxName(server, "demo"));
     DeleteFileA(seenList.c_str());  // the ids of an earlier run's server
     for (auto [name, value] : {std::pair<const char*, std::string>{"server", server}, {"username", "demo"},
@@ -119,8 +123,8 @@ TEST(EndToEnd, StartCheckReportCorrectInSetupCheckAndClose) {
     const HWND ok = child(setup, "Button", 1, "OK");
     PostMessageA(setup, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(ok), BN_CLICKED), reinterpret_cast<LPARAM>(ok));
     std::string stored;
-    EXPECT_TRUE(PumpUntil([&] { return app::UnprotectPassword(testsupport::ReadValue(app::SettingsKey, "password_protected"), stored); }));
-    EXPECT_EQ(stored + "|" + testsupport::ReadValue(app::SettingsKey, "password"), "tide|");
+    EXPECT_TRUE(PumpUntil([&] { return app::UnprotectPassword(testsupport::ReadValue(app::MailboxKey(1).c_str(), "password_protected"), stored); }));
+    EXPECT_EQ(stored + "|" + testsupport::ReadValue(app::MailboxKey(1).c_str(), "password"), "tide|");
 
     choose(1);
     EXPECT_TRUE(PumpUntil([] { return demoChecks("del=0/2") >= 3; }, 10000)) << testsupport::dovecot::Log();
@@ -142,6 +146,6 @@ TEST(EndToEnd, StartCheckReportCorrectInSetupCheckAndClose) {
     GetExitCodeProcess(pi.hProcess, &code);
     EXPECT_EQ(code, 0u);
     EXPECT_FALSE(IsWindow(tray));
-    RegDeleteKeyA(HKEY_CURRENT_USER, app::SettingsKey);
+    removeSettings();
     DeleteFileA(seenList.c_str());
 }

@@ -70,10 +70,11 @@ class Setup : public testing::Test {
 protected:
     void SetUp() override { form->AnimationTimer->SetEnabled(false); }
     void TearDown() override {
-        RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
+        for (const std::string& key : {MailboxKey(1), std::string(SettingsKey) + "\\Mailboxes", std::string(SettingsKey)})
+            RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
         RegDeleteKeyValueA(HKEY_CURRENT_USER, RunKey, RunValueName);
     }
-    static std::string stored() { fw::TRegistry reg; return reg.OpenKey(SettingsKey, false) ? reg.ReadBinaryData("password_protected") : ""; }
+    static std::string stored() { fw::TRegistry reg; return reg.OpenKey(MailboxKey(1), false) ? reg.ReadBinaryData("password_protected") : ""; }
     testsupport::ShellCalls calls;
     std::unique_ptr<TSetupDialog> dialog{SetupDialog = new TSetupDialog(nullptr)};
     std::unique_ptr<TTrayController> form{new TTrayController(nullptr)};
@@ -103,14 +104,14 @@ TEST_F(Setup, AnOldPlainPasswordMovesOverProtectedAndTheSecurityAndTheLogonEntry
     for (WPARAM key : {VK_ESCAPE, VK_RETURN, VK_ESCAPE}) setup(net::TSecurity::StartTls, false, key);
     EXPECT_EQ(shown, "old plain|None||hidden; old plain|None|logon|hidden; old plain|None|logon|hidden; old plain|STARTTLS||hidden; ");
     EXPECT_TRUE(UnprotectPassword(stored(), back) && back == "old plain" && stored().find(back) == std::string::npos);
-    EXPECT_EQ(ReadValue(RunKey, RunValueName) + ReadValue(SettingsKey, "password") + ReadValue(SettingsKey, "security"), "starttls");
+    EXPECT_EQ(ReadValue(RunKey, RunValueName) + ReadValue(MailboxKey(1).c_str(), "password") + ReadValue(MailboxKey(1).c_str(), "security"), "starttls");
 }
 
 TEST_F(Setup, ADamagedProtectedPasswordIsReportedAndTheRestIsReadAndKept) {
     testsupport::WriteValue(SettingsKey, "password_protected", REG_BINARY, "damaged", 7);
     WriteText(SettingsKey, "username", "anna");
     form->Show();
-    EXPECT_EQ(form->Mailbox->UserName + "|" + form->Mailbox->Password + "|" + stored(), "anna||damaged");
+    EXPECT_EQ(form->Settings.Mailboxes.at(0).UserName + "|" + form->Settings.Mailboxes.at(0).Password + "|" + stored(), "anna||damaged");
     EXPECT_EQ(testsupport::Boxes(), (testsupport::BoxList{{"The saved password cannot be read here (it was saved by another user or on "
                                                            "another computer). Please enter the password again in Setup.", "Tidemark"}}));
 }
@@ -118,12 +119,12 @@ TEST_F(Setup, ADamagedProtectedPasswordIsReportedAndTheRestIsReadAndKept) {
 TEST_F(Setup, ACertificateTrustedForAServerIsKeptAndAChangedOneAskedAbout) {
     std::string asked;
     auto accept = [&](const char* fingerprint, bool yes) {
-        return AcceptCertificate("mail.lan", {false, true, "Not trusted", fingerprint}, [&](const std::string& q) { return asked += q + "|", yes; });
+        return AcceptCertificate(MailboxKey(1), "mail.lan", {false, true, "Not trusted", fingerprint}, [&](const std::string& q) { return asked += q + "|", yes; });
     };
     EXPECT_TRUE(accept("AB:CD", true) && accept("AB:CD", false) && !accept("EF:01", false)) << "kept; a changed one asked about again";
     EXPECT_EQ(asked, "Not trusted.\n\nTrust this certificate for mail.lan? SHA-256 fingerprint: AB:CD|"
                      "Not trusted.\n\nTrust this certificate for mail.lan? SHA-256 fingerprint: EF:01|");
-    EXPECT_EQ(ReadValue(SettingsKey, "trusted_certificate mail.lan"), "AB:CD");
+    EXPECT_EQ(ReadValue(MailboxKey(1).c_str(), "trusted_certificate mail.lan"), "AB:CD");
 }
 
 TEST(Looks, TheSetupDialogAndTheAboutBoxInItsThreeUses) {

@@ -42,21 +42,21 @@ void notify(const NOTIFYICONDATAA& record, UINT mouse) {
 }
 }  // namespace
 
-TEST(TrayIcon, TheShellGetsTheVersion1RecordWhileActiveAndItsNotificationsBecomeEvents) {
+TEST(TrayIcon, TheShellGetsTheShell5RecordWhileActiveAndItsNotificationsBecomeEvents) {
     ShellCalls calls;
     std::string seen;
     {
         TTrayIcon t(nullptr);
         fw::TIcon three;
         three.LoadFromResourceName(GetModuleHandleA(nullptr), "ICON_3");
-        t.SetToolTip(std::string(60, '-') + "cut");
+        t.SetToolTip(std::string(125, '-') + "cut");
         t.OnClick = [&](fw::TObject*) { seen += "click "; };
         t.OnDblClick = [&](fw::TObject*) { seen += "double "; };
         t.OnMouseMove = [&](fw::TObject*) { throw std::runtime_error("Moved"); };
         t.OnRightClick = [&](fw::TObject*, TMouseButton b, TShiftState, int, int) { seen += b == TMouseButton::mbRight ? "right" : "?"; };
         t.SetActive(true);
         t.SetActive(true);
-        EXPECT_EQ(calls.at(0).data.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V1_SIZE));
+        EXPECT_EQ(calls.at(0).data.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V2_SIZE));
         EXPECT_EQ(calls[0].data.uFlags & (NIF_MESSAGE | NIF_ICON | NIF_TIP), static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
         testsupport::Boxes().clear();
         for (UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_MBUTTONUP,
@@ -72,7 +72,7 @@ TEST(TrayIcon, TheShellGetsTheVersion1RecordWhileActiveAndItsNotificationsBecome
         t.SetActive(true);  // added without a tooltip: refreshed once, later
         PumpFor(100);
     }
-    const std::string tip = std::string(60, '-') + "cu";
+    const std::string tip = std::string(125, '-') + "cu";
     EXPECT_EQ(told(calls), "add " + tip + "; modify " + tip + " (3); add " + tip + " (3); delete " + tip +
                                " (3); add  (3); modify  (3); delete  (3); ");
     EXPECT_EQ(seen, "click double click right");

@@ -1,0 +1,223 @@
+#include "app/mailbox_watcher.h"
+
+#include <cstdio>
+
+#include "app/mail_count_text.h"
+#include "app/retry_rules.h"
+#include "framework/application.h"
+#include "framework/window.h"
+
+namespace app {
+
+namespace {
+// After a wake-up the network needs a few seconds; a check comes within ten.
+constexpr unsigned kCheckAfterWakeMs = 5000;
+// Armed at the sleep in case no wake-up notice comes: timers count on
+// after waking, so this tick stands in for it.
+constexpr unsigned kWakeFallbackMs = 10000;
+// Failures this soon after a wake-up are retried quickly (RetryDelayMs).
+constexpr std::uint64_t kQuickRetriesAfterWakeMs = 2 * 60 * 1000;
+// Addresses change in bursts as an adapter comes up: one check after them.
+constexpr unsigned kCheckAfterAddressChangeMs = 1000;
+
+std::string textOf(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "";
+    }
+}
+
+bool sameConnection(const TMailboxSettings& a, const TMailboxSettings& b) {
+    return a.Server == b.Server && a.Security == b.Security && a.UserName == b.UserName && a.Password == b.Password;
+}
+}  // namespace
+
+TMailboxWatcher::TMailboxWatcher(fw::TComponent* owner, std::unique_ptr<TCheckRunner> runner, desktop::TTrayIcon& tray)
+    : fw::TComponent(owner), runner_(std::move(runner)), tray_(tray) {
+    PollTimer = new fw::TTimer(this);
+    PollTimer->SetEnabled(false);
+    PollTimer->SetInterval(settings_.IntervalMs);
+    PollTimer->SetOnTimer([this](fw::TObject*) { Handle(TWatchEvent::Tick); });
+    RetryTimer = new fw::TTimer(this);
+    RetryTimer->SetEnabled(false);
+    RetryTimer->SetOnTimer([this](fw::TObject*) { Handle(TWatchEvent::Tick); });
+    runner_->OnDone = [this](std::exception_ptr failure) { Handle(TWatchEvent::CheckDone, failure); };
+}
+
+TMailboxWatcher::~TMailboxWatcher() {
+    // The runner's thread ends before the timers and handlers it reports to.
+    runner_.reset();
+    DestroyComponents();
+}
+
+void TMailboxWatcher::SetSettings(const TMailboxSettings& settings) {
+    const bool reconnect = !sameConnection(settings, settings_);
+    settings_ = settings;
+    PollTimer->SetInterval(settings.IntervalMs);
+    Announcer.Announce = settings.Announce;
+    if (reconnect && state_ == TWatchState::Checking) {
+        runner_->Cancel();
+        goTo(on_ ? TWatchState::Idle : TWatchState::Off);
+    }
+}
+
+void TMailboxWatcher::Handle(TWatchEvent event, std::exception_ptr failure) {
+    if (state_ == TWatchState::Closing) return;
+    const bool checking = state_ == TWatchState::Checking;
+    switch (event) {
+        case TWatchEvent::SwitchOn:
+        case TWatchEvent::SwitchOff:
+            // No check is made at once; one running goes on, and its outcome
+            // finds the switch as it is then.
+            on_ = event == TWatchEvent::SwitchOn;
+            endRetries();
+            if (!checking) goTo(on_ ? TWatchState::Idle : TWatchState::Off);
+            changed();
+            break;
+        case TWatchEvent::Tick:
+            // A tick left in the queue after the switch went off, or one
+            // during a check (never two on one connection).
+            if (checking || state_ == TWatchState::Off) break;
+            // A check under a modal window of ours could end in a box over
+            // it: it waits, timers stopped, until the last one has closed.
+            if (fw::Application && fw::Application->ModalCount() > 0) {
+                goTo(TWatchState::WaitingForModal);
+                break;
+            }
+            // Still "asleep" at a tick: the wake-up notice never came, and
+            // this tick (armed at the sleep) stands in for it.
+            if (state_ == TWatchState::Suspended) resumedAt_ = GetTickCount64();
+            startCheck();
+            break;
+        case TWatchEvent::ModalClosed:
+            if (state_ == TWatchState::WaitingForModal) Handle(on_ ? TWatchEvent::Tick : TWatchEvent::SwitchOff);
+            break;
+        case TWatchEvent::CheckDone:
+            if (checking) checkDone(failure);
+            break;
+        case TWatchEvent::Suspend:
+            // A check cut off by the sleep would fail after it, late and for
+            // nothing: it goes now, without a report.
+            if (checking) runner_->Cancel();
+            goTo(TWatchState::Suspended);
+            if (on_) arm(kWakeFallbackMs);
+            break;
+        case TWatchEvent::Resume:
+            // Both resume notices may come, one after the other: the check
+            // follows the last. Failures from before the sleep say nothing
+            // about the network now.
+            resumedAt_ = GetTickCount64();
+            endRetries();
+            if (checking) break;
+            if (on_)
+                retryIn(kCheckAfterWakeMs);
+            else
+                goTo(TWatchState::Off);
+            break;
+        case TWatchEvent::AddressChanged:
+            // Only a check that failed for a passing reason waits for the network.
+            if (on_ && passingFailures_ > 0 && state_ == TWatchState::WaitingToRetry) retryIn(kCheckAfterAddressChangeMs);
+            break;
+        case TWatchEvent::Close:
+            // A check waits on the network up to its time-out per wait: the
+            // program ends without it, and without a word about it.
+            if (checking) runner_->Cancel();
+            goTo(TWatchState::Closing);
+            break;
+    }
+}
+
+void TMailboxWatcher::startCheck() {
+    goTo(TWatchState::Checking);
+    runner_->Start(settings_);
+}
+
+void TMailboxWatcher::checkDone(std::exception_ptr failure) {
+    if (!failure) {
+        const mail::TPop3Mailbox& box = runner_->Mailbox();
+        passingFailures_ = 0;
+        retryText_.clear();
+        knownServer_ = settings_.Server;
+        countText_ = MessageCountSuffix(box.RemoteInfo.Count(), box.MessageCount);
+        goTo(on_ ? TWatchState::Idle : TWatchState::Off);
+        changed();
+        try {
+            Announcer.AfterCheck(box, tray_);
+        } catch (...) {
+            // A list that cannot be stored costs only a repeated notice after
+            // a restart: checking goes on, and the reason is told once.
+            if (!storeFailureReported_) {
+                storeFailureReported_ = true;
+                fw::HandleCallbackException();
+            }
+        }
+        return;
+    }
+    mail::TFailureFacts facts = mail::FactsOfFailure(failure);
+    facts.HostKnown = !knownServer_.empty() && knownServer_ == settings_.Server;
+    if (mail::ClassifyFailure(facts) == mail::TFailureKind::Passing) {
+        // Switched off during the check: it stays off, quietly.
+        if (on_)
+            keepTrying(facts, textOf(failure));
+        else
+            goTo(TWatchState::Off);
+        return;
+    }
+    // Switch and timers say "off" before the report is shown: its box runs
+    // a loop of its own, and ticks there would start checks under it.
+    endRetries();
+    on_ = false;
+    goTo(TWatchState::Off);
+    changed();
+    if (OnFailure) OnFailure(*this, failure);
+}
+
+void TMailboxWatcher::goTo(TWatchState state) {
+    state_ = state;
+    PollTimer->SetEnabled(state == TWatchState::Idle);
+    RetryTimer->SetEnabled(false);
+}
+
+void TMailboxWatcher::retryIn(unsigned ms) {
+    goTo(TWatchState::WaitingToRetry);
+    arm(ms);
+}
+
+void TMailboxWatcher::arm(unsigned ms) {
+    RetryTimer->SetInterval(ms);
+    RetryTimer->SetEnabled(true);
+}
+
+void TMailboxWatcher::keepTrying(const mail::TFailureFacts& facts, const std::string& reason) {
+    const std::uint64_t now = GetTickCount64();
+    if (passingFailures_++ == 0) {
+        failingSince_ = now;
+        SYSTEMTIME local;
+        GetLocalTime(&local);
+        char since[16];
+        std::snprintf(since, sizeof since, "%02u:%02u", local.wHour, local.wMinute);
+        failingSinceText_ = since;
+        warningShown_ = false;
+    }
+    const bool justWoken = resumedAt_ != 0 && now - resumedAt_ < kQuickRetriesAfterWakeMs;
+    retryIn(RetryDelayMs(passingFailures_, settings_.IntervalMs, justWoken));
+    countText_.clear();
+    retryText_ = RetryToolTip(facts);
+    changed();
+    if (!warningShown_ && now - failingSince_ >= BalloonAfterMs) {
+        warningShown_ = true;
+        if (OnWarning) OnWarning(*this, FailingSinceNotice(failingSinceText_, reason, desktop::TTrayIcon::kMaxBalloonText));
+    }
+}
+
+void TMailboxWatcher::endRetries() {
+    if (passingFailures_ == 0) return;
+    passingFailures_ = 0;
+    retryText_.clear();
+    changed();
+}
+
+}  // namespace app
