@@ -123,6 +123,8 @@ void TThreadCheckRunner::run() {
             if (!request || closing_) break;
             check(*request);
         }
+        // Closing ends the loop even where a nested wait took the WM_QUIT.
+        if (closing_) break;
         MSG msg;
         if (GetMessageA(&msg, nullptr, 0, 0) <= 0) break;
         TranslateMessage(&msg);

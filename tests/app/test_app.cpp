@@ -374,6 +374,14 @@ TEST_F(Controller, TheTooltipTellsTheCountAfterTheStatusTextAndAFailureSwitchesC
     EXPECT_EQ(Boxes()[0].second, "Tidemark");
     command(form->CheckMailItem);  // the switch turns checking on again
     EXPECT_EQ(seen(), "Show Desktop Icons|Stop Checking email|Show Desktop Icons (No messages)|polling|UserName property is required.");
+    // A mailbox taken out in the middle of a check: its thread ends, and its quit never ends the program.
+    ScriptedServer silent;
+    point(0, silent.Address());
+    watcher().Handle(TWatchEvent::Tick);
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return silent.Accepted(); }));
+    form->Settings.Mailboxes.clear();
+    form->ApplySettings();
+    EXPECT_FALSE(fw::Application->Terminated());
 }
 
 // Two mailboxes, one on a server that never answers: the other's count and
