@@ -118,9 +118,8 @@ TEST(EndToEnd, StartCheckReportCorrectInSetupCheckAndClose) {
     ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &second));
     fw::UniqueKernelHandle secondProcess(second.hProcess), secondThread(second.hThread);
     struct Ender secondEnder{second.hProcess};
-    DWORD secondCode = 1;
-    EXPECT_TRUE(PumpUntil([&] { return GetExitCodeProcess(second.hProcess, &secondCode) && secondCode != STILL_ACTIVE; }, 10000));
-    EXPECT_EQ(secondCode, 0u) << "a second Tidemark runs";
+    DWORD secondCode = 1;  // STILL_ACTIVE while it runs
+    EXPECT_TRUE(PumpUntil([&] { return GetExitCodeProcess(second.hProcess, &secondCode) && secondCode == 0; }, 10000)) << "a second Tidemark runs";
     HWND setup = nullptr;
     ASSERT_TRUE(PumpUntil([&] { return setup = tidemark([](HWND h) { return IsWindowVisible(h) && text(h) == "Vesk Setup"; }); }));
     SendMessageA(child(child(setup, "TidemarkBevel", 1), "Edit", 3), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("tide"));
@@ -136,9 +135,8 @@ TEST(EndToEnd, StartCheckReportCorrectInSetupCheckAndClose) {
     // The shell draws a balloon as a tooltip window of its own, with the text for the window's.
     // A second message while the first one's notice is up: the next notice names both.
     HWND balloon = nullptr;
-    for (auto [subject, shown] : {std::pair<std::string, std::string>{"Spring tide", "Harbour Master: Spring tide"},
-                                  {"Neap tide", "Harbour Master: Neap tide\nHarbour Master: Spring tide"}}) {
-        ASSERT_TRUE(testsupport::dovecot::Deliver("demo", "From: Harbour Master <hm@example.org>\nSubject: " + subject + "\n\n.\n"));
+    for (const std::string shown : {"Harbour Master: Spring tide", "Harbour Master: Neap tide\nHarbour Master: Spring tide"}) {
+        ASSERT_TRUE(testsupport::dovecot::Deliver("demo", "From: Harbour Master <hm@example.org>\nSubject: " + shown.substr(16, shown.find('\n') - 16) + "\n\n.\n"));
         EXPECT_TRUE(PumpUntil([&] {
             for (HWND h = GetTopWindow(nullptr); h; h = GetWindow(h, GW_HWNDNEXT))
                 if (IsWindowVisible(h) && text(h, true) == "tooltips_class32" && text(h) == shown) return (balloon = h) != nullptr;
