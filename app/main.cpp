@@ -28,8 +28,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Held until the program ends. A second Tidemark would show a second
     // icon, announce every message twice and write the same seen-id lists:
     // it asks the running one for its Setup instead, and ends quietly.
-    const fw::UniqueKernelHandle instance(CreateMutexA(nullptr, FALSE, instanceMutexName().c_str()));
-    if (instance && GetLastError() == ERROR_ALREADY_EXISTS) {
+    const HANDLE mutex = CreateMutexA(nullptr, FALSE, instanceMutexName().c_str());
+    // Read at once: ERROR_ALREADY_EXISTS comes with a valid handle.
+    const DWORD error = GetLastError();
+    const fw::UniqueKernelHandle instance(mutex);
+    if (mutex && error == ERROR_ALREADY_EXISTS) {
         // The user started this one: the running one may bring Setup to the front.
         AllowSetForegroundWindow(ASFW_ANY);
         PostMessageA(HWND_BROADCAST, app::TTrayController::SecondStartMessage(), 0, 0);

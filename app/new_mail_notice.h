@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "app/mail_notice_text.h"
-
 #include "desktop/tray_icon.h"
 #include "mail/pop3_session.h"
 #include "mail/seen_id_store.h"

@@ -77,6 +77,8 @@ TTrayIcon::~TTrayIcon() {
 void TTrayIcon::SetActive(bool value) {
     if (value == active_) return;
     active_ = value;
+    // A balloon goes with its icon.
+    balloonWaiting_ = false;
     if (value)
         ShellAdd();
     else
