@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <random>
+#include <utility>
 
 #include "desktop/desktop_icons.h"
 #include "app/mail_count_text.h"
@@ -337,17 +338,20 @@ void TTrayController::PollTick(fw::TObject* Sender) {
     passingFailures_ = 0;
     knownServer_ = Mailbox->Server;
     // The status text of this moment: a toggle during the check counts.
-    TrayIcon->SetToolTip(StatusText +
-                          MessageCountSuffix(Mailbox->RemoteInfo.Count(), Mailbox->MessageCount));
+    TrayIcon->SetToolTip(MessageCountToolTip(StatusText, Mailbox->RemoteInfo.Count(), Mailbox->MessageCount));
     try {
         Announcer.AfterCheck(*Mailbox, *TrayIcon);
     } catch (...) {
         // A list that cannot be stored costs only a repeated notice after a
-        // restart: checking goes on, and the reason is told once.
-        if (!storeFailureReported_) {
-            storeFailureReported_ = true;
-            fw::HandleCallbackException();
-        }
+        // restart: checking goes on, and the reason is told once, by a
+        // notice rather than a box (a modal box would hold up every check
+        // until the user came back to it).
+        if (!storeFailureReported_) storeFailure_ = currentExceptionText();
+    }
+    // Never over a new-mail notice the user has not seen yet.
+    if (!storeFailure_.empty() && !TrayIcon->BalloonWaiting()) {
+        storeFailureReported_ = true;
+        TrayIcon->ShowBalloon(u"Tidemark", fromAnsi(std::exchange(storeFailure_, std::string())), NIIF_WARNING);
     }
     // The next check comes one interval from now, unless checking was
     // switched off during this one.
@@ -392,7 +396,18 @@ void TTrayController::endRetries() {
     TrayIcon->SetToolTip(StatusText);
 }
 
+UINT TTrayController::SecondStartMessage() {
+    static const UINT msg = RegisterWindowMessageA("Brindlewick.Tidemark.SecondStart");
+    return msg;
+}
+
 bool TTrayController::HandleFormMessage(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
+    if (msg == SecondStartMessage()) {
+        // Started again by a user who looked for it: Setup is what there is to show.
+        if (!closing_) SetupItemClick(this);
+        result = 0;
+        return true;
+    }
     if (msg != WM_POWERBROADCAST) return false;
     PowerBroadcast(wp);
     result = TRUE;

@@ -71,6 +71,9 @@ public:
     bool HandleFormMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
     // Runs the check that a tick put off while a modal window was open.
     void AfterModal() override;
+    // What a second start of the program posts to every top-level window
+    // (RegisterWindowMessageA): the running one opens its Setup.
+    static UINT SecondStartMessage();
     // Starts the default mail program when the user clicks the notice.
     void TrayIconBalloonClick(fw::TObject* Sender);
 
@@ -125,6 +128,8 @@ private:
     bool closing_ = false;
     // A seen-id list that cannot be stored is reported once per run.
     bool storeFailureReported_ = false;
+    // Its reason, until a notice can tell it.
+    std::string storeFailure_;
 };
 
 // The main form; the About box created last is `desktop::AboutBox` of desktop/about_box.h.

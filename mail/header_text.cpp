@@ -305,7 +305,16 @@ std::string SenderDisplayText(std::string_view from) {
 }
 
 std::u16string DecodedSender(const std::vector<std::string>& lines, const TCharsetConverter& convert) {
-    return withoutControls(DecodeHeaderText(SenderDisplayText(HeaderValue(lines, "From")), convert));
+    const std::string from = HeaderValue(lines, "From");
+    std::u16string name = withoutControls(DecodeHeaderText(SenderDisplayText(from), convert));
+    if (name.find_first_not_of(u' ') != std::u16string::npos) return name;
+    // A name that decodes to nothing ("", =?utf-8?B??=): the address says
+    // at least who wrote.
+    const std::size_t open = from.find('<');
+    const std::string_view address =
+        open == std::string::npos ? std::string_view(from).substr(0, from.find_first_of("(,"))
+                                  : std::string_view(from).substr(open + 1, from.find('>', open) - open - 1);
+    return withoutControls(DecodeHeaderText(trimBlanks(address), convert));
 }
 
 std::u16string DecodedSubject(const std::vector<std::string>& lines, const TCharsetConverter& convert) {

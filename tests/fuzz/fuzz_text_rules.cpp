@@ -112,7 +112,7 @@ void fuzzNewMail(const std::string& text, const std::string& line, std::int32_t 
     const app::TNoticeEntry entry{mail::DecodedSender(lines.Lines(), convert(true)),
                                   mail::DecodedSubject(lines.Lines(), convert(true))};
     for (char16_t c : entry.Subject + entry.Sender) check(c >= 0x20 && c != 0x7F);
-    check(app::NoticeText(std::vector<app::TNoticeEntry>(count, entry)).size() <= 255);
+    check(app::NoticeText(std::vector<app::TNoticeEntry>(count, entry), count).size() <= 255);
 }
 
 void fuzzTransport(const std::string& text, const std::uint8_t* data, std::size_t size) {

@@ -87,6 +87,9 @@ TEST(NewMail, HeaderFieldsAreDecodedAsThePersonWroteThem) {
          u"日本語", u"=?utf-8?Q?bad=Z1?= =?x-unknown?Q?abc?= =?utf-8?B?/w==?="},
         {{"Subject: =?utf-8?Q?A_long?=", "\t=?utf-8?Q?_line=0Abreak?=", "  and plain text", "From: <harbour@example.org>"},
          u"harbour@example.org", u"A long line break  and plain text"},
+        // A name that decodes to nothing gives way to the address.
+        {{"From: \"=?utf-8?Q?_?=\" <ghost@example.org>", "Subject: =?utf-8?Q?_?="}, u"ghost@example.org", u" "},
+        {{"From: ghost@example.org (=?utf-8?Q?=0D?=), x@example.org"}, u"ghost@example.org", u""},
     };
     for (const auto& t : table) {
         EXPECT_EQ(DecodedSender(t.lines, ConvertCharset), t.sender) << t.lines[0];
