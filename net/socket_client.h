@@ -154,7 +154,7 @@ private:
     // Runs a call of the TLS layer; its failure is reported as a socket error.
     template <typename F>
     auto secure(F call) -> decltype(call());
-    [[noreturn]] void raiseText(std::string msg);
+    [[noreturn]] void raiseText(std::string msg, int code = 0);
     void resolveHost(const std::string& host);
     void resolvePort(std::uint16_t portPart);
     void cancelLookup();

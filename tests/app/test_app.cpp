@@ -17,6 +17,7 @@
 #include "desktop/about_box.h"
 #include "framework/application.h"
 #include "gtest/gtest.h"
+#include "tests/support/dovecot.h"
 #include "tests/support/helpers.h"
 #include "tests/support/scripted_server.h"
 
@@ -316,6 +317,32 @@ TEST_F(Controller, TheTooltipTellsTheCountAfterTheStatusTextAndAFailureSwitchesC
     EXPECT_EQ(Boxes()[0].second, "Tidemark");
     command(form->CheckMailItem);  // the switch turns checking on again
     EXPECT_EQ(seen(), "Show Desktop Icons|Stop Checking email|Show Desktop Icons (No messages)|polling|UserName property is required.");
+}
+
+// A server whose certificate differs from the one trusted: the question says
+// so first, No is its default, and after No no second box repeats it.
+TEST_F(Controller, AChangedCertificateIsAskedAboutOnceAndNoEndsTheChecks) {
+    const std::string server = "127.0.0.2:" + testsupport::dovecot::FirstLine("tls_port", true);
+    testsupport::WriteText(SettingsKey, TrustedCertificateValue(server).c_str(), "AB:CD");
+    form->Mailbox->Security = net::TSecurity::Tls;
+    point(server);
+    std::string question;
+    fw::TTimer answer(nullptr);
+    answer.SetInterval(50);
+    answer.SetOnTimer([&](fw::TObject*) {
+        char text[1024] = {};
+        if (!GetDlgItemTextA(GetActiveWindow(), 0xFFFF, text, sizeof text)) return;
+        question = text;
+        testsupport::SaveShot(GetActiveWindow(), "trust-question-changed");
+        EXPECT_EQ(GetDlgCtrlID(GetFocus()), IDNO);
+        PostMessageA(GetActiveWindow(), WM_COMMAND, IDNO, 0);
+        answer.SetEnabled(false);
+    });
+    form->PollTick(form->PollTimer);
+    EXPECT_TRUE(std::regex_match(question, std::regex("The certificate of " + server + " has changed since you trusted it\\. The server's "
+        "certificate is not trusted: it is not issued by a trusted authority\\.\n\nSHA-256 fingerprint you trusted: AB:CD\nSHA-256 "
+        "fingerprint now: ([0-9A-F]{2}:){31}[0-9A-F]{2}\n\nTrust the new certificate for " + server + "\\?"))) << question;
+    EXPECT_EQ(seen() + "|" + std::to_string(Boxes().size()) + " boxes", "Hide Desktop &Icons|Start Checking email|||0 boxes");
 }
 
 // Off and on again during a check: the toggle shows in its result, no second
