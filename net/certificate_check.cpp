@@ -16,19 +16,20 @@ namespace net {
 namespace {
 
 // Tells the SSL chain policy to pass over an unknown root, which is judged
-// from the chain's trust status instead; a wrong name still shows then.
+// from the chain's trust status instead.
 #ifndef SECURITY_FLAG_IGNORE_UNKNOWN_CA
 #define SECURITY_FLAG_IGNORE_UNKNOWN_CA 0x00000100
 #endif
 // The policy's own name check is left out: it takes "*.org" for any name
 // under .org and an IP address only from a DNS entry. Ours is nameCheck.
-// Revocation that could not be checked passes the policy (a revoked
-// certificate still shows in the chain's trust status).
-#ifndef SECURITY_FLAG_IGNORE_REVOCATION
-#define SECURITY_FLAG_IGNORE_REVOCATION 0x00000080
-#endif
 #ifndef SECURITY_FLAG_IGNORE_CERT_CN_INVALID
 #define SECURITY_FLAG_IGNORE_CERT_CN_INVALID 0x00001000
+#endif
+// Revocation that could not be checked passes the policy (Wine's policy
+// stops at it, before its later checks); a revoked certificate still shows
+// in the chain's trust status.
+#ifndef SECURITY_FLAG_IGNORE_REVOCATION
+#define SECURITY_FLAG_IGNORE_REVOCATION 0x00000080
 #endif
 
 constexpr DWORD kRootUnknown = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN;

@@ -122,20 +122,24 @@ TEST(Popcheck, ExitCodesMessagesAndSecureConnections) {
         {"--timeout 0 {server} anna pw", "", 2, "usage: popcheck"},
         {"--tls" + ca + "localhost:" + tls + " alice secret", "", 0, "\tSubject: after the filler\t"},
         {"--starttls" + ca + "localhost:" + plain + " alice secret", "", 0, "Secure connection: TLS"},
-        {"--starttls" + ca + "127.0.0.1:" + plain + " alice secret", "", 1, "not trusted: it is not issued for 127.0.0.1"},
         {"--tls" + ca + "127.0.0.2:" + tls + " alice secret", "", 1, "not trusted: it is not issued by a trusted authority"},
     };
-    // The name check, by the certificate's subject alternative names alone.
-    const struct { const char *file, *host, *message; } names[] = {
-        {"wild", "example.org", "it is not issued for example.org"}, {"ip", "127.0.0.1", ""},
-        {"dnsip", "127.0.0.1", "it is not issued for 127.0.0.1"}, {"server", "LOCALHOST.", ""},
-        {"nosan", "localhost", "it names no server (it has no subject alternative names)"}};
-    auto der = [](const std::string& path) { std::ifstream in(path, std::ios::binary); return net::CertificateDer(std::string(std::istreambuf_iterator<char>(in), {})); };
-    for (const auto& n : names) {
-        const std::string bytes = der(dovecot::Folder(true) + "\\tls\\" + n.file + ".pem");
-        fw::UniqueCertificate cert(CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size())));
-        const net::TCertificateVerdict v = net::CheckServerCertificate(cert.get(), n.host, der(dovecot::Folder(true) + "\\tls\\ca.pem"));
-        EXPECT_EQ(v.Message + (v.MayTrustOnce ? " (may trust once)" : ""), *n.message ? "The server's certificate is not trusted: " + std::string(n.message) + " (may trust once)" : "") << n.file;
+    // The certificate check: the name by the subject alternative names
+    // alone, and the CA's revocation list (beside the server's certificate).
+    const std::pair<const char*, const char*> checks[] = {
+        {"wild example.org", "it is not issued for example.org (may trust once)"}, {"ip 127.0.0.1", ""}, {"server LOCALHOST.", ""},
+        {"dnsip 127.0.0.1", "it is not issued for 127.0.0.1 (may trust once)"}, {"revoked localhost", "it has been revoked"},
+        {"nosan localhost", "it names no server (it has no subject alternative names) (may trust once)"}};
+    auto read = [](const std::string& name) { std::ifstream in(dovecot::Folder(true) + "\\tls\\" + name, std::ios::binary); return std::string(std::istreambuf_iterator<char>(in), {}); };
+    const std::string crl = read("ca.crl");
+    for (auto [check, message] : checks) {
+        const std::string file = std::string(check).substr(0, std::strchr(check, ' ') - check), der = net::CertificateDer(read(file + ".pem"));
+        fw::UniqueCertStore store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+        PCCERT_CONTEXT cert = nullptr;
+        CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size()), CERT_STORE_ADD_ALWAYS, &cert);
+        CertAddEncodedCRLToStore(store.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(crl.data()), static_cast<DWORD>(crl.size()), CERT_STORE_ADD_ALWAYS, nullptr);
+        const net::TCertificateVerdict v = net::CheckServerCertificate(fw::UniqueCertificate(cert).get(), std::strchr(check, ' ') + 1, net::CertificateDer(read("ca.pem")));
+        EXPECT_EQ(v.Message + (v.MayTrustOnce ? " (may trust once)" : ""), *message ? "The server's certificate is not trusted: " + std::string(message) : "") << check;
     }
     char exe[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, exe, MAX_PATH);

@@ -79,9 +79,9 @@ std::string ScriptedServer::Unescape(const std::string& text) {
             i = close;
         } else if (text[i] == '\\' && i + 1 < text.size()) {
             const char e = text[++i];
-            if (e == 'x' && i + 2 < text.size()) out += static_cast<char>(std::strtoul(text.substr(i + 1, 2).c_str(), nullptr, 16));
-            if (e == 'x' && i + 2 < text.size()) i += 2;
-            else out += e == 'r' ? '\r' : e == 'n' ? '\n' : e == 't' ? '\t' : e == '0' ? '\0' : e;
+            const bool hex = e == 'x' && i + 2 < text.size();
+            out += hex ? static_cast<char>(std::strtoul(text.substr(i + 1, 2).c_str(), nullptr, 16)) : e == 'r' ? '\r' : e == 'n' ? '\n' : e == 't' ? '\t' : e == '0' ? '\0' : e;
+            i += hex ? 2 : 0;
         } else {
             out += text[i];
         }
@@ -136,11 +136,11 @@ void ScriptedServer::run() {
     client_ = accept(listen_, nullptr, nullptr);
     lastActivity_ = GetTickCount64();
     accepted_ = true;
+    // A TLS record's bytes are no line of text: they are not recorded.
     std::string record;
-    // The record's bytes are no line of text: they are not recorded.
-    auto readTls = [&](std::size_t size, std::string& into) {
-        for (char c = 0; into.size() < size && waitReadable(client_, 3000, stop_) && recv(client_, &c, 1, 0) == 1;) into += c;
-        return into.size() == size;
+    auto readTls = [&](std::size_t size) {
+        for (char c = 0; record.size() < size && waitReadable(client_, 3000, stop_) && recv(client_, &c, 1, 0) == 1;) record += c;
+        return record.size() == size;
     };
     for (const Step& step : steps_) {
         if (step.kind == 's') {
@@ -149,7 +149,7 @@ void ScriptedServer::run() {
             lastActivity_ = GetTickCount64();
         } else if (step.kind == 'C' && !readLine()) {
             return;
-        } else if (step.kind == 'T' && !(readTls(5, record) && readTls(5 + (static_cast<unsigned char>(record[3]) << 8 | static_cast<unsigned char>(record[4])), record))) {
+        } else if (step.kind == 'T' && !(readTls(5) && readTls(5 + (static_cast<unsigned char>(record[3]) << 8 | static_cast<unsigned char>(record[4]))))) {
             return;
         } else if (step.kind == 'P') {
             for (const ULONGLONG until = GetTickCount64() + std::atoi(step.data.c_str()); !stop_ && GetTickCount64() < until;)
