@@ -332,7 +332,9 @@ void TTrayController::PollTick(fw::TObject* Sender) {
         CheckingMail = false;
         stopChecks();
         CheckMailItem->SetCaption("Start Checking email");
-        fw::HandleCallbackException();
+        // No to the trust question: its box already said why.
+        if (facts.Source != mail::TFailureFacts::Socket || facts.Code != net::sCertDeclined)
+            fw::HandleCallbackException();
         return;
     }
     passingFailures_ = 0;

@@ -273,7 +273,9 @@ void TSocketClient::StartTls() {
         if (!reply.empty()) sendBytes(reply);
         return done ? TStep::Done : TStep::Progress;
     }));
-    if (!done) raiseText(CatalogueText(sTlsClosedInHandshake));
+    // A server restarting or a link dropping mid-handshake, like any other
+    // closed connection: the code tells it apart from a refusal.
+    if (!done) RaiseSocketError(sTlsClosedInHandshake);
     // The greeting often comes with the handshake's last flight.
     std::string reply;
     if (!secure([&] { return tls_->Decrypt(nullptr, 0, input_, reply); })) tlsClosed_ = true;
@@ -282,8 +284,9 @@ void TSocketClient::StartTls() {
     fw::UniqueCertificate cert(tls_->ServerCertificate());
     const TCertificateVerdict verdict = CheckServerCertificate(cert.get(), host_, ExtraRootCertificate);
     if (verdict.Trusted) return;
-    if (verdict.MayTrustOnce && OnUntrustedCertificate && OnUntrustedCertificate(this, verdict)) return;
-    raiseText(verdict.Message);
+    if (!verdict.MayTrustOnce || !OnUntrustedCertificate) raiseText(verdict.Message);
+    if (OnUntrustedCertificate(this, verdict)) return;
+    raiseText(verdict.Message, sCertDeclined);
 }
 
 int TSocketClient::ReadLine(std::string& line) {
@@ -422,10 +425,10 @@ void TSocketClient::RaiseSocketError(std::uint16_t code) {
     throw ESocketError(msg, code);
 }
 
-void TSocketClient::raiseText(std::string msg) {
+void TSocketClient::raiseText(std::string msg, int code) {
     counter_->Stop();
     fireError(msg);
-    throw ESocketError(msg);
+    throw ESocketError(msg, code);
 }
 
 void TSocketClient::raiseLastError() {

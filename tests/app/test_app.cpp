@@ -17,6 +17,7 @@
 #include "desktop/about_box.h"
 #include "framework/application.h"
 #include "gtest/gtest.h"
+#include "tests/support/dovecot.h"
 #include "tests/support/helpers.h"
 #include "tests/support/scripted_server.h"
 
@@ -327,6 +328,28 @@ TEST_F(Controller, TheTooltipTellsTheCountAfterTheStatusTextAndAFailureSwitchesC
     EXPECT_EQ(Boxes()[0].second, "Tidemark");
     command(form->CheckMailItem);  // the switch turns checking on again
     EXPECT_EQ(seen(), "Show Desktop Icons|Stop Checking email|Show Desktop Icons (1 message)|polling|UserName property is required.");
+}
+
+// A server whose certificate differs from the one trusted: the question says
+// so first, No is its default, and after No no second box repeats it.
+TEST_F(Controller, AChangedCertificateIsAskedAboutOnceAndNoEndsTheChecks) {
+    const std::string server = "127.0.0.2:" + testsupport::dovecot::FirstLine("tls_port", true);
+    testsupport::WriteText(SettingsKey, TrustedCertificateValue(server).c_str(), "AB:CD");
+    form->Mailbox->Security = net::TSecurity::Tls;
+    point(server);
+    char question[1024] = {};
+    int focus = 0;
+    fw::TTimer answer(nullptr);
+    answer.SetInterval(50);
+    answer.SetOnTimer([&](fw::TObject*) {
+        if (!GetDlgItemTextA(GetActiveWindow(), 0xFFFF, question, sizeof question)) return;
+        focus = GetDlgCtrlID(GetFocus());
+        testsupport::SaveShot(GetActiveWindow(), "trust-question-changed");
+        PostMessageA(GetActiveWindow(), WM_COMMAND, IDNO, 0);
+    });
+    form->PollTick(form->PollTimer);
+    EXPECT_EQ(std::string(question).rfind("The certificate of " + server + " has changed since you trusted it. The server's", 0), 0u) << question;
+    EXPECT_EQ(std::to_string(focus) + seen() + "|" + std::to_string(Boxes().size()) + " boxes", "7Hide Desktop &Icons|Start Checking email|||0 boxes");
 }
 
 // Off and on again during a check: the toggle shows in its result, no second

@@ -121,8 +121,9 @@ TEST_F(Setup, ACertificateTrustedForAServerIsKeptAndAChangedOneAskedAbout) {
         return AcceptCertificate("mail.lan", {false, true, "Not trusted", fingerprint}, [&](const std::string& q) { return asked += q + "|", yes; });
     };
     EXPECT_TRUE(accept("AB:CD", true) && accept("AB:CD", false) && !accept("EF:01", false)) << "kept; a changed one asked about again";
-    EXPECT_EQ(asked, "Not trusted.\n\nTrust this certificate for mail.lan? SHA-256 fingerprint: AB:CD|"
-                     "Not trusted.\n\nTrust this certificate for mail.lan? SHA-256 fingerprint: EF:01|");
+    EXPECT_EQ(asked, "Not trusted.\n\nTrust this certificate for mail.lan? SHA-256 fingerprint: AB:CD|The certificate of mail.lan "
+                     "has changed since you trusted it. Not trusted.\n\nSHA-256 fingerprint you trusted: AB:CD\nSHA-256 "
+                     "fingerprint now: EF:01\n\nTrust the new certificate for mail.lan?|");
     EXPECT_EQ(ReadValue(SettingsKey, "trusted_certificate mail.lan"), "AB:CD");
 }
 

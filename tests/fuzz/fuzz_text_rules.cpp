@@ -119,6 +119,10 @@ void fuzzTransport(const std::string& text, const std::uint8_t* data, std::size_
     const net::ServerParts parts = net::SplitServer(text);
     check(text.compare(0, parts.Host.size(), parts.Host) == 0 && parts.Host.find(':') == std::string::npos);
     check(parts.Port == 0 || (text.size() > parts.Host.size() + 1 && text[parts.Host.size()] == ':'));
+    // A wildcard over one label only would stand for every name under it.
+    check(!net::CertificateNameMatches("*." + text.substr(text.rfind('.') + 1), "a." + text));
+    unsigned char ip[4];
+    check(!net::Ipv4Bytes(text, ip) || (text.size() >= 7 && text.size() <= 15));
     const int code = net::ThreeDigitReplyCode(text);
     check(code >= -1 && code <= 999);
     const std::string stripped = net::StripLineEnd(text);

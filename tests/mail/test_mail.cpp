@@ -5,7 +5,11 @@
 
 #include <cstring>
 
+#include <fstream>
+#include <iterator>
+
 #include "framework/handles.h"
+#include "framework/security_handles.h"
 #include "gtest/gtest.h"
 #include "mail/pop3_session.h"
 #include "mail/pop3_text.h"
@@ -99,7 +103,8 @@ static DWORD run(std::string command, std::string& output) {
 // failure that passes by itself (75) from one the user must mend (1) and
 // from wrong usage (2); --timeout bounds each wait. Against the Dovecot that
 // requires TLS, with its test CA trusted for the run (--ca), a certificate
-// for another name or from another CA ends the check before the log-in.
+// for another name or from another CA ends the check before the log-in, as
+// does a server that hangs up during the handshake (a failure that passes).
 TEST(Popcheck, ExitCodesMessagesAndSecureConnections) {
     namespace dovecot = testsupport::dovecot;
     const std::string plain = dovecot::FirstLine("port", true), tls = dovecot::FirstLine("tls_port", true);
@@ -113,12 +118,29 @@ TEST(Popcheck, ExitCodesMessagesAndSecureConnections) {
         {"--timeout 1 {server} anna pw", "", 75, "popcheck: Operation timed out"},
         {"{server} anna pw", "S +OK\nC CAPA\nS -ERR\nC USER anna\nS -ERR [IN-USE] locked", 75, "popcheck: -ERR [IN-USE] locked"},
         {"{server} anna pw", "s +OK hel\nX", 75, "popcheck: Connection closed by the server"},
+        {"--tls {server} anna pw", "T\nX", 75, "popcheck: The server closed the connection during the secure handshake"},
         {"--timeout 0 {server} anna pw", "", 2, "usage: popcheck"},
         {"--tls" + ca + "localhost:" + tls + " alice secret", "", 0, "\tSubject: after the filler\t"},
         {"--starttls" + ca + "localhost:" + plain + " alice secret", "", 0, "Secure connection: TLS"},
-        {"--starttls" + ca + "127.0.0.1:" + plain + " alice secret", "", 1, "not trusted: it is not issued for 127.0.0.1"},
         {"--tls" + ca + "127.0.0.2:" + tls + " alice secret", "", 1, "not trusted: it is not issued by a trusted authority"},
     };
+    // The certificate check: the name by the subject alternative names
+    // alone, and the CA's revocation list (beside the server's certificate).
+    const std::pair<const char*, const char*> checks[] = {
+        {"wild example.org", "it is not issued for example.org (may trust once)"}, {"ip 127.0.0.1", ""}, {"server LOCALHOST.", ""},
+        {"dnsip 127.0.0.1", "it is not issued for 127.0.0.1 (may trust once)"}, {"revoked localhost", "it has been revoked"},
+        {"nosan localhost", "it names no server (it has no subject alternative names) (may trust once)"}};
+    auto read = [](const std::string& name) { std::ifstream in(dovecot::Folder(true) + "\\tls\\" + name, std::ios::binary); return std::string(std::istreambuf_iterator<char>(in), {}); };
+    const std::string crl = read("ca.crl");
+    for (auto [check, message] : checks) {
+        const std::string file = std::string(check).substr(0, std::strchr(check, ' ') - check), der = net::CertificateDer(read(file + ".pem"));
+        fw::UniqueCertStore store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+        PCCERT_CONTEXT cert = nullptr;
+        CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size()), CERT_STORE_ADD_ALWAYS, &cert);
+        CertAddEncodedCRLToStore(store.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(crl.data()), static_cast<DWORD>(crl.size()), CERT_STORE_ADD_ALWAYS, nullptr);
+        const net::TCertificateVerdict v = net::CheckServerCertificate(fw::UniqueCertificate(cert).get(), std::strchr(check, ' ') + 1, net::CertificateDer(read("ca.pem")));
+        EXPECT_EQ(v.Message + (v.MayTrustOnce ? " (may trust once)" : ""), *message ? "The server's certificate is not trusted: " + std::string(message) : "") << check;
+    }
     char exe[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, exe, MAX_PATH);
     const std::string popcheck = std::string(exe, std::strrchr(exe, '\\') + 1) + "..\\..\\mail\\popcheck.exe ";

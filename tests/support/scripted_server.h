@@ -6,7 +6,8 @@
 //   C text   read one line (the client must send exactly text CR LF)
 //   P ms     pause                         X        hang up
 //   H        hold: read nothing more until the server is destroyed
-// Consecutive S and s lines go out in one send. In texts \r, \n, \t, \0 and
+//   T        read one TLS record of the client (its hello), not recorded
+// Consecutive S and s lines go out in one send. In texts \r, \n, \t, \0, \xNN and
 // \\ are escapes, and {N*c} stands for N times the character c. After the
 // last step the server reads on until the client closes.
 #include <windows.h>
