@@ -451,9 +451,11 @@ TEST_F(Controller, NewMessagesAreAnnouncedOnceAcrossChecksAndRestarts) {
         announcer.Store.Folder = seenFolder();
         announcer.Announce = check.announce;
         std::istringstream ids(check.ids);
-        box.UniqueIds.assign(std::istream_iterator<std::string>(ids), {});
+        const std::vector<std::string> names(std::istream_iterator<std::string>(ids), {});
+        box.UniqueIds.clear();
         box.RemoteInfo.Clear();
-        for (const std::string& id : box.UniqueIds) {
+        for (const std::string& id : names) {
+            box.UniqueIds.push_back(mail::MessageKey(id, 1));
             box.RemoteInfo.Add(std::make_unique<mail::TMessageInfo>());
             box.RemoteInfo.Items(box.RemoteInfo.Count() - 1).Headers.Add("From: " + id + "@example.org");
             box.RemoteInfo.Items(box.RemoteInfo.Count() - 1).Headers.Add("Subject: about " + id);
