@@ -96,9 +96,11 @@ const std::string login = "S +OK ready\nC CAPA\nS -ERR\nC USER anna\nS +OK\nC PA
 // A mailbox of `count` messages, as the poll cycle meets it; `uidl` answers UIDL.
 std::string mailbox(int count, int pauseBeforeStat = 0, const std::string& uidl = "-ERR") {
     std::string s = login + "S +OK\nC STAT\nP " + std::to_string(pauseBeforeStat) + "\nS +OK " + std::to_string(count) + " 999\n";
-    if (count > 0) s += "C UIDL\nS " + uidl + "\n";
+    const bool ids = uidl[0] == '+';
+    if (count > 0) s += "C UIDL\nS " + uidl + (ids ? "\nC LIST\nS +OK" : "\n");
+    for (int i = 1; i <= count && ids; ++i) s += "\\r\\n" + std::to_string(i) + " 10" + (i == count ? "\\r\\n.\n" : "");
     for (int i = 1; i <= count; ++i)
-        s += "C LIST " + std::to_string(i) + "\nS +OK 10\nC TOP " + std::to_string(i) + " 1\nS +OK\\r\\nSubject: m\\r\\n.\n";
+        s += (ids ? "" : "C LIST " + std::to_string(i) + "\nS +OK 10\n") + "C TOP " + std::to_string(i) + " 1\nS +OK\\r\\nSubject: m\\r\\n.\n";
     return s + "C QUIT\nS +OK bye\n";
 }
 
