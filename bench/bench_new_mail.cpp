@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "bench/bench_common.h"
+#include "mail/new_mail.h"
 
 // Every block the program takes through new, counted while it lives.
 namespace {
