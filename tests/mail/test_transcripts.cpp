@@ -38,9 +38,10 @@
 //                           ticks whole seconds, so a restart in the middle of
 //                           a wait may end up to one second sooner)
 // When the CAPA reply names PIPELINING (in any letter case), the commands of
-// consecutive `message` (or `top`) lines all come before any of their replies: the
-// server reads the whole batch before it answers, so a client that waited
-// for each reply would time out. Texts take the escapes of the scripted
+// consecutive `message` (or `top`) lines, and those of `uidl` and `list`,
+// all come before any of their replies: the server reads the whole batch
+// before it answers, so a client that waited for each reply would time
+// out. Texts take the escapes of the scripted
 // server. Every case also checks that the client sent exactly the C lines,
 // that the socket is closed and its time-out counter stopped, and that a
 // time-out came neither early nor late with the processor idle meanwhile.
@@ -118,7 +119,7 @@ std::vector<Case> readCases(const std::string& path) {
         const std::string value = line.size() > key.size() ? line.substr(key.size() + 1) : "";
         const std::string what = value.substr(0, value.find(' ')), rest = value.substr(what.size() + (what != value));
         ++number;
-        if (key != "message" && key != "top" && !cases.empty()) cases.back().script += std::exchange(replies, "");
+        if (key != "message" && key != "top" && key != "list" && !cases.empty()) cases.back().script += std::exchange(replies, "");
         if (key == "case") cases.emplace_back().line = number;
         if (key == "case") cases.back().title = value;
         if (key.empty() || key[0] == '#' || key == "case") continue;
@@ -148,11 +149,12 @@ std::vector<Case> readCases(const std::string& path) {
             c.script += "C TOP " + what + " 1\n" + (pipelined ? "" : "S " + rest + "\n");
             if (pipelined) replies += "S " + rest + "\n";
         } else if (key == "list") {
-            c.script += "C LIST\nS " + value + "\n";
+            c.script += "C LIST\n" + std::exchange(replies, "") + "S " + value + "\n";
         } else if (key == "quit") {
             c.script += "C QUIT\nS +OK bye\n";
         } else if (key == "uidl") {
-            c.script += value.empty() ? "" : "C UIDL\nS " + value + "\n";
+            c.script += value.empty() ? "" : "C UIDL\n";
+            (pipelined ? replies : c.script) += value.empty() ? "" : "S " + value + "\n";
             c.settings[key] = "on";
         } else if (key.size() == 1 && std::string("SsCPXH").find(key) != std::string::npos) {
             c.script += line + "\n";
