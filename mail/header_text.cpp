@@ -181,6 +181,41 @@ std::uint32_t CodePageOfCharset(std::string_view charset) {
     return 0;
 }
 
+bool Iso2022JpToEucJp(std::string_view text, std::string& out) {
+    out.clear();
+    enum { Ascii, Kana, Double } mode = Ascii;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == 0x1B) {
+            const std::string_view escape = text.substr(i + 1, 2);
+            if (escape == "(B" || escape == "(J")
+                mode = Ascii;
+            else if (escape == "(I")
+                mode = Kana;
+            else if (escape == "$@" || escape == "$B")
+                mode = Double;
+            else
+                return false;
+            i += 2;
+        } else if (c >= 0x80 || (mode != Ascii && (c < 0x21 || c > 0x7E))) {
+            return false;
+        } else if (mode == Ascii) {
+            out += static_cast<char>(c);
+        } else if (mode == Kana) {
+            if (c > 0x5F) return false;
+            out += '\x8E';
+            out += static_cast<char>(c | 0x80);
+        } else {
+            const auto second = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
+            if (second < 0x21 || second > 0x7E) return false;
+            out += static_cast<char>(c | 0x80);
+            out += static_cast<char>(second | 0x80);
+            ++i;
+        }
+    }
+    return true;
+}
+
 std::string HeaderValue(const std::vector<std::string>& lines, std::string_view name) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string& line = lines[i];

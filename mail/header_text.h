@@ -24,6 +24,12 @@ using TCharsetConverter = std::function<bool(std::string_view charset, std::stri
 // the converter to find out.
 std::uint32_t CodePageOfCharset(std::string_view charset);
 
+// ISO-2022-JP text (ASCII, JIS X 0201 and JIS X 0208 switched by escape
+// sequences) as EUC-JP, for systems without the ISO-2022-JP code pages
+// but with EUC-JP's. False for an unknown escape sequence or a byte that
+// does not belong where it stands.
+bool Iso2022JpToEucJp(std::string_view text, std::string& out);
+
 // The value of the first field called `name` (any letter case) among header
 // lines as TOP gives them: continuation lines (those that begin with a blank
 // or a tab) joined on, leading and trailing blanks gone. Empty when absent.

@@ -195,7 +195,9 @@ cmd_fill() {
         printf 'From: Sender %d <sender%d@example.org>\nTo: %s@example.org\nSubject: Message number %d\nDate: Mon, 1 Jan 2024 10:00:00 +0000\nMessage-ID: <%d.fill@example.org>\n\nBody line one of message %d.\nBody line two.\n' \
             "$i" "$i" "$user" "$i" "$i" "$i" > "$new/$(printf '%08d' "$i").fill.tidemark"
     done
-    chmod a+rw "$new"/*
+    # One chmod per file would be slow, and one with every name overflows the
+    # argument list at tens of thousands of messages.
+    find "$new" -type f -exec chmod a+rw {} +
 }
 
 master_gone() {

@@ -97,9 +97,11 @@ const std::string login = "S +OK ready\nC CAPA\nS -ERR\nC USER anna\nS +OK\nC PA
 // A mailbox of `count` messages, as the poll cycle meets it; `uidl` answers UIDL.
 std::string mailbox(int count, int pauseBeforeStat = 0, const std::string& uidl = "-ERR") {
     std::string s = login + "S +OK\nC STAT\nP " + std::to_string(pauseBeforeStat) + "\nS +OK " + std::to_string(count) + " 999\n";
-    if (count > 0) s += "C UIDL\nS " + uidl + "\n";
+    const bool ids = uidl[0] == '+';
+    if (count > 0) s += "C UIDL\nS " + uidl + (ids ? "\nC LIST\nS +OK" : "\n");
+    for (int i = 1; i <= count && ids; ++i) s += "\\r\\n" + std::to_string(i) + " 10" + (i == count ? "\\r\\n.\n" : "");
     for (int i = 1; i <= count; ++i)
-        s += "C LIST " + std::to_string(i) + "\nS +OK 10\nC TOP " + std::to_string(i) + " 1\nS +OK\\r\\nSubject: m\\r\\n.\n";
+        s += (ids ? "" : "C LIST " + std::to_string(i) + "\nS +OK 10\n") + "C TOP " + std::to_string(i) + " 1\nS +OK\\r\\nSubject: m\\r\\n.\n";
     return s + "C QUIT\nS +OK bye\n";
 }
 
@@ -489,9 +491,11 @@ TEST_F(Controller, NewMessagesAreAnnouncedOnceAcrossChecksAndRestarts) {
         announcer.Store.Folder = seenFolder();
         announcer.Announce = check.announce;
         std::istringstream ids(check.ids);
-        box.UniqueIds.assign(std::istream_iterator<std::string>(ids), {});
+        const std::vector<std::string> names(std::istream_iterator<std::string>(ids), {});
+        box.UniqueIds.clear();
         box.RemoteInfo.Clear();
-        for (const std::string& id : box.UniqueIds) {
+        for (const std::string& id : names) {
+            box.UniqueIds.push_back(mail::MessageKey(id, 1));
             box.RemoteInfo.Add(std::make_unique<mail::TMessageInfo>());
             if (id == "k") continue;  // no sender, no subject
             box.RemoteInfo.Items(box.RemoteInfo.Count() - 1).Headers.Add("From: " + id + "@example.org");

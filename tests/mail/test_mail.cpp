@@ -21,7 +21,7 @@ using namespace mail;
 using testsupport::MessageOf;
 
 namespace {
-std::string joined(const fw::TStringList& lines) {
+std::string joined(const THeaderLines& lines) {
     std::string out;
     for (const std::string& line : lines.Lines()) out += line + "|";
     return out;
@@ -49,13 +49,13 @@ TEST(Pop3Text, StatSetsTheCountBeforeTheSizeIsConvertedAndListTakesAllAfterTheFi
 TEST(Pop3Text, HeaderLinesEndAtEveryLineEndAndTheBodyGoesFromTheFirstEmptyLine) {
     const struct {
         std::string text;
-        const char *lines, *headers;
+        const char *lines, *headers, *kept;  // the last: with the Subject and To fields only
     } table[] = {
         {std::string("Subject: a\r\nFrom: b\rTo: c\n\tfolded\r\n\r\nbody\r\n.\r\n\0junk", 48),
-         "Subject: a|From: b|To: c|\tfolded||body|.|", "Subject: a|From: b|To: c|\tfolded|"},
-        {"Subject: x\r\n.\r\n", "Subject: x|.|", "Subject: x|.|"},
-        {"Subject: x\r\n \r\nbody\r\n", "Subject: x| |body|", "Subject: x| |body|"},
-        {"\r\nbody only\r\n.\r\n", "|body only|.|", ""},
+         "Subject: a|From: b|To: c|\tfolded||body|.|", "Subject: a|From: b|To: c|\tfolded|", "Subject: a|To: c|\tfolded|"},
+        {"Subject: x\r\nsubject: y\r\n.\r\n", "Subject: x|subject: y|.|", "Subject: x|subject: y|.|", "Subject: x|"},
+        {"Subject: x\r\n \r\nbody\r\n", "Subject: x| |body|", "Subject: x| |body|", "Subject: x| |"},
+        {"\r\nbody only\r\n.\r\n", "|body only|.|", "", ""},
     };
     for (const auto& t : table) {
         fw::TMemoryStream stream;
@@ -67,6 +67,8 @@ TEST(Pop3Text, HeaderLinesEndAtEveryLineEndAndTheBodyGoesFromTheFirstEmptyLine) 
         EXPECT_EQ(joined(headers), t.lines);
         headers.RemoveBody();
         EXPECT_EQ(joined(headers), t.headers);
+        headers.KeepFields({"subject", "To"});
+        EXPECT_EQ(joined(headers), t.kept);
     }
     TMailboxInfo info;
     info.Add(std::make_unique<TMessageInfo>());

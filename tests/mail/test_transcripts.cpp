@@ -17,8 +17,10 @@
 //   hello                   the greeting and the CAPA exchange
 //   login <STAT reply>      hello, then the USER, PASS and STAT exchange
 //   uidl [<UIDL reply>]     unique ids on (UseUniqueIds), and that exchange
+//   list <LIST reply>       the LIST exchange (all sizes at once)
 //   message <n> <size> <TOP reply>   the LIST n and TOP n 1 exchange;
 //                           message <n> <LIST reply>: a refused LIST n
+//   top <n> <TOP reply>     the TOP n 1 exchange alone
 //   quit                    the QUIT exchange
 //   S s C P X H <text>      the server's script (tests/support/scripted_server.h)
 //   ! <text>                the text of the exception UpdateInfo raises; a
@@ -26,7 +28,7 @@
 //   = stat <count> <size>   MessageCount and MailboxSize afterwards
 //   = item <size>|<header>|...   the list afterwards, one line per item
 //                           (always checked: no line means an empty list)
-//   = ids <id> ...          UniqueIdsKnown and UniqueIds afterwards (always
+//   = ids <id>:<size> ...   UniqueIdsKnown and UniqueIds afterwards (always
 //                           checked: no line means the ids are not known)
 //   = events <e>, <e>, ...  open, updating, progress:<%> (repeats merged),
 //                           next:<index>, cancel, error:<text>, closing,
@@ -36,9 +38,10 @@
 //                           ticks whole seconds, so a restart in the middle of
 //                           a wait may end up to one second sooner)
 // When the CAPA reply names PIPELINING (in any letter case), the commands of
-// consecutive `message` lines all come before any of their replies: the
-// server reads the whole batch before it answers, so a client that waited
-// for each reply would time out. Texts take the escapes of the scripted
+// consecutive `message` (or `top`) lines, and those of `uidl` and `list`,
+// all come before any of their replies: the server reads the whole batch
+// before it answers, so a client that waited for each reply would time
+// out. Texts take the escapes of the scripted
 // server. Every case also checks that the client sent exactly the C lines,
 // that the socket is closed and its time-out counter stopped, and that a
 // time-out came neither early nor late with the processor idle meanwhile.
@@ -115,7 +118,7 @@ std::vector<Case> readCases(const std::string& path) {
         const std::string value = line.size() > key.size() ? line.substr(key.size() + 1) : "";
         const std::string what = value.substr(0, value.find(' ')), rest = value.substr(what.size() + (what != value));
         ++number;
-        if (key != "message" && !cases.empty()) cases.back().script += std::exchange(replies, "");
+        if (key != "message" && key != "top" && key != "list" && !cases.empty()) cases.back().script += std::exchange(replies, "");
         if (key == "case") cases.emplace_back().line = number;
         if (key == "case") cases.back().title = value;
         if (key.empty() || key[0] == '#' || key == "case") continue;
@@ -141,10 +144,16 @@ std::vector<Case> readCases(const std::string& path) {
             const std::string topReply = listed ? "S " + rest.substr(size.size() + 1) + "\n" : "";
             c.script += pipelined ? list + top : list + listReply + top + topReply;
             if (pipelined) replies += listReply + topReply;
+        } else if (key == "top") {
+            c.script += "C TOP " + what + " 1\n" + (pipelined ? "" : "S " + rest + "\n");
+            if (pipelined) replies += "S " + rest + "\n";
+        } else if (key == "list") {
+            c.script += "C LIST\n" + std::exchange(replies, "") + "S " + value + "\n";
         } else if (key == "quit") {
             c.script += "C QUIT\nS +OK bye\n";
         } else if (key == "uidl") {
-            c.script += value.empty() ? "" : "C UIDL\nS " + value + "\n";
+            c.script += value.empty() ? "" : "C UIDL\n";
+            (pipelined ? replies : c.script) += value.empty() ? "" : "S " + value + "\n";
             c.settings[key] = "on";
         } else if (key.size() == 1 && std::string("SsCPXH").find(key) != std::string::npos) {
             c.script += line + "\n";
@@ -211,7 +220,11 @@ void play(Mailbox& box, Case c) {
         for (const std::string& header : box.RemoteInfo.Items(i).Headers.Lines()) items.back() += "|" + header;
     }
     EXPECT_EQ(items, c.items);
-    EXPECT_EQ(box.UniqueIdsKnown ? join(box.UniqueIds, " ") : "unknown", c.ids);
+    std::istringstream ids(c.ids);
+    std::vector<mail::TMessageKey> keys;
+    for (std::string id; ids >> id && c.ids != "unknown";)
+        keys.push_back(mail::MessageKey(ScriptedServer::Unescape(id.substr(0, id.rfind(':'))), std::stoll(id.substr(id.rfind(':') + 1))));
+    EXPECT_TRUE(box.UniqueIdsKnown == (c.ids != "unknown") && (!box.UniqueIdsKnown || box.UniqueIds == keys)) << c.ids;
 }
 
 class Transcript : public testing::TestWithParam<std::string> {};
