@@ -32,6 +32,7 @@ enum : std::uint16_t {
     sTlsNothingInCommon = 57023,
     sTlsDecrypt = 57024,
     sTlsPlainAfterGoAhead = 57025,
+    sTlsWherePlainExpected = 57029,
     sCertNotIssuedFor = 57030,
     sCertUntrustedRoot = 57031,
     sCertExpired = 57032,
