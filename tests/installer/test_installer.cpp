@@ -173,5 +173,9 @@ TEST_F(Installer, TheOptionsPageOffersBothChoicesCheckedAndHonoursThem) {
     PostMessageA(question, WM_COMMAND, IDNO, 0);
     EXPECT_TRUE(PumpUntil([&] { return !fileSize(seenDir) && ReadValue(kSettingsKey, "server").empty(); }, kDeadlineMs))
         << "the settings or the seen ids are left";
+    // Closed only once it can be: left open, it would hold the test's output open.
+    HWND close = nullptr;
+    EXPECT_TRUE(PumpUntil([&] { return (close = FindWindowExA(window, nullptr, "Button", "&Close")) && IsWindowEnabled(close); }, kDeadlineMs));
     PostMessageA(window, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }, kDeadlineMs)) << "the uninstaller did not end";
 }
