@@ -189,7 +189,8 @@ void TTrayController::TrayIconClick(fw::TObject* Sender) {
         desktop::HideDesktopIcons(false);
         StatusText = "Hide Desktop Icons";
     }
-    DesktopIconsItem->SetCaption(StatusText);
+    // The menu keeps its access key; the tooltip shows no ampersand.
+    DesktopIconsItem->SetCaption(DesktopVisible ? "Show Desktop &Icons" : "Hide Desktop &Icons");
     TrayIcon->SetToolTip(StatusText);
     DesktopVisible = !DesktopVisible;
 }
@@ -204,7 +205,7 @@ void TTrayController::CheckMailItemClick(fw::TObject* Sender) {
     PollTimer->SetEnabled(CheckingMail);
     pollDeferred_ = false;
     endRetries();
-    CheckMailItem->SetCaption(CheckingMail ? "Stop Checking email" : "Start Checking email");
+    CheckMailItem->SetCaption(CheckingMail ? "Stop Checking &email" : "Start Checking &email");
 }
 
 void TTrayController::TrayIconMouseMove(fw::TObject* Sender) {
@@ -331,7 +332,7 @@ void TTrayController::PollTick(fw::TObject* Sender) {
         // during the check).
         CheckingMail = false;
         stopChecks();
-        CheckMailItem->SetCaption("Start Checking email");
+        CheckMailItem->SetCaption("Start Checking &email");
         // No to the trust question: its box already said why.
         if (facts.Source != mail::TFailureFacts::Socket || facts.Code != net::sCertDeclined)
             fw::HandleCallbackException();
@@ -478,10 +479,11 @@ void TTrayController::SetupItemClick(fw::TObject* Sender) {
     Mailbox->UserName = dlg.UserNameEdit->Text();
     Mailbox->Password = dlg.PasswordEdit->Text();
     Mailbox->Security = SecurityOfIndex(dlg.SecurityCombo->ItemIndex());
-    // A text that does not convert stops here: nothing is stored.
-    PollTimer->SetInterval(IntervalMsFromSeconds(fw::StrToInt(dlg.IntervalEdit->Text())));
+    // The dialog let only a whole number of seconds through.
+    const std::int32_t seconds = fw::StrToInt(dlg.IntervalEdit->Text());
+    PollTimer->SetInterval(IntervalMsFromSeconds(seconds));
     HideOnStart = dlg.HideCheckBox->Checked();
-    SaveSettings(dlg.ServerEdit->Text(), dlg.UserNameEdit->Text(), dlg.PasswordEdit->Text(), dlg.IntervalEdit->Text(),
+    SaveSettings(dlg.ServerEdit->Text(), dlg.UserNameEdit->Text(), dlg.PasswordEdit->Text(), std::to_string(seconds),
                  HideOnStart, Mailbox->Security);
     SetStartAtLogon(dlg.StartAtLogonCheckBox->Checked());
     Announcer.Announce = dlg.AnnounceCheckBox->Checked();

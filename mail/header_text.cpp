@@ -132,7 +132,7 @@ void appendAsWritten(std::u16string& out, std::string_view raw, const TCharsetCo
 
 std::u16string withoutControls(std::u16string text) {
     for (char16_t& c : text)
-        if (c < 0x20 || c == 0x7F) c = u' ';
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029) c = u' ';
     return text;
 }
 
@@ -354,6 +354,10 @@ std::u16string DecodedSender(const std::vector<std::string>& lines, const TChars
 
 std::u16string DecodedSubject(const std::vector<std::string>& lines, const TCharsetConverter& convert) {
     return withoutControls(DecodeHeaderText(HeaderValue(lines, "Subject"), convert));
+}
+
+std::u16string DecodedField(const std::vector<std::string>& lines, std::string_view name, const TCharsetConverter& convert) {
+    return withoutControls(DecodeHeaderText(HeaderValue(lines, name), convert));
 }
 
 }  // namespace mail

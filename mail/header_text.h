@@ -47,9 +47,12 @@ std::u16string DecodeHeaderText(std::string_view value, const TCharsetConverter&
 // "address (Name)", else the address. Not decoded yet.
 std::string SenderDisplayText(std::string_view from);
 
-// Decodes the two fields a notice names. Control characters become blanks,
-// so a decoded line break cannot break the notice's layout.
+// Decodes the two fields a notice names. Control characters (C0, DEL, C1,
+// and the line and paragraph separators) become blanks, so a decoded line
+// break cannot break the notice's layout, nor a line of popcheck's listing.
 std::u16string DecodedSender(const std::vector<std::string>& lines, const TCharsetConverter& convert);
 std::u16string DecodedSubject(const std::vector<std::string>& lines, const TCharsetConverter& convert);
+// Any field decoded that way, whole (a From with its address).
+std::u16string DecodedField(const std::vector<std::string>& lines, std::string_view name, const TCharsetConverter& convert);
 
 }  // namespace mail

@@ -42,6 +42,23 @@ int TPop3Session::ReadReply() {
 
 bool TPop3Session::readStatusLine() { return ReadReply() == 1; }
 
+void TPop3Session::ReadGreeting() {
+    if (Security == net::TSecurity::Tls || Port != 995) return ReadStatus();
+    constexpr std::int32_t kTlsPortGreetingSeconds = 5;
+    const std::int32_t timeOut = TimeOut();
+    SetTimeOut(std::min(timeOut, kTlsPortGreetingSeconds));
+    try {
+        ReadStatus();
+    } catch (const net::ETimedOutError&) {
+        SetTimeOut(timeOut);
+        RaiseSocketError(sNoGreetingOnTlsPort);
+    } catch (...) {
+        SetTimeOut(timeOut);
+        throw;
+    }
+    SetTimeOut(timeOut);
+}
+
 void TPop3Session::ReadStatus() {
     if (!readStatusLine()) throw net::EServerError(LastReply);
 }
@@ -71,7 +88,7 @@ void TPop3Session::Command(const std::string& line) {
 void TPop3Session::Login() {
     ResetState();
     ConnectSocket();
-    ReadStatus();
+    ReadGreeting();
     RequestCapabilities();
     if (Security == net::TSecurity::StartTls) StartTlsSession();
     Command("USER " + UserName);

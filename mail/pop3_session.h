@@ -28,6 +28,7 @@ enum : std::uint16_t {
     sPasswordRequired = 57104,
     sStlsNotOffered = 57105,
     sStlsRefused = 57106,
+    sNoGreetingOnTlsPort = 57107,
 };
 
 class TPop3Session : public TMailSession {
@@ -86,6 +87,10 @@ protected:
     // Reads a status line into LastReply and gives its reply code; only a
     // hang-up before the line raises.
     int ReadReply();
+    // Reads the greeting. On port 995 without TLS chosen it waits a few
+    // seconds at most: that port waits for the client's TLS hello and never
+    // greets, and the user must choose TLS rather than see time-outs retried.
+    void ReadGreeting();
 
 private:
     // ReadReply, true for "+...".

@@ -306,6 +306,10 @@ int TSocketClient::ReadLine(std::string& line) {
     const TWaitResult result = wait(TWaitOrder::TimeOutFirst, false, [&] {
         const char* begin = input_.data() + inputPos_;
         const std::size_t limit = std::min(buffered(), MaxLineLength);
+        // A text protocol's line never starts with a TLS record's header (a
+        // handshake or an alert, version 3.x): this port speaks TLS.
+        if (!tls_ && limit >= 2 && (begin[0] == 0x15 || begin[0] == 0x16) && begin[1] == 0x03)
+            RaiseSocketError(sTlsWherePlainExpected);
         const auto* lf = static_cast<const char*>(std::memchr(begin + scanned, '\n', limit - scanned));
         if (lf) {
             end = static_cast<std::size_t>(lf - begin) + 1;

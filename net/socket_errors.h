@@ -34,6 +34,7 @@ enum : std::uint16_t {
     sTlsPlainAfterGoAhead = 57025,
     sTlsOldVersion = 57026,
     sTlsCertificateChanged = 57027,
+    sTlsWherePlainExpected = 57029,
     sCertNotIssuedFor = 57030,
     sCertUntrustedRoot = 57031,
     sCertExpired = 57032,

@@ -3,7 +3,9 @@
 // meets the plain one).
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include <fstream>
 #include <iterator>
@@ -77,25 +79,29 @@ TEST(Pop3Text, HeaderLinesEndAtEveryLineEndAndTheBodyGoesFromTheFirstEmptyLine) 
 
 // ---- popcheck ----
 
-// Runs `command` to its end (10 s at most); gives its exit code, and its
-// standard output and error in `output`.
-static DWORD run(std::string command, std::string& output) {
+// Runs `command` to its end (10 s at most) with `input` on its standard
+// input; gives its exit code, and its standard output and error in `out`
+// and `err`.
+static DWORD run(std::string command, const std::string& input, std::string& out, std::string& err) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    CreatePipe(&readEnd, &writeEnd, &inherit, 1 << 16);
-    fw::UniqueKernelHandle reading(readEnd), writing(writeEnd);
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE ends[6] = {};  // read and write ends of stdin, stdout, stderr
+    for (int i = 0; i < 3; ++i) CreatePipe(&ends[2 * i], &ends[2 * i + 1], &inherit, 1 << 16);
+    std::vector<fw::UniqueKernelHandle> held(std::begin(ends), std::end(ends));
+    for (HANDLE mine : {ends[1], ends[2], ends[4]}) SetHandleInformation(mine, HANDLE_FLAG_INHERIT, 0);
+    DWORD n = 0;
+    WriteFile(ends[1], input.data(), static_cast<DWORD>(input.size()), &n, nullptr);
     STARTUPINFOA si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = si.hStdError = writeEnd;
+    si.hStdInput = ends[0], si.hStdOutput = ends[3], si.hStdError = ends[5];
     PROCESS_INFORMATION pi{};
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return 999;
     fw::UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
-    writing.reset();
+    for (int i : {1, 0, 3, 5}) held[i].reset();
     if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
     char chunk[4096];
-    for (DWORD n = 0; ReadFile(readEnd, chunk, sizeof chunk, &n, nullptr) && n > 0;) output.append(chunk, n);
+    for (auto [from, to] : {std::pair{ends[2], &out}, {ends[4], &err}})
+        while (ReadFile(from, chunk, sizeof chunk, &n, nullptr) && n > 0) to->append(chunk, n);
     DWORD code = 998;
     GetExitCodeProcess(pi.hProcess, &code);
     return code;
@@ -116,13 +122,30 @@ TEST(Popcheck, ExitCodesMessagesAndSecureConnections) {
     std::string filler = "X-Filler: start\r\n";
     for (int i = 0; i < 2000; ++i) filler += "\tthirty-six bytes of a folded line\r\n";
     ASSERT_TRUE(dovecot::Deliver("alice", filler + "Subject: after the filler\r\n\r\nbody\r\n", true));
-    const struct { std::string args; const char* script; DWORD code; const char* output; } table[] = {
+    // The password from a file (its first line), or from standard input.
+    char passwordFile[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, passwordFile), std::strcat(passwordFile, "popcheck-password.txt");
+    std::FILE* f = std::fopen(passwordFile, "wb");
+    ASSERT_TRUE(f && std::fputs("secret\r\nnot this line\r\n", f) >= 0 && std::fclose(f) == 0);
+    const std::string login = "S +OK\nC CAPA\nS -ERR\nC USER anna\nS +OK\nC PASS pw from stdin\nS +OK\nC STAT\nS +OK 1 120\n";
+    const struct { std::string args; std::string script; DWORD code; const char* output; const char* input = ""; } table[] = {
         {"--timeout 1 {server} anna pw", "", 75, "popcheck: Operation timed out"},
         {"{server} anna pw", "S +OK\nC CAPA\nS -ERR\nC USER anna\nS -ERR [IN-USE] locked", 75, "popcheck: -ERR [IN-USE] locked"},
         {"{server} anna pw", "s +OK hel\nX", 75, "popcheck: Connection closed by the server"},
         {"--tls {server} anna pw", "T\nX", 75, "popcheck: The server closed the connection during the secure handshake"},
-        {"--timeout 0 {server} anna pw", "", 2, "usage: popcheck"},
-        {"--tls" + ca + "localhost:" + tls + " alice secret", "", 0, "\tSubject: after the filler\t"},
+        {"{server} anna pw", "s \\x16\\x03\\x01\\x00\\x05hello\nH", 1, "popcheck: The server answered with TLS: choose TLS in Setup\r\n"},
+        // Usage: --help and --version on standard output, each wrong use told on standard error.
+        {"--help", "", 0, "usage: popcheck"},
+        {"--version", "", 0, "popcheck " TIDEMARK_VERSION "\r\n"},
+        {"--timeout 0 {server} anna pw", "", 2, "popcheck: --timeout needs a whole number of seconds from 1 to 3600, not '0'\r\n"},
+        {"--timeout abc {server} anna pw", "", 2, "not 'abc'"},
+        {"--tls --starttls {server} anna pw", "", 2, "popcheck: --tls and --starttls cannot be given together\r\n"},
+        {"{server} anna", "", 2, "popcheck: PASSWORD is missing (or give --password-file)\r\n"},
+        {"--ca", "", 2, "popcheck: --ca needs a value\r\n"},
+        // One line per message, its fields decoded and unfolded as in the notice, no tab or control inside one.
+        {"--password-file - {server} anna", login + "C LIST 1\nS +OK 1 120\nC TOP 1 1\nS +OK\nS Subject: =?utf-8?q?caf=C3=A9?=\nS \\tau\\tlait\x01\n"
+         "S From: =?utf-8?b?SsO2bnM=?= <j@example.org>\nS \nS .\nC QUIT\nS +OK", 0, "\r\n1\t120\tcaf\xC3\xA9 au lait \tJ\xC3\xB6ns <j@example.org>\r\n", "pw from stdin\r\n"},
+        {"--tls" + ca + "--password-file " + passwordFile + " localhost:" + tls + " alice", "", 0, "\tafter the filler\t"},
         {"--starttls" + ca + "localhost:" + plain + " alice secret", "", 0, "Secure connection: TLS"},
         {"--tls" + ca + "127.0.0.2:" + tls + " alice secret", "", 1, "not trusted: it is not issued by a trusted authority"},
     };
@@ -148,13 +171,13 @@ TEST(Popcheck, ExitCodesMessagesAndSecureConnections) {
     const std::string popcheck = std::string(exe, std::strrchr(exe, '\\') + 1) + "..\\..\\mail\\popcheck.exe ";
     for (const auto& t : table) {
         testsupport::ScriptedServer server(t.script);
-        std::string args = t.args, output;
+        std::string args = t.args, out, err;
         if (const auto at = args.find("{server}"); at != std::string::npos) args.replace(at, 8, server.Address());
         const std::size_t logged = dovecot::Log(true).size();
         const ULONGLONG start = GetTickCount64();
-        EXPECT_EQ(run(popcheck + args, output), t.code) << args;
+        EXPECT_EQ(run(popcheck + args, t.input, out, err), t.code) << args << err;
         EXPECT_LT(GetTickCount64() - start, 4000u) << args;
-        EXPECT_NE(output.find(t.output), std::string::npos) << output;
+        EXPECT_NE((t.code ? err : out).find(t.output), std::string::npos) << out << err;
         EXPECT_TRUE(testsupport::PumpUntil([&] { return !server.Accepted() || server.Finished(); }));
         EXPECT_EQ(server.Received(), server.Expected());
         // Dovecot tells how each connection ended, and who logged in.

@@ -12,6 +12,10 @@
 //   security tls|starttls   default: none
 //   capa <name> ...         the CAPA reply lists these names; without it the
 //                           server refuses CAPA ("-ERR")
+//   listen <port>           the scripted server's port (0: a free one)
+//   isolated                played only by the run inside a network namespace
+//                           of its own (TIDEMARK_ISOLATED set, see
+//                           tests/support/isolated.sh), and only there
 //   drop host               the host lookup's answer never arrives
 //   cancel <ms>             Cancel() from a timer, ms after the check began
 //   hello                   the greeting and the CAPA exchange
@@ -47,6 +51,7 @@
 // time-out came neither early nor late with the processor idle meanwhile.
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -173,7 +178,7 @@ std::vector<Case> readCases(const std::string& path) {
 
 void play(Mailbox& box, Case c) {
     SCOPED_TRACE("line " + std::to_string(c.line) + ": " + c.title);
-    ScriptedServer server(c.script);
+    ScriptedServer server(c.script, static_cast<unsigned short>(std::stoul(c.settings.count("listen") ? c.settings["listen"] : "0")));
     const unsigned unused = ScriptedServer::UnusedPort(), stalled = ScriptedServer::StalledPort();
     auto setting = [&](const char* name, const char* fallback) {
         std::string text = c.settings.count(name) ? c.settings[name] : fallback;
@@ -235,7 +240,8 @@ TEST_P(Transcript, EveryCaseAsScripted) {
     Mailbox box;
     socketProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(box.WindowHandle(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&dropping)));
-    for (const Case& c : cases) play(box, c);
+    for (const Case& c : cases)
+        if (c.settings.count("isolated") == (std::getenv("TIDEMARK_ISOLATED") != nullptr)) play(box, c);
 }
 
 std::vector<std::string> transcriptFiles() {

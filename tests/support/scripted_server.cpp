@@ -30,12 +30,13 @@ sockaddr_in loopback(unsigned short port) {
     return addr;
 }
 
-// A socket bound to a free port of 127.0.0.1, listening unless `backlog` < 0.
+// A socket bound to `port` of 127.0.0.1 (0: a free one, then told in `port`),
+// listening unless `backlog` < 0.
 SOCKET bindLoopback(unsigned short& port, int backlog) {
     static WSADATA data;
     static const bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
     SOCKET s = started ? socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) : INVALID_SOCKET;
-    sockaddr_in addr = loopback(0);
+    sockaddr_in addr = loopback(port);
     int size = sizeof addr;
     bind(s, reinterpret_cast<sockaddr*>(&addr), size);
     getsockname(s, reinterpret_cast<sockaddr*>(&addr), &size);
@@ -45,7 +46,7 @@ SOCKET bindLoopback(unsigned short& port, int backlog) {
 }
 }  // namespace
 
-ScriptedServer::ScriptedServer(const std::string& script) : client_(INVALID_SOCKET) {
+ScriptedServer::ScriptedServer(const std::string& script, unsigned short port) : client_(INVALID_SOCKET), port_(port) {
     std::istringstream lines(script);
     for (std::string line; std::getline(lines, line);) {
         const char kind = line.empty() ? '#' : line[0];
