@@ -8,10 +8,12 @@ std::u16string decimal(std::size_t n) {
     return std::u16string(digits.begin(), digits.end());
 }
 
+bool blank(const std::u16string& text) { return text.find_first_not_of(u' ') == std::u16string::npos; }
+
 std::u16string noticeLine(const TNoticeEntry& e) {
-    std::u16string line = e.Sender;
-    if (!e.Sender.empty() && !e.Subject.empty()) line += u": ";
-    line += e.Subject;
+    // A notice whose text is empty is not shown at all.
+    std::u16string line = blank(e.Sender) ? u"" : e.Sender + u": ";
+    line += blank(e.Subject) ? u"(no subject)" : e.Subject;
     if (line.size() <= kNoticeLineLength) return line;
     std::size_t keep = kNoticeLineLength - 1;
     // A high surrogate whose partner would be cut off goes with it.
@@ -24,13 +26,14 @@ std::u16string NoticeTitle(std::size_t count) {
     return count == 1 ? u"New mail" : decimal(count) + u" new messages";
 }
 
-std::u16string NoticeText(const std::vector<TNoticeEntry>& entries) {
+std::u16string NoticeText(const std::vector<TNoticeEntry>& entries, std::size_t count) {
     std::u16string text;
-    for (std::size_t i = 0; i < entries.size() && i < kNoticeLines; ++i) {
-        if (i) text += u'\n';
-        text += noticeLine(entries[i]);
+    std::size_t named = 0;
+    for (; named < entries.size() && named < kNoticeLines && named < count; ++named) {
+        if (named) text += u'\n';
+        text += noticeLine(entries[named]);
     }
-    if (entries.size() > kNoticeLines) text += u"\nand " + decimal(entries.size() - kNoticeLines) + u" more";
+    if (count > named) text += (named ? u"\nand " : u"and ") + decimal(count - named) + u" more";
     return text;
 }
 

@@ -20,9 +20,10 @@ constexpr std::size_t kNoticeLineLength = 76;
 
 // "New mail" for one message, else "N new messages".
 std::u16string NoticeTitle(std::size_t count);
-// Up to three lines "Sender: Subject" (either alone when the other is
-// empty), then "and N more". A longer line is cut and ends in an ellipsis,
-// never inside a surrogate pair.
-std::u16string NoticeText(const std::vector<TNoticeEntry>& entries);
+// Up to three lines "Sender: Subject" for the first entries (the subject
+// alone when there is no sender; "(no subject)" for a blank one), then
+// "and N more" for the rest of `count` messages. A longer line is cut and
+// ends in an ellipsis, never inside a surrogate pair.
+std::u16string NoticeText(const std::vector<TNoticeEntry>& entries, std::size_t count);
 
 }  // namespace app

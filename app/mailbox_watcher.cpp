@@ -1,8 +1,8 @@
 #include "app/mailbox_watcher.h"
 
 #include <cstdio>
+#include <utility>
 
-#include "app/mail_count_text.h"
 #include "app/retry_rules.h"
 #include "framework/application.h"
 #include "framework/window.h"
@@ -141,7 +141,9 @@ void TMailboxWatcher::checkDone(std::exception_ptr failure) {
         passingFailures_ = 0;
         retryText_.clear();
         knownServer_ = settings_.Server;
-        countText_ = MessageCountSuffix(box.RemoteInfo.Count(), box.MessageCount);
+        counted_ = true;
+        infoCount_ = box.RemoteInfo.Count();
+        messageCount_ = box.MessageCount;
         goTo(on_ ? TWatchState::Idle : TWatchState::Off);
         changed();
         try {
@@ -149,10 +151,12 @@ void TMailboxWatcher::checkDone(std::exception_ptr failure) {
         } catch (...) {
             // A list that cannot be stored costs only a repeated notice after
             // a restart: checking goes on, and the reason is told once.
-            if (!storeFailureReported_) {
-                storeFailureReported_ = true;
-                fw::HandleCallbackException();
-            }
+            if (!storeFailureReported_) storeFailure_ = textOf(std::current_exception());
+        }
+        // Never over a new-mail notice the user has not seen yet.
+        if (!storeFailure_.empty() && !tray_.BalloonWaiting()) {
+            storeFailureReported_ = true;
+            if (OnWarning) OnWarning(*this, std::exchange(storeFailure_, std::string()));
         }
         return;
     }
@@ -204,7 +208,7 @@ void TMailboxWatcher::keepTrying(const mail::TFailureFacts& facts, const std::st
     }
     const bool justWoken = resumedAt_ != 0 && now - resumedAt_ < kQuickRetriesAfterWakeMs;
     retryIn(RetryDelayMs(passingFailures_, settings_.IntervalMs, justWoken));
-    countText_.clear();
+    counted_ = false;
     retryText_ = RetryToolTip(facts);
     changed();
     if (!warningShown_ && now - failingSince_ >= BalloonAfterMs) {

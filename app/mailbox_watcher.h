@@ -60,8 +60,11 @@ public:
     // The user's switch for this mailbox; a failure that needs the user turns it off.
     bool On() const { return on_; }
     int PassingFailures() const { return passingFailures_; }
-    // " (N messages)" after a good check, "" before one or while retrying.
-    const std::string& CountText() const { return countText_; }
+    // Whether a good check's count stands (none before one, none while retrying).
+    bool Counted() const { return counted_; }
+    // The entries the last good check built, and the server's count.
+    std::int32_t InfoCount() const { return infoCount_; }
+    std::int32_t MessageCount() const { return messageCount_; }
     // What the tooltip says while failures are retried, else "".
     const std::string& RetryText() const { return retryText_; }
     TCheckRunner& Runner() { return *runner_; }
@@ -88,7 +91,9 @@ private:
     TMailboxSettings settings_;
     TWatchState state_ = TWatchState::Off;
     bool on_ = false;
-    std::string countText_, retryText_;
+    bool counted_ = false;
+    std::int32_t infoCount_ = 0, messageCount_ = 0;
+    std::string retryText_;
     int passingFailures_ = 0;
     // GetTickCount64 and the local time of day of the first of them.
     std::uint64_t failingSince_ = 0;
@@ -98,8 +103,11 @@ private:
     std::uint64_t resumedAt_ = 0;
     // The server setting of the last good check: its name exists.
     std::string knownServer_;
-    // A seen-id list that cannot be stored is reported once per run.
+    // A seen-id list that cannot be stored is reported once per run, by a
+    // notice (a modal box would hold up every check until the user came
+    // back to it); its reason waits here until no new-mail notice does.
     bool storeFailureReported_ = false;
+    std::string storeFailure_;
 };
 
 }  // namespace app

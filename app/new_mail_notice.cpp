@@ -1,5 +1,6 @@
 #include "app/new_mail_notice.h"
 
+#include <utility>
 #include <vector>
 
 #include "app/mail_notice_text.h"
@@ -9,23 +10,37 @@
 namespace app {
 
 std::size_t TNewMailAnnouncer::AfterCheck(const mail::TPop3Mailbox& mailbox, desktop::TTrayIcon& tray) {
+    if (!tray.BalloonWaiting()) {
+        unseen_.clear();
+        unseenCount_ = 0;
+    }
     if (!mailbox.UniqueIdsKnown) return 0;
     const std::string& name = mailbox.CheckedMailbox;
     if (name != seenMailbox_) {
         seen_ = Store.Load(name);
         seenMailbox_ = name;
+        unsaved_ = false;
     }
     const mail::TNewMessages fresh = seen_.Update(mailbox.UniqueIds);
     if (Announce && !fresh.Indexes.empty()) {
-        std::vector<TNoticeEntry> entries;
-        for (auto it = fresh.Indexes.rbegin(); it != fresh.Indexes.rend(); ++it) {
+        // Only the newest few are named: the rest are counted.
+        std::vector<TNoticeEntry> named;
+        for (auto it = fresh.Indexes.rbegin(); it != fresh.Indexes.rend() && named.size() < kNoticeLines; ++it) {
             const auto& lines = mailbox.RemoteInfo.Items(static_cast<int>(*it)).Headers.Lines();
-            entries.push_back({mail::DecodedSender(lines, mail::ConvertCharset),
-                               mail::DecodedSubject(lines, mail::ConvertCharset)});
+            named.push_back({mail::DecodedSender(lines, mail::ConvertCharset),
+                             mail::DecodedSubject(lines, mail::ConvertCharset)});
         }
-        tray.ShowBalloon(NoticeTitle(entries.size()), NoticeText(entries));
+        named.insert(named.end(), unseen_.begin(), unseen_.end());
+        if (named.size() > kNoticeLines) named.resize(kNoticeLines);
+        unseen_ = std::move(named);
+        unseenCount_ += fresh.Indexes.size();
+        tray.ShowBalloon(NoticeTitle(unseenCount_), NoticeText(unseen_, unseenCount_));
     }
-    if (fresh.Changed) Store.Save(name, seen_);
+    if (fresh.Changed || unsaved_) {
+        unsaved_ = true;
+        Store.Save(name, seen_);
+        unsaved_ = false;
+    }
     return fresh.Indexes.size();
 }
 

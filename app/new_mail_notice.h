@@ -4,7 +4,9 @@
 // run.
 #include <cstddef>
 #include <string>
+#include <vector>
 
+#include "app/mail_notice_text.h"
 #include "desktop/tray_icon.h"
 #include "mail/pop3_session.h"
 #include "mail/seen_id_store.h"
@@ -22,7 +24,9 @@ public:
     // before (the list stored for the server and user name it checked,
     // loaded once),
     // shows one notice naming the new messages, newest first, and stores
-    // the list when it changed. A check without unique ids changes nothing.
+    // the list when it changed (or its last save failed). A check without
+    // unique ids changes nothing. A notice still waiting to be seen is not
+    // lost: the new one counts its messages too and names the newest.
     // Gives the number of new messages; a list that cannot be stored raises
     // after the notice has been shown.
     std::size_t AfterCheck(const mail::TPop3Mailbox& mailbox, desktop::TTrayIcon& tray);
@@ -30,6 +34,10 @@ public:
 private:
     mail::TSeenIds seen_;
     std::string seenMailbox_;  // whose list seen_ is
+    bool unsaved_ = false;
+    // Announced, not seen yet: the newest few, and how many in all.
+    std::vector<TNoticeEntry> unseen_;
+    std::size_t unseenCount_ = 0;
 };
 
 

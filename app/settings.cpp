@@ -235,13 +235,20 @@ bool AcceptCertificate(const std::string& key, const std::string& server, const 
                        const std::function<bool(const std::string& question)>& ask) {
     if (!verdict.MayTrustOnce || verdict.Fingerprint.empty()) return false;
     const std::string value = TrustedCertificateValue(server);
+    std::string trusted;
     {
         TRegistry reg;
-        if (reg.OpenKey(key, false) && reg.ValueExists(value) && reg.ReadString(value) == verdict.Fingerprint)
-            return true;
+        if (reg.OpenKey(key, false) && reg.ValueExists(value)) trusted = reg.ReadString(value);
     }
-    const std::string question = verdict.Message + ".\n\nTrust this certificate for " + server +
-                                 "? SHA-256 fingerprint: " + verdict.Fingerprint;
+    if (!trusted.empty() && trusted == verdict.Fingerprint) return true;
+    // A changed certificate is what an interception looks like: that comes first.
+    const std::string question =
+        trusted.empty()
+            ? verdict.Message + ".\n\nTrust this certificate for " + server + "? SHA-256 fingerprint: " +
+                  verdict.Fingerprint
+            : "The certificate of " + server + " has changed since you trusted it. " + verdict.Message +
+                  ".\n\nSHA-256 fingerprint you trusted: " + trusted + "\nSHA-256 fingerprint now: " +
+                  verdict.Fingerprint + "\n\nTrust the new certificate for " + server + "?";
     if (!ask || !ask(question)) return false;
     TRegistry reg;
     reg.OpenKey(key, true);

@@ -77,8 +77,9 @@ bool UnprotectPassword(const std::string& blob, std::string& password);
 // Whether the certificate of `server` (a mailbox stored under `key`) may pass although the check found an
 // unknown root or a wrong name: the user trusted this very certificate
 // before, or `ask` says yes to the question now (then it is stored). The
-// question names the server and the fingerprint; a changed certificate is
-// asked about again.
+// question names the server and the fingerprint; a certificate that differs
+// from the one trusted is asked about again, the question saying first that
+// it changed and showing both fingerprints.
 bool AcceptCertificate(const std::string& key, const std::string& server, const net::TCertificateVerdict& verdict,
                        const std::function<bool(const std::string& question)>& ask);
 // The registry value that keeps the fingerprint trusted for `server`.

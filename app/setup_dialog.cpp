@@ -42,19 +42,75 @@ TSetupDialog::TSetupDialog(TComponent* owner)
                 PasswordEdit = new TEdit(this, Frame, "", 0, 0, 0, 0, true), 177);
     // Seconds: the controller multiplies the number by 1000.
     IntervalEdit = new TEdit(this, Frame, "1", 0, 0, 0, 0);
-    IntervalUpDown = new TUpDown(this, Frame, IntervalEdit, 0, 0, 0, 0, 1, 10000, 1, true);
+    // No thousands separators: "1,000" would not read back as a number.
+    IntervalUpDown = new TUpDown(this, Frame, IntervalEdit, 0, 0, 0, 0, 1, 10000, 1, false);
     Rows.AddRow(IntervalLabel = new TLabel(this, Frame, "Poll Interval (secs)", 0, 0), IntervalEdit, 80,
                 IntervalUpDown);
     Rows.AddCheck(HideCheckBox = new TCheckBox(this, Frame, "Hide icons on startup", 0, 0, 0, 0));
     Rows.AddCheck(StartAtLogonCheckBox = new TCheckBox(this, Frame, "Start Tidemark when I log on", 0, 0, 0, 0));
     Rows.AddCheck(AnnounceCheckBox = new TCheckBox(this, Frame, "Announce new mail", 0, 0, 0, 0));
+    ProblemLabel = new TLabel(this, Frame, "", 0, 0);
+    ProblemLabel->SetVisible(false);
     ActiveControl = OKBtn;
+    // OK with a field that cannot work keeps the dialog open, with what was
+    // typed, and says beside the field what is wrong.
+    OnClose = [this](TObject*, TCloseAction& action) {
+        if (ModalResult == mrOk && CheckFields()) action = TCloseAction::caNone;
+        else ShowProblem(nullptr, "");
+    };
     DoCreate();
+}
+
+namespace {
+// The whole number a text holds, blanks around it allowed; -1 for any other text.
+long wholeNumber(std::string text) {
+    text.erase(0, text.find_first_not_of(' '));
+    text.erase(text.find_last_not_of(' ') + 1);
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
+    return std::stol(text);
+}
+
+bool blank(const std::string& text) { return text.find_first_not_of(" \t") == std::string::npos; }
+}  // namespace
+
+bool TSetupDialog::CheckFields() {
+    const std::string server = ServerEdit->Text();
+    const auto colon = server.find(':');
+    if (blank(server.substr(0, colon))) return ShowProblem(ServerEdit, "Enter the server's name (host or host:port).");
+    const long port = colon == std::string::npos ? 110 : wholeNumber(server.substr(colon + 1));
+    if (port < 1 || port > 65535) return ShowProblem(ServerEdit, "The port after ':' must be a number from 1 to 65535.");
+    if (blank(UserNameEdit->Text())) return ShowProblem(UserNameEdit, "Enter the user name.");
+    const long seconds = wholeNumber(IntervalEdit->Text());
+    if (seconds < 1 || seconds > 10000) return ShowProblem(IntervalEdit, "Enter a whole number of seconds from 1 to 10000.");
+    // Stored as a plain number, as it is read back.
+    IntervalEdit->SetText(std::to_string(seconds));
+    return ShowProblem(nullptr, "");
+}
+
+bool TSetupDialog::ShowProblem(TControl* field, const std::string& text) {
+    problemField_ = field;
+    ProblemLabel->SetText(text);
+    ProblemLabel->SetVisible(field != nullptr);
+    LayoutControls();
+    if (field) {
+        SetFocus(field->Handle());
+        SendMessageA(field->Handle(), EM_SETSEL, 0, -1);
+    }
+    return field != nullptr;
 }
 
 void TSetupDialog::LayoutControls() {
     const int margin = Scale(8), padding = Scale(16);
-    const SIZE rows = Rows.Place(*this, padding, padding);
+    SIZE rows = Rows.Place(*this, padding, padding);
+    if (problemField_) {
+        // Right of the field (and of its arrows), the dialog widened for it.
+        RECT at = problemField_->BoundsRect();
+        if (problemField_ == IntervalEdit) at = IntervalUpDown->BoundsRect();
+        const SIZE text = ProblemLabel->TextSize();
+        const int left = at.right + Scale(8), width = text.cx + Scale(2), height = LineHeight(ProblemLabel->Handle());
+        ProblemLabel->SetBounds(left, (at.top + at.bottom - height) / 2, width, height);
+        rows.cx = std::max<int>(rows.cx, left + width - padding);
+    }
     const int frameWidth = rows.cx + 2 * padding, frameHeight = rows.cy + 2 * padding;
     Frame->SetBounds(margin, margin, frameWidth, frameHeight);
 

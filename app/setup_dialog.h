@@ -1,7 +1,8 @@
 #pragma once
 // The Setup dialog: POP3 server, how the connection is protected, user
-// name, password, poll interval and the start-up choices. It has no code of
-// its own: the controller fills it before every show and reads it after OK.
+// name, password, poll interval and the start-up choices. The controller
+// fills it before every show and reads it after OK; the dialog itself only
+// refuses an OK with a field that cannot work.
 #include "framework/forms.h"
 #include "framework/row_layout.h"
 #include "net/socket_client.h"
@@ -29,6 +30,8 @@ public:
     fw::TCheckBox* HideCheckBox;
     fw::TCheckBox* StartAtLogonCheckBox;
     fw::TCheckBox* AnnounceCheckBox;
+    // What is wrong with a field, beside it; hidden while nothing is.
+    fw::TLabel* ProblemLabel;
     fw::TButton* OKBtn;
     fw::TButton* CancelBtn;
 
@@ -36,6 +39,14 @@ public:
     fw::TRowLayout Rows{2};
 
     void LayoutControls() override;
+    // True (and the first problem shown beside its field, which gets the
+    // focus) when the server, its port, the user name or the interval
+    // cannot work; false, with no problem shown, otherwise.
+    bool CheckFields();
+
+private:
+    bool ShowProblem(fw::TControl* field, const std::string& text);
+    fw::TControl* problemField_ = nullptr;
 };
 
 // The row of SecurityCombo for a mode, and back (an unknown row means TLS).

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <random>
+#include <utility>
 
 #include "desktop/desktop_icons.h"
 #include "app/mail_count_text.h"
@@ -15,6 +16,8 @@
 #include "framework/graphics.h"
 #include "framework/sysutils.h"
 #include "framework/window.h"
+#include "mail/failure_kind.h"
+#include "net/socket_errors.h"
 
 namespace app {
 
@@ -123,6 +126,7 @@ void TTrayController::FormShow(fw::TObject* Sender) {
 
 void TTrayController::FormClose(fw::TObject* Sender, fw::TCloseAction& Action) {
     desktop::HideDesktopIcons(false);
+    closing_ = true;
     tell(TWatchEvent::Close);
     Action = fw::TCloseAction::caFree;
 }
@@ -139,7 +143,8 @@ void TTrayController::TrayIconClick(fw::TObject* Sender) {
         desktop::HideDesktopIcons(false);
         StatusText = "Hide Desktop Icons";
     }
-    DesktopIconsItem->SetCaption(StatusText);
+    // The menu keeps its access key; the tooltip shows no ampersand.
+    DesktopIconsItem->SetCaption(DesktopVisible ? "Show Desktop &Icons" : "Hide Desktop &Icons");
     TrayIcon->SetToolTip(ToolTipText());
     DesktopVisible = !DesktopVisible;
 }
@@ -151,7 +156,7 @@ void TTrayController::CheckMailItemClick(fw::TObject* Sender) {
     // always tells whether checks will come. No check is made at once.
     CheckingMail = !CheckingMail;
     tell(CheckingMail ? TWatchEvent::SwitchOn : TWatchEvent::SwitchOff);
-    CheckMailItem->SetCaption(CheckingMail ? "Stop Checking email" : "Start Checking email");
+    CheckMailItem->SetCaption(CheckingMail ? "Stop Checking &email" : "Start Checking &email");
 }
 
 void TTrayController::TrayIconMouseMove(fw::TObject* Sender) {
@@ -264,14 +269,17 @@ void TTrayController::ApplySettings() {
 }
 
 std::string TTrayController::ToolTipText() const {
+    auto count = [](const TMailboxWatcher& w, const std::string& status) {
+        return w.Counted() ? MessageCountToolTip(status, w.InfoCount(), w.MessageCount()) : status;
+    };
     if (Watchers.size() == 1) {
         const TMailboxWatcher& w = *Watchers[0];
-        return w.RetryText().empty() ? StatusText + w.CountText() : w.RetryText();
+        return w.RetryText().empty() ? count(w, StatusText) : w.RetryText();
     }
     std::string tip = StatusText;
     for (const TMailboxWatcher* w : Watchers) {
         if (!tip.empty()) tip += "\n";
-        tip += w->Settings().Title() + (w->RetryText().empty() ? w->CountText() : " (retrying)");
+        tip += w->RetryText().empty() ? count(*w, w->Settings().Title()) : w->Settings().Title() + " (retrying)";
     }
     if (tip.size() > kMaxToolTip) tip = tip.substr(0, kMaxToolTip - 3) + "...";
     return tip;
@@ -292,12 +300,15 @@ void TTrayController::watcherChanged(TMailboxWatcher&) {
         for (const TMailboxWatcher* w : Watchers) any = any || w->On();
         if (!any) {
             CheckingMail = false;
-            CheckMailItem->SetCaption("Start Checking email");
+            CheckMailItem->SetCaption("Start Checking &email");
         }
     }
 }
 
 void TTrayController::watcherFailed(TMailboxWatcher& watcher, std::exception_ptr failure) {
+    // No to the trust question: its box already said why.
+    const mail::TFailureFacts facts = mail::FactsOfFailure(failure);
+    if (facts.Source == mail::TFailureFacts::Socket && facts.Code == net::sCertDeclined) return;
     try {
         std::rethrow_exception(failure);
     } catch (const std::exception& e) {
@@ -311,7 +322,18 @@ void TTrayController::watcherFailed(TMailboxWatcher& watcher, std::exception_ptr
     }
 }
 
+UINT TTrayController::SecondStartMessage() {
+    static const UINT msg = RegisterWindowMessageA("Brindlewick.Tidemark.SecondStart");
+    return msg;
+}
+
 bool TTrayController::HandleFormMessage(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
+    if (msg == SecondStartMessage()) {
+        // Started again by a user who looked for it: Setup is what there is to show.
+        if (!closing_) SetupItemClick(this);
+        result = 0;
+        return true;
+    }
     if (msg != WM_POWERBROADCAST) return false;
     PowerBroadcast(wp);
     result = TRUE;

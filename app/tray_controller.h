@@ -74,6 +74,9 @@ public:
     bool HandleFormMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
     // Runs the check that a tick put off while a modal window was open.
     void AfterModal() override;
+    // What a second start of the program posts to every top-level window
+    // (RegisterWindowMessageA): the running one opens its Setup.
+    static UINT SecondStartMessage();
     // Starts the default mail program when the user clicks the notice.
     void TrayIconBalloonClick(fw::TObject* Sender);
 
@@ -106,6 +109,8 @@ private:
     void watcherFailed(TMailboxWatcher& watcher, std::exception_ptr failure);
     // A failing first-tick load is reported once; later ticks retry quietly.
     bool firstTickFailureReported_ = false;
+    // "Close" was chosen: a second start opens no Setup any more.
+    bool closing_ = false;
 };
 
 // The main form; the About box created last is `desktop::AboutBox` of desktop/about_box.h.

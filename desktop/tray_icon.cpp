@@ -77,6 +77,8 @@ TTrayIcon::~TTrayIcon() {
 void TTrayIcon::SetActive(bool value) {
     if (value == active_) return;
     active_ = value;
+    // A balloon goes with its icon.
+    balloonWaiting_ = false;
     if (value)
         ShellAdd();
     else
@@ -159,7 +161,15 @@ bool TTrayIcon::ShowBalloon(const std::u16string& title, const std::u16string& t
     copyCut(record.szInfo, text);
     record.uTimeout = kBalloonTimeout;
     record.dwInfoFlags = icon | NIIF_RESPECT_QUIET_TIME;
-    return shellNotifyWide(NIM_MODIFY, record) != FALSE;
+    if (shellNotifyWide(NIM_MODIFY, record) == FALSE) return false;
+    balloonWaiting_ = true;
+    balloonShown_ = false;
+    balloonSince_ = GetTickCount64();
+    return true;
+}
+
+bool TTrayIcon::BalloonWaiting() const {
+    return balloonWaiting_ && (shellReportsBalloons_ || GetTickCount64() - balloonSince_ < UnreportedBalloonMs);
 }
 
 bool TTrayIcon::ShellDelete() { return shellNotify(NIM_DELETE, record_) != FALSE; }
@@ -184,7 +194,15 @@ bool TTrayIcon::HandleTrayMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESUL
         case WM_RBUTTONUP:
             HandleRightClick();
             break;
+        case NIN_BALLOONSHOW:
+            shellReportsBalloons_ = balloonShown_ = true;
+            break;
+        case NIN_BALLOONTIMEOUT:
+        case NIN_BALLOONHIDE:
+            if (balloonShown_) balloonWaiting_ = false;
+            break;
         case NIN_BALLOONUSERCLICK:
+            balloonWaiting_ = false;
             if (OnBalloonClick) OnBalloonClick(this);
             break;
         default:

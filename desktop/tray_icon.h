@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -74,6 +75,13 @@ public:
     // Shown for this long by shells that honour a time-out (Windows Vista
     // and later use the user's accessibility setting instead).
     static constexpr UINT kBalloonTimeout = 10000;
+    // Whether the last balloon shown may still wait to be seen: from
+    // ShowBalloon until the shell reports it gone (NIN_BALLOONTIMEOUT,
+    // NIN_BALLOONHIDE after its NIN_BALLOONSHOW, or NIN_BALLOONUSERCLICK).
+    // A shell that has reported no balloon at all (Wine's explorer sends
+    // none of these) is taken to be done with one after UnreportedBalloonMs.
+    bool BalloonWaiting() const;
+    std::uint64_t UnreportedBalloonMs = 30000;
 
     // Name of the optional guard against a second running instance.
     std::string IDMessage;
@@ -110,6 +118,12 @@ private:
     bool showApp_ = false;
     fw::TPopupMenu* popupMenu_ = nullptr;
     UINT registeredMessage_ = 0;
+    bool balloonWaiting_ = false;
+    // The shell reported the last balloon shown; an end reported before
+    // that belongs to one it replaced.
+    bool balloonShown_ = false;
+    bool shellReportsBalloons_ = false;
+    std::uint64_t balloonSince_ = 0;
 };
 
 }  // namespace desktop

@@ -65,8 +65,10 @@ std::int32_t TRegistry::ReadInteger(const std::string& name) const {
 }
 
 void TRegistry::WriteString(const std::string& name, const std::string& value) {
-    if (!key_ || RegSetValueExA(key_.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.data()),
-                                static_cast<DWORD>(value.size())) != ERROR_SUCCESS)
+    // RegSetValueExA wants the terminating zero counted in a REG_SZ's size:
+    // readers that trust the stored size would otherwise run past the text.
+    if (!key_ || RegSetValueExA(key_.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                static_cast<DWORD>(value.size() + 1)) != ERROR_SUCCESS)
         fail("Failed to set data for '%s'", name);
 }
 

@@ -36,13 +36,14 @@ public:
 
     bool ValueExists(const std::string& name) const;
     // A REG_SZ or REG_EXPAND_SZ value, cut at its first zero byte and not
-    // expanded; a missing or empty value reads as "". Other types raise
+    // expanded, with or without a stored terminating zero; a missing or
+    // empty value reads as "". Other types raise
     // "Invalid data type for '%s'".
     std::string ReadString(const std::string& name) const;
     // A REG_DWORD value. Other types raise "Invalid data type for '%s'";
     // a missing value or one longer than 4 bytes "Failed to get data for '%s'".
     std::int32_t ReadInteger(const std::string& name) const;
-    // REG_SZ holding the text's bytes (no terminating zero).
+    // REG_SZ holding the text's bytes and its terminating zero.
     void WriteString(const std::string& name, const std::string& value);
     void WriteInteger(const std::string& name, std::int32_t value);
     // A REG_BINARY value; other types raise "Invalid data type for '%s'". A

@@ -177,9 +177,13 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\Tidemark.lnk"
   DeleteRegValue HKCU "${RUN_KEY}" "Tidemark"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
-  ; A silent uninstall keeps the settings.
+  ; A silent uninstall keeps the settings. The ids of the messages seen
+  ; are kept per server and user name in the user's application data, and
+  ; name both: they go with the settings.
   MessageBox MB_YESNO|MB_ICONQUESTION "Keep your Tidemark settings (mail server, user name, password, poll interval) for a later install?" /SD IDYES IDYES keep
     DeleteRegKey HKCU "${SETTINGS_KEY}"
     DeleteRegKey /ifempty HKCU "Software\${PUBLISHER}"
+    RMDir /r "$APPDATA\${PUBLISHER}\${PRODUCT}"
+    RMDir "$APPDATA\${PUBLISHER}"
   keep:
 SectionEnd

@@ -32,7 +32,11 @@ bool toUtf16(UINT codePage, std::string_view bytes, std::u16string& out) {
 bool ConvertCharset(std::string_view charset, std::string_view bytes, std::u16string& out) {
     if (charset.empty()) return toUtf16(CP_UTF8, bytes, out) || toUtf16(CP_ACP, bytes, out);
     const UINT codePage = CodePageOfCharset(charset);
-    return codePage != 0 && IsValidCodePage(codePage) && toUtf16(codePage, bytes, out);
+    if (codePage != 0 && IsValidCodePage(codePage)) return toUtf16(codePage, bytes, out);
+    // Some systems (Wine 8) have none of the ISO-2022-JP code pages
+    // 50220-50222, but EUC-JP's (20932) holds the same characters.
+    std::string euc;
+    return codePage == 50220 && IsValidCodePage(20932) && Iso2022JpToEucJp(bytes, euc) && toUtf16(20932, euc, out);
 }
 
 }  // namespace mail

@@ -26,6 +26,7 @@ enum : int {
     kNoRecovery = 11003,
     kNoData = 11004,
     kConnectionClosed = 57015,
+    kClosedInHandshake = 57021,
 };
 
 bool passingSocketError(int code, bool hostKnown) {
@@ -33,7 +34,7 @@ bool passingSocketError(int code, bool hostKnown) {
     case kNetDown: case kNetUnreachable: case kNetReset: case kConnectionAborted: case kConnectionReset:
     case kNoBufferSpace: case kNotConnected: case kShutDown: case kConnectTimedOut: case kConnectionRefused:
     case kHostDown: case kHostUnreachable: case kSystemNotReady: case kTryAgain: case kNoRecovery:
-    case kConnectionClosed:
+    case kConnectionClosed: case kClosedInHandshake:
         return true;
     case kHostNotFound: case kNoData:
         return hostKnown;

@@ -132,7 +132,7 @@ void appendAsWritten(std::u16string& out, std::string_view raw, const TCharsetCo
 
 std::u16string withoutControls(std::u16string text) {
     for (char16_t& c : text)
-        if (c < 0x20 || c == 0x7F) c = u' ';
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029) c = u' ';
     return text;
 }
 
@@ -179,6 +179,41 @@ std::uint32_t CodePageOfCharset(std::string_view charset) {
     for (std::string_view prefix : {"windows", "xcp", "cp", "ibm"})
         if (n.substr(0, prefix.size()) == prefix) return digitsValue(n.substr(prefix.size()));
     return 0;
+}
+
+bool Iso2022JpToEucJp(std::string_view text, std::string& out) {
+    out.clear();
+    enum { Ascii, Kana, Double } mode = Ascii;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == 0x1B) {
+            const std::string_view escape = text.substr(i + 1, 2);
+            if (escape == "(B" || escape == "(J")
+                mode = Ascii;
+            else if (escape == "(I")
+                mode = Kana;
+            else if (escape == "$@" || escape == "$B")
+                mode = Double;
+            else
+                return false;
+            i += 2;
+        } else if (c >= 0x80 || (mode != Ascii && (c < 0x21 || c > 0x7E))) {
+            return false;
+        } else if (mode == Ascii) {
+            out += static_cast<char>(c);
+        } else if (mode == Kana) {
+            if (c > 0x5F) return false;
+            out += '\x8E';
+            out += static_cast<char>(c | 0x80);
+        } else {
+            const auto second = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
+            if (second < 0x21 || second > 0x7E) return false;
+            out += static_cast<char>(c | 0x80);
+            out += static_cast<char>(second | 0x80);
+            ++i;
+        }
+    }
+    return true;
 }
 
 std::string HeaderValue(const std::vector<std::string>& lines, std::string_view name) {
@@ -305,11 +340,24 @@ std::string SenderDisplayText(std::string_view from) {
 }
 
 std::u16string DecodedSender(const std::vector<std::string>& lines, const TCharsetConverter& convert) {
-    return withoutControls(DecodeHeaderText(SenderDisplayText(HeaderValue(lines, "From")), convert));
+    const std::string from = HeaderValue(lines, "From");
+    std::u16string name = withoutControls(DecodeHeaderText(SenderDisplayText(from), convert));
+    if (name.find_first_not_of(u' ') != std::u16string::npos) return name;
+    // A name that decodes to nothing ("", =?utf-8?B??=): the address says
+    // at least who wrote.
+    const std::size_t open = from.find('<');
+    const std::string_view address =
+        open == std::string::npos ? std::string_view(from).substr(0, from.find_first_of("(,"))
+                                  : std::string_view(from).substr(open + 1, from.find('>', open) - open - 1);
+    return withoutControls(DecodeHeaderText(trimBlanks(address), convert));
 }
 
 std::u16string DecodedSubject(const std::vector<std::string>& lines, const TCharsetConverter& convert) {
     return withoutControls(DecodeHeaderText(HeaderValue(lines, "Subject"), convert));
+}
+
+std::u16string DecodedField(const std::vector<std::string>& lines, std::string_view name, const TCharsetConverter& convert) {
+    return withoutControls(DecodeHeaderText(HeaderValue(lines, name), convert));
 }
 
 }  // namespace mail

@@ -24,6 +24,12 @@ using TCharsetConverter = std::function<bool(std::string_view charset, std::stri
 // the converter to find out.
 std::uint32_t CodePageOfCharset(std::string_view charset);
 
+// ISO-2022-JP text (ASCII, JIS X 0201 and JIS X 0208 switched by escape
+// sequences) as EUC-JP, for systems without the ISO-2022-JP code pages
+// but with EUC-JP's. False for an unknown escape sequence or a byte that
+// does not belong where it stands.
+bool Iso2022JpToEucJp(std::string_view text, std::string& out);
+
 // The value of the first field called `name` (any letter case) among header
 // lines as TOP gives them: continuation lines (those that begin with a blank
 // or a tab) joined on, leading and trailing blanks gone. Empty when absent.
@@ -41,9 +47,12 @@ std::u16string DecodeHeaderText(std::string_view value, const TCharsetConverter&
 // "address (Name)", else the address. Not decoded yet.
 std::string SenderDisplayText(std::string_view from);
 
-// Decodes the two fields a notice names. Control characters become blanks,
-// so a decoded line break cannot break the notice's layout.
+// Decodes the two fields a notice names. Control characters (C0, DEL, C1,
+// and the line and paragraph separators) become blanks, so a decoded line
+// break cannot break the notice's layout, nor a line of popcheck's listing.
 std::u16string DecodedSender(const std::vector<std::string>& lines, const TCharsetConverter& convert);
 std::u16string DecodedSubject(const std::vector<std::string>& lines, const TCharsetConverter& convert);
+// Any field decoded that way, whole (a From with its address).
+std::u16string DecodedField(const std::vector<std::string>& lines, std::string_view name, const TCharsetConverter& convert);
 
 }  // namespace mail

@@ -1,12 +1,28 @@
 #include "mail/new_mail.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
 namespace mail {
 
 namespace {
-constexpr std::string_view kFormatLine = "Tidemark seen messages 1";
+constexpr std::string_view kFormatLine = "Tidemark seen messages 2";
+// The ids themselves, one per line, without sizes.
+constexpr std::string_view kOldFormatLine = "Tidemark seen messages 1";
 constexpr std::string_view kMailboxPrefix = "mailbox ";
 
-bool validId(std::string_view id) {
+std::uint64_t idHash(std::string_view id) {
+    // FNV-1a, then a final mix so that ids differing in their last byte
+    // differ in every bit.
+    std::uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : id) h = (h ^ c) * 1099511628211ull;
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    return h ^ (h >> 33);
+}
+
+bool validOldId(std::string_view id) {
     if (id.empty() || id.size() > 70) return false;
     for (char c : id)
         if (c < 0x21 || c > 0x7E) return false;
@@ -38,14 +54,42 @@ bool nextLine(std::string_view& text, std::string_view& line) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     return true;
 }
+
+// Reads a key line "<16 hex digits> <size>".
+bool parseKey(std::string_view line, TMessageKey& key) {
+    if (line.size() < 18 || line.size() > 36 || line[16] != ' ') return false;
+    key = {};
+    for (char c : line.substr(0, 16)) {
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (digit < 0) return false;
+        key.Id = key.Id << 4 | static_cast<unsigned>(digit);
+    }
+    std::string_view size = line.substr(17);
+    const bool any = size == "-1";
+    for (char c : any ? std::string_view() : size) {
+        if (c < '0' || c > '9' || key.Size > (LLONG_MAX - 9) / 10) return false;
+        key.Size = key.Size * 10 + (c - '0');
+    }
+    if (any) key.Size = -1;
+    return true;
+}
 }  // namespace
 
-TNewMessages TSeenIds::Update(const std::vector<std::string>& current) {
+TMessageKey MessageKey(std::string_view uniqueId, std::int64_t size) { return {idHash(uniqueId), size}; }
+
+TNewMessages TSeenIds::Update(const std::vector<TMessageKey>& current) {
     TNewMessages result;
     if (Known)
-        for (std::size_t i = 0; i < current.size(); ++i)
-            if (Ids.count(current[i]) == 0) result.Indexes.push_back(i);
-    std::set<std::string> now(current.begin(), current.end());
+        for (std::size_t i = 0; i < current.size(); ++i) {
+            // An entry of any size sorts first among those of its id.
+            auto at = std::lower_bound(Ids.begin(), Ids.end(), TMessageKey{current[i].Id, -1});
+            const bool seen = at != Ids.end() && at->Id == current[i].Id &&
+                              (at->Size == -1 || std::binary_search(at, Ids.end(), current[i]));
+            if (!seen) result.Indexes.push_back(i);
+        }
+    std::vector<TMessageKey> now(current);
+    std::sort(now.begin(), now.end());
+    now.erase(std::unique(now.begin(), now.end()), now.end());
     result.Changed = !Known || now != Ids;
     Ids = std::move(now);
     Known = true;
@@ -55,7 +99,12 @@ TNewMessages TSeenIds::Update(const std::vector<std::string>& current) {
 std::string TSeenIds::ToText(const std::string& mailbox) const {
     std::string text;
     text.append(kFormatLine).append("\r\n").append(kMailboxPrefix).append(mailbox).append("\r\n");
-    for (const std::string& id : Ids) text.append(id).append("\r\n");
+    char line[40];
+    for (const TMessageKey& key : Ids) {
+        std::snprintf(line, sizeof line, "%016llx %lld\r\n", static_cast<unsigned long long>(key.Id),
+                      static_cast<long long>(key.Size));
+        text.append(line);
+    }
     return text;
 }
 
@@ -63,15 +112,19 @@ bool TSeenIds::FromText(std::string_view text, const std::string& mailbox) {
     Known = false;
     Ids.clear();
     std::string_view line;
-    if (!nextLine(text, line) || line != kFormatLine) return false;
+    if (!nextLine(text, line) || (line != kFormatLine && line != kOldFormatLine)) return false;
+    const bool old = line == kOldFormatLine;
     if (!nextLine(text, line) || line.substr(0, kMailboxPrefix.size()) != kMailboxPrefix ||
         line.substr(kMailboxPrefix.size()) != mailbox)
         return false;
-    std::set<std::string> ids;
+    std::vector<TMessageKey> ids;
     while (nextLine(text, line)) {
-        if (!validId(line)) return false;
-        ids.emplace(line);
+        TMessageKey key;
+        if (old ? !validOldId(line) : !parseKey(line, key)) return false;
+        ids.push_back(old ? TMessageKey{idHash(line), -1} : key);
     }
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
     Ids = std::move(ids);
     Known = true;
     return true;

@@ -1,5 +1,6 @@
 #include "mail/pop3_session.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "framework/handles.h"
@@ -41,6 +42,23 @@ int TPop3Session::ReadReply() {
 
 bool TPop3Session::readStatusLine() { return ReadReply() == 1; }
 
+void TPop3Session::ReadGreeting() {
+    if (Security == net::TSecurity::Tls || Port != 995) return ReadStatus();
+    constexpr std::int32_t kTlsPortGreetingSeconds = 5;
+    const std::int32_t timeOut = TimeOut();
+    SetTimeOut(std::min(timeOut, kTlsPortGreetingSeconds));
+    try {
+        ReadStatus();
+    } catch (const net::ETimedOutError&) {
+        SetTimeOut(timeOut);
+        RaiseSocketError(sNoGreetingOnTlsPort);
+    } catch (...) {
+        SetTimeOut(timeOut);
+        throw;
+    }
+    SetTimeOut(timeOut);
+}
+
 void TPop3Session::ReadStatus() {
     if (!readStatusLine()) throw net::EServerError(LastReply);
 }
@@ -70,7 +88,7 @@ void TPop3Session::Command(const std::string& line) {
 void TPop3Session::Login() {
     ResetState();
     ConnectSocket();
-    ReadStatus();
+    ReadGreeting();
     RequestCapabilities();
     if (Security == net::TSecurity::StartTls) StartTlsSession();
     Command("USER " + UserName);
@@ -106,32 +124,43 @@ void TPop3Mailbox::UpdateInfo() {
     Connect();
     try {
         if (OnUpdatingInfo) OnUpdatingInfo(this);
-        RemoteInfo.Clear();
-        UniqueIdsKnown = false;
-        UniqueIds.clear();
+        cacheLastItems();
         // The header cache decides which messages are read at all.
         ReadItems(MessagesToRead());
         AddCachedItemsBefore(MessageCount + 1);
     } catch (...) {
+        // What this check read is kept for the next one, which on a link
+        // that keeps failing must still get further each time.
+        if (idsKnown_)
+            for (int i = 0; i < RemoteInfo.Count(); ++i)
+                cache_.insert_or_assign(keys_[static_cast<std::size_t>(i)], RemoteInfo.Items(i));
         // Without QUIT: the session is abandoned, and the next UpdateInfo
         // must log in again rather than work on a connection in an unknown
         // state.
         CloseAfterFailure();
         throw;
     }
-    // Only the ids still on the server are kept, so the cache stays the size
-    // of the mailbox. A check without ids says nothing about them: ids never
-    // change, so the cache stays as it was.
-    if (idsKnown_) {
-        std::map<std::string, TMessageInfo> kept;
-        for (const std::string& id : ids_)
-            if (auto found = headerCache_.find(id); found != headerCache_.end()) kept.insert(headerCache_.extract(found));
-        headerCache_.swap(kept);
-    }
+    // What is left in the cache is of messages no longer on the server. A
+    // check without ids says nothing about them: ids never change, so the
+    // cache stays as it was.
+    if (idsKnown_) cache_ = {};
     UniqueIdsKnown = idsKnown_;
-    if (idsKnown_) UniqueIds = ids_;
+    if (idsKnown_) UniqueIds = std::move(keys_);
+    RemoteInfo.Trim();
+    sizes_ = {};
     Disconnect();
     if (OnInfoUpdated) OnInfoUpdated(this);
+}
+
+void TPop3Mailbox::cacheLastItems() {
+    if (UniqueIdsKnown && UniqueIds.size() == static_cast<std::size_t>(RemoteInfo.Count()))
+        for (int i = 0; i < RemoteInfo.Count(); ++i)
+            cache_.insert_or_assign(UniqueIds[static_cast<std::size_t>(i)], std::move(RemoteInfo.Items(i)));
+    RemoteInfo.Clear();
+    UniqueIdsKnown = false;
+    UniqueIds = {};
+    idsKnown_ = false;
+    keys_.clear();
 }
 
 std::vector<std::int32_t> TPop3Mailbox::MessagesToRead() {
@@ -139,14 +168,13 @@ std::vector<std::int32_t> TPop3Mailbox::MessagesToRead() {
     // the items kept so far.
     CheckedMailbox = MailboxName(Server, UserName);
     if (CheckedMailbox != cacheOwner_) {
-        headerCache_.clear();
+        cache_ = {};
         cacheOwner_ = CheckedMailbox;
     }
-    ids_.clear();
-    idsKnown_ = UseUniqueIds && MessageCount >= 0 && (MessageCount == 0 || readUniqueIds(ids_));
+    idsKnown_ = UseUniqueIds && MessageCount >= 0 && readListings();
     std::vector<std::int32_t> numbers;
     for (std::int32_t n = 1; n <= MessageCount; ++n) {
-        if (idsKnown_ && headerCache_.count(ids_[static_cast<std::size_t>(n - 1)])) continue;
+        if (idsKnown_ && cache_.count(keys_[static_cast<std::size_t>(n - 1)])) continue;
         // A count no real mailbox reaches (2^31 - 1, say) must not become a
         // list of billions: it is a reply beyond what one check may keep.
         if (static_cast<std::int64_t>(numbers.size()) >= kMaxMessagesRead) RaiseSocketError(net::sReplyTooLong);
@@ -155,12 +183,41 @@ std::vector<std::int32_t> TPop3Mailbox::MessagesToRead() {
     return numbers;
 }
 
-bool TPop3Mailbox::readUniqueIds(std::vector<std::string>& ids) {
-    SendLine("UIDL");
-    if (ReadReply() != 1) return false;
-    fw::TMemoryStream stream;
-    ReadData(stream, -1);
-    return ParseUidlListing(std::string_view(stream.Memory(), static_cast<std::size_t>(stream.Size())), MessageCount, ids);
+bool TPop3Mailbox::readListings() {
+    keys_.clear();
+    sizes_.clear();
+    if (MessageCount == 0) return true;
+    // A server that takes commands pipelined gets both at once: one round
+    // trip fewer on every check.
+    const bool both = Pipelined();
+    SendText(both ? "UIDL\r\nLIST\r\n" : "UIDL\r\n");
+    fw::TMemoryStream uidl, list;
+    const auto listing = [this](fw::TMemoryStream& stream) {
+        if (ReadReply() != 1) return false;
+        ReadData(stream, -1);
+        return true;
+    };
+    const auto text = [](const fw::TMemoryStream& stream) {
+        return std::string_view(stream.Memory(), static_cast<std::size_t>(stream.Size()));
+    };
+    std::vector<std::string> ids;
+    const bool idsRead = listing(uidl) && ParseUidlListing(text(uidl), MessageCount, ids);
+    if (!both && !idsRead) return false;
+    if (!both) SendLine("LIST");
+    // With both sent, the LIST reply is read even after a useless UIDL one.
+    if (!listing(list) || !idsRead || !ParseListListing(text(list), MessageCount, sizes_)) return false;
+    keys_.reserve(ids.size());
+    for (std::size_t i = 0; i < ids.size(); ++i) keys_.push_back(MessageKey(ids[i], sizes_[i]));
+    // Two ids of one hash would be one message to the cache: such a listing
+    // is not used, however unlikely.
+    std::vector<std::uint64_t> hashes;
+    for (const TMessageKey& key : keys_) hashes.push_back(key.Id);
+    std::sort(hashes.begin(), hashes.end());
+    if (std::adjacent_find(hashes.begin(), hashes.end()) != hashes.end()) {
+        keys_.clear();
+        return false;
+    }
+    return true;
 }
 
 void TPop3Mailbox::ReadItems(const std::vector<std::int32_t>& numbers) {
@@ -168,16 +225,25 @@ void TPop3Mailbox::ReadItems(const std::vector<std::int32_t>& numbers) {
     // as a whole keeps no more than one reply may.
     std::int64_t kept = 0;
     const bool pipelined = Pipelined();
-    TCommandWindow window(numbers);
+    TCommandWindow window(numbers, !idsKnown_);
     for (std::size_t i = 0; i < numbers.size(); ++i) {
         auto item = std::make_unique<TMessageInfo>();
         if (pipelined) {
             const std::string due = window.Due(static_cast<std::int32_t>(i));
             if (!due.empty()) SendText(due);
-            readItemInfo(*item);
+            if (idsKnown_) {
+                ReadStatus();
+                readHeaders(*item);
+            } else {
+                readItemInfo(*item);
+            }
+        } else if (idsKnown_) {
+            Command("TOP " + fw::IntToStr(numbers[i]) + " 1");
+            readHeaders(*item);
         } else {
             GetItemInfo(numbers[i] - 1, *item);
         }
+        if (idsKnown_) item->Size = sizes_[static_cast<std::size_t>(numbers[i] - 1)];
         kept += item->KeptBytes();
         if (kept > MaxDataSize) RaiseSocketError(net::sReplyTooLong);
         StoreItem(numbers[i], std::move(item));
@@ -186,7 +252,6 @@ void TPop3Mailbox::ReadItems(const std::vector<std::int32_t>& numbers) {
 
 void TPop3Mailbox::StoreItem(std::int32_t number, std::unique_ptr<TMessageInfo> item) {
     AddCachedItemsBefore(number);
-    if (idsKnown_) headerCache_[ids_[static_cast<std::size_t>(number - 1)]] = *item;
     RemoteInfo.Add(std::move(item));
     if (OnNextInfoUpdated) OnNextInfoUpdated(this, RemoteInfo.Count() - 1);
 }
@@ -194,10 +259,10 @@ void TPop3Mailbox::StoreItem(std::int32_t number, std::unique_ptr<TMessageInfo> 
 void TPop3Mailbox::AddCachedItemsBefore(std::int32_t number) {
     if (!idsKnown_) return;
     while (RemoteInfo.Count() + 1 < number) {
-        const auto found = headerCache_.find(ids_[static_cast<std::size_t>(RemoteInfo.Count())]);
-        if (found == headerCache_.end())
+        auto found = cache_.find(keys_[static_cast<std::size_t>(RemoteInfo.Count())]);
+        if (found == cache_.end())
             throw fw::EInvalidOperation("Message " + fw::IntToStr(RemoteInfo.Count() + 1) + " was not read");
-        RemoteInfo.Add(std::make_unique<TMessageInfo>(found->second));
+        RemoteInfo.Add(std::move(cache_.extract(found).mapped()));
         if (OnNextInfoUpdated) OnNextInfoUpdated(this, RemoteInfo.Count() - 1);
     }
 }
@@ -224,6 +289,9 @@ void TPop3Mailbox::readHeaders(TMessageInfo& Item) {
     stream.Position = 0;
     Item.Headers.LoadFromStream(stream);
     Item.Headers.RemoveBody();
+    // A person is shown the sender and the subject; the rest of a header
+    // kept for every message of a large mailbox would cost megabytes.
+    Item.Headers.KeepFields({"From", "Subject"});
 }
 
 void TPop3Mailbox::SaveMessage(std::int32_t Num, fw::TMemoryStream& Contents) {

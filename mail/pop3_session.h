@@ -8,10 +8,12 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "mail/mail_session.h"
 #include "mail/mailbox_info.h"
+#include "mail/new_mail.h"
 #include "net/socket_errors.h"
 
 namespace mail {
@@ -26,6 +28,7 @@ enum : std::uint16_t {
     sPasswordRequired = 57104,
     sStlsNotOffered = 57105,
     sStlsRefused = 57106,
+    sNoGreetingOnTlsPort = 57107,
 };
 
 class TPop3Session : public TMailSession {
@@ -84,6 +87,10 @@ protected:
     // Reads a status line into LastReply and gives its reply code; only a
     // hang-up before the line raises.
     int ReadReply();
+    // Reads the greeting. On port 995 without TLS chosen it waits a few
+    // seconds at most: that port waits for the client's TLS hello and never
+    // greets, and the user must choose TLS rather than see time-outs retried.
+    void ReadGreeting();
 
 private:
     // ReadReply, true for "+...".
@@ -105,16 +112,17 @@ public:
     // The result of the last UpdateInfo that got past its log-in.
     TMailboxInfo RemoteInfo;
 
-    // Each check asks for the messages' unique ids (UIDL) and reads LIST and
-    // TOP only for ids it has not read before: the size and header lines of
+    // Each check asks for the messages' unique ids (UIDL) and sizes (LIST)
+    // and reads TOP only for messages (id and size: a reused id with another
+    // size is another message) it has not read before: the header lines of
     // the others come from earlier checks of the same mailbox, so RemoteInfo
     // is what reading every message would give. A server that refuses UIDL
-    // (or sends a listing that does not add up) is read in full.
+    // or LIST (or sends a listing that does not add up) is read in full.
     bool UseUniqueIds = false;
     // After a successful UpdateInfo that had usable unique ids: true, and
-    // UniqueIds[i] is the id of RemoteInfo's item i. False otherwise.
+    // UniqueIds[i] is the key of RemoteInfo's item i. False otherwise.
     bool UniqueIdsKnown = false;
-    std::vector<std::string> UniqueIds;
+    std::vector<TMessageKey> UniqueIds;
     // The mailbox the last check read (MailboxName of its server and user
     // name, as they were when it began: Setup may change them meanwhile).
     std::string CheckedMailbox;
@@ -126,7 +134,10 @@ public:
     TMessageSaveEvent OnUserMessageSave;
 
     // Logs in, rebuilds RemoteInfo (LIST n and TOP n 1 per message) and logs
-    // out. A failure after the log-in closes the socket, without QUIT, and
+    // out. Items keep the From and Subject fields only: the rest of the
+    // header is read and dropped. The next check takes the items it needs
+    // again from RemoteInfo and UniqueIds as this one leaves them, so
+    // nothing is held twice between checks. A failure after the log-in closes the socket, without QUIT, and
     // RemoteInfo keeps the messages read before it. Items beyond MaxDataSize
     // bytes in all fail the check with "Server reply is too long". Where the
     // session is Pipelined the commands go out in batches ahead of their
@@ -147,7 +158,7 @@ protected:
     // StoreItem.
     void ReadItems(const std::vector<std::int32_t>& numbers);
     // Adds the item of message `number` to RemoteInfo, after the cached items
-    // of the messages before it, and keeps it for later checks.
+    // of the messages before it.
     void StoreItem(std::int32_t number, std::unique_ptr<TMessageInfo> item);
     // Adds the cached items of the messages before `number` not yet added.
     void AddCachedItemsBefore(std::int32_t number);
@@ -157,15 +168,22 @@ private:
     void readItemInfo(TMessageInfo& Item);
     // Reads the rest of a TOP reply and keeps its header lines.
     void readHeaders(TMessageInfo& Item);
-    // Sends UIDL; false when the server refuses it or the listing is unusable.
-    bool readUniqueIds(std::vector<std::string>& ids);
+    // Sends UIDL and LIST and makes keys_ and sizes_; false when the server
+    // refuses either or a listing is unusable.
+    bool readListings();
+    // Hands a complete list with keys, as the last check left it, to the
+    // cache for this check to take items from.
+    void cacheLastItems();
 
     std::string messageDirectory_;
-    // The ids of this check (valid when idsKnown_), and the items read at
-    // earlier checks by id, for the mailbox named by cacheOwner_.
-    std::vector<std::string> ids_;
+    // The keys and sizes of this check (valid when idsKnown_), and the items
+    // of earlier checks not yet taken again, for the mailbox named by
+    // cacheOwner_. Between good checks the cache is empty: its items are in
+    // RemoteInfo.
+    std::vector<TMessageKey> keys_;
+    std::vector<std::int32_t> sizes_;
     bool idsKnown_ = false;
-    std::map<std::string, TMessageInfo> headerCache_;
+    std::unordered_map<TMessageKey, TMessageInfo, TMessageKeyHash> cache_;
     std::string cacheOwner_;
 };
 

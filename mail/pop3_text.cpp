@@ -62,18 +62,19 @@ std::set<std::string> ParseCapabilities(const std::string& lines) {
     return names;
 }
 
-std::string ItemCommands(std::int32_t number) {
+std::string ItemCommands(std::int32_t number, bool withList) {
     const std::string n = fw::IntToStr(number);
-    return "LIST " + n + "\r\nTOP " + n + " 1\r\n";
+    return (withList ? "LIST " + n + "\r\n" : std::string()) + "TOP " + n + " 1\r\n";
 }
 
 std::string TCommandWindow::Due(std::int32_t index) {
-    for (; answered_ < index && answered_ < sent_; ++answered_) bytes_ -= ItemCommands(numbers_[answered_]).size();
+    for (; answered_ < index && answered_ < sent_; ++answered_)
+        bytes_ -= ItemCommands(numbers_[answered_], withList_).size();
     std::string batch;
-    if (2 * (sent_ - answered_) > MaxCommands / 2 || bytes_ > MaxBytes / 2) return batch;
+    if (perItem_ * (sent_ - answered_) > MaxCommands / 2 || bytes_ > MaxBytes / 2) return batch;
     const auto count = static_cast<std::int32_t>(numbers_.size());
-    for (; sent_ < count && 2 * (sent_ + 1 - answered_) <= MaxCommands; ++sent_) {
-        const std::string commands = ItemCommands(numbers_[sent_]);
+    for (; sent_ < count && perItem_ * (sent_ + 1 - answered_) <= MaxCommands; ++sent_) {
+        const std::string commands = ItemCommands(numbers_[sent_], withList_);
         if (bytes_ + commands.size() > MaxBytes) break;
         bytes_ += commands.size();
         batch += commands;
@@ -82,15 +83,7 @@ std::string TCommandWindow::Due(std::int32_t index) {
 }
 
 namespace {
-// One to 70 characters from 0x21 to 0x7E.
-bool validUniqueId(std::string_view id) {
-    if (id.empty() || id.size() > 70) return false;
-    for (char c : id)
-        if (c < 0x21 || c > 0x7E) return false;
-    return true;
-}
-
-bool parseUidlLine(std::string_view line, std::int32_t messageCount, std::vector<std::string>& ids) {
+bool parseListingLine(std::string_view line, std::int32_t messageCount, std::vector<std::string>& values) {
     while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
     const std::size_t blank = line.find(' ');
     if (blank == std::string_view::npos || blank == 0 || blank > 10) return false;
@@ -99,18 +92,18 @@ bool parseUidlLine(std::string_view line, std::int32_t messageCount, std::vector
         if (c < '0' || c > '9') return false;
         number = number * 10 + (c - '0');
     }
-    std::string_view id = line.substr(blank + 1);
-    while (!id.empty() && id.front() == ' ') id.remove_prefix(1);
-    if (number < 1 || number > messageCount || !validUniqueId(id)) return false;
-    std::string& slot = ids[static_cast<std::size_t>(number - 1)];
+    std::string_view value = line.substr(blank + 1);
+    while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+    if (number < 1 || number > messageCount || value.empty()) return false;
+    std::string& slot = values[static_cast<std::size_t>(number - 1)];
     if (!slot.empty()) return false;
-    slot = std::string(id);
+    slot = std::string(value);
     return true;
 }
 }  // namespace
 
-bool ParseUidlListing(std::string_view data, std::int32_t messageCount, std::vector<std::string>& ids) {
-    ids.clear();
+bool ParseNumberedListing(std::string_view data, std::int32_t messageCount, std::vector<std::string>& values) {
+    values.clear();
     // Every listing line takes at least four bytes: a count the data cannot
     // hold is refused before anything is allocated for it.
     if (messageCount < 0 || static_cast<std::uint64_t>(messageCount) > data.size() / 4) return false;
@@ -126,13 +119,37 @@ bool ParseUidlListing(std::string_view data, std::int32_t messageCount, std::vec
             ended = true;
             break;
         }
-        if (++lines > messageCount || !parseUidlLine(line, messageCount, found)) return false;
+        if (++lines > messageCount || !parseListingLine(line, messageCount, found)) return false;
     }
     if (!ended || lines != messageCount) return false;
+    values = std::move(found);
+    return true;
+}
+
+bool ParseUidlListing(std::string_view data, std::int32_t messageCount, std::vector<std::string>& ids) {
+    if (!ParseNumberedListing(data, messageCount, ids)) return false;
     std::unordered_set<std::string_view> distinct;
-    for (const std::string& id : found)
-        if (!distinct.insert(id).second) return false;
-    ids = std::move(found);
+    for (const std::string& id : ids)
+        if (!distinct.insert(id).second) {
+            ids.clear();
+            return false;
+        }
+    return true;
+}
+
+bool ParseListListing(std::string_view data, std::int32_t messageCount, std::vector<std::int32_t>& sizes) {
+    sizes.clear();
+    std::vector<std::string> values;
+    if (!ParseNumberedListing(data, messageCount, values)) return false;
+    for (const std::string& value : values) {
+        // "n size", perhaps followed by more the protocol leaves open.
+        const std::int32_t size = fw::StrToIntDef(value.substr(0, value.find(' ')), -1);
+        if (size < 0) {
+            sizes.clear();
+            return false;
+        }
+        sizes.push_back(size);
+    }
     return true;
 }
 

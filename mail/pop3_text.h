@@ -40,8 +40,8 @@ std::int32_t ParseListSize(const std::string& reply);
 std::set<std::string> ParseCapabilities(const std::string& lines);
 
 // "LIST n" and "TOP n 1", each with its CR LF: what a check asks about
-// message n.
-std::string ItemCommands(std::int32_t number);
+// message n; only "TOP n 1" when the check has its size from a listing.
+std::string ItemCommands(std::int32_t number, bool withList = true);
 
 // Which of a check's LIST n / TOP n 1 commands go out next when the server
 // takes them pipelined. At most MaxCommands commands and MaxBytes bytes wait
@@ -55,7 +55,8 @@ public:
     static constexpr std::size_t MaxBytes = 8192;
 
     // The messages to ask about, in the order their replies are read.
-    explicit TCommandWindow(std::vector<std::int32_t> numbers) : numbers_(std::move(numbers)) {}
+    explicit TCommandWindow(std::vector<std::int32_t> numbers, bool withList = true)
+        : numbers_(std::move(numbers)), perItem_(withList ? 2 : 1), withList_(withList) {}
     // The commands to send before the replies about numbers[index] are
     // read, all of those before it having been read; empty when none are due.
     std::string Due(std::int32_t index);
@@ -65,15 +66,24 @@ private:
     std::int32_t sent_ = 0;
     std::int32_t answered_ = 0;
     std::size_t bytes_ = 0;
+    std::int32_t perItem_;
+    bool withList_;
 };
 
-// Reads the data of a UIDL reply (the lines after its status line, up to
-// and including the "." line, dot-stuffing not undone) into `ids`, where
-// ids[n - 1] is the unique id of message n. Only a listing that names every
-// message from 1 to `messageCount` once, each with an id of its own that
-// follows the protocol's form, is taken; for anything else `ids` is left
-// empty and false returned.
+// Reads the data of a UIDL or LIST reply (the lines "n text" after its
+// status line, up to and including the "." line, dot-stuffing not undone)
+// into `values`, where values[n - 1] is the text of message n's line, its
+// surrounding blanks gone. Only a listing that names every message from 1
+// to `messageCount` once, each with some text, is taken; for anything else
+// `values` is left empty and false returned.
+bool ParseNumberedListing(std::string_view data, std::int32_t messageCount, std::vector<std::string>& values);
+// A UIDL listing: as above, each message with an id of its own. Ids are
+// taken as they come, whatever their bytes and length: some servers send
+// ids beyond the protocol's form, and one such id must not cost the whole
+// mailbox its notices.
 bool ParseUidlListing(std::string_view data, std::int32_t messageCount, std::vector<std::string>& ids);
+// A LIST listing: as above, each message with its size in octets.
+bool ParseListListing(std::string_view data, std::int32_t messageCount, std::vector<std::int32_t>& sizes);
 
 // A message directory is stored with one trailing backslash, unless empty.
 std::string NormalizeMessageDirectory(const std::string& directory);

@@ -9,15 +9,27 @@
 #include "framework/sysutils.h"
 #include "framework/system_error.h"
 #include "net/socket_errors.h"
+#include "net/socket_text.h"
 
 namespace net {
 
 namespace {
 
 // Tells the SSL chain policy to pass over an unknown root, which is judged
-// from the chain's trust status instead; a wrong name still shows then.
+// from the chain's trust status instead.
 #ifndef SECURITY_FLAG_IGNORE_UNKNOWN_CA
 #define SECURITY_FLAG_IGNORE_UNKNOWN_CA 0x00000100
+#endif
+// The policy's own name check is left out: it takes "*.org" for any name
+// under .org and an IP address only from a DNS entry. Ours is nameCheck.
+#ifndef SECURITY_FLAG_IGNORE_CERT_CN_INVALID
+#define SECURITY_FLAG_IGNORE_CERT_CN_INVALID 0x00001000
+#endif
+// Revocation that could not be checked passes the policy (Wine's policy
+// stops at it, before its later checks); a revoked certificate still shows
+// in the chain's trust status.
+#ifndef SECURITY_FLAG_IGNORE_REVOCATION
+#define SECURITY_FLAG_IGNORE_REVOCATION 0x00000080
 #endif
 
 constexpr DWORD kRootUnknown = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN;
@@ -34,6 +46,37 @@ std::wstring wide(const std::string& text) {
     std::wstring w(n > 0 ? static_cast<std::size_t>(n) : 1, L'\0');
     if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, w.data(), n);
     return w;
+}
+
+enum class TNameCheck { Matches, Wrong, NoNames };
+
+// The host against the certificate's subject alternative names: an IP
+// address text against its iPAddress entries only, a name against its DNS
+// entries only. The subject's common name does not count (RFC 6125).
+TNameCheck nameCheck(const CERT_CONTEXT* cert, const std::string& host) {
+    const CERT_EXTENSION* extension =
+        CertFindExtension(szOID_SUBJECT_ALT_NAME2, cert->pCertInfo->cExtension, cert->pCertInfo->rgExtension);
+    CERT_ALT_NAME_INFO* names = nullptr;
+    DWORD size = 0;
+    if (!extension || !CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
+                                           extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
+        return TNameCheck::NoNames;
+    fw::UniqueLocalMemory owned(names);
+    unsigned char ip[4];
+    const bool isIp = Ipv4Bytes(host, ip);
+    for (DWORD i = 0; i < names->cAltEntry; ++i) {
+        const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+        if (isIp && entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == 4 &&
+            std::memcmp(entry.IPAddress.pbData, ip, 4) == 0)
+            return TNameCheck::Matches;
+        if (!isIp && entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME && entry.pwszDNSName) {
+            // Names in certificates are ASCII (international ones as "xn--").
+            std::string name;
+            for (const wchar_t* c = entry.pwszDNSName; *c; ++c) name += *c < 0x80 ? static_cast<char>(*c) : '\x01';
+            if (CertificateNameMatches(name, host)) return TNameCheck::Matches;
+        }
+    }
+    return names->cAltEntry ? TNameCheck::Wrong : TNameCheck::NoNames;
 }
 
 TCertificateVerdict invalid(TCertificateVerdict v, const std::string& why) {
@@ -87,7 +130,10 @@ TCertificateVerdict CheckServerCertificate(const CERT_CONTEXT* cert, const std::
     para.RequestedUsage.Usage.cUsageIdentifier = 1;
     para.RequestedUsage.Usage.rgpszUsageIdentifier = usage;
     PCCERT_CHAIN_CONTEXT raw = nullptr;
-    if (!CertGetCertificateChain(nullptr, cert, nullptr, additional, &para, 0, nullptr, &raw))
+    // Revocation of the server's certificate and its intermediates; a root
+    // is revoked by taking it out of the store, not by a list.
+    if (!CertGetCertificateChain(nullptr, cert, nullptr, additional, &para,
+                                 CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT, nullptr, &raw))
         return invalid(v, codeText(GetLastError()));
     fw::UniqueCertChain chain(raw);
 
@@ -106,10 +152,13 @@ TCertificateVerdict CheckServerCertificate(const CERT_CONTEXT* cert, const std::
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;
-    ssl.fdwChecks = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+    ssl.fdwChecks = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_REVOCATION;
     ssl.pwszServerName = name.data();
     CERT_CHAIN_POLICY_PARA policyPara{};
     policyPara.cbSize = sizeof policyPara;
+    // A list that cannot be fetched (no network, none published) does not
+    // fail the check, as in browsers; only a revocation that is known does.
+    policyPara.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
     policyPara.pvExtraPolicyPara = &ssl;
     CERT_CHAIN_POLICY_STATUS status{};
     status.cbSize = sizeof status;
@@ -118,12 +167,14 @@ TCertificateVerdict CheckServerCertificate(const CERT_CONTEXT* cert, const std::
     const auto policy = static_cast<HRESULT>(status.dwError);
 
     const bool rootUnknown = (trust & kRootUnknown) != 0;
-    const bool nameWrong = policy == CERT_E_CN_NO_MATCH;
+    const TNameCheck names = nameCheck(cert, host);
+    const bool nameWrong = names != TNameCheck::Matches;
     const bool expired = (trust & CERT_TRUST_IS_NOT_TIME_VALID) || policy == CERT_E_EXPIRED;
     const bool revoked = (trust & CERT_TRUST_IS_REVOKED) || policy == CRYPT_E_REVOKED;
     const bool policyRoot = policy == CERT_E_UNTRUSTEDROOT || policy == CERT_E_CHAINING;
-    const bool otherPolicy = policy != 0 && !nameWrong && !policyRoot && policy != CERT_E_EXPIRED &&
-                             policy != CRYPT_E_REVOKED;
+    const bool otherPolicy = policy != 0 && policy != CERT_E_CN_NO_MATCH && !policyRoot && policy != CERT_E_EXPIRED &&
+                             policy != CRYPT_E_REVOKED && policy != CRYPT_E_NO_REVOCATION_CHECK &&
+                             policy != CRYPT_E_REVOCATION_OFFLINE && policy != CERT_E_REVOCATION_FAILURE;
     const DWORD other = trust & ~kJudgedApart;
 
     if (expired)
@@ -135,6 +186,8 @@ TCertificateVerdict CheckServerCertificate(const CERT_CONTEXT* cert, const std::
                                                                    fw::IntToStr(static_cast<std::int64_t>(other)) + ")");
     else if (otherPolicy)
         v.Message = fw::FormatStr(CatalogueText(sCertInvalid), codeText(static_cast<DWORD>(policy)));
+    else if (names == TNameCheck::NoNames)
+        v.Message = CatalogueText(sCertNoNames);
     else if (nameWrong)
         v.Message = fw::FormatStr(CatalogueText(sCertNotIssuedFor), host);
     else if (rootUnknown || (policyRoot && extraRoot.empty()))

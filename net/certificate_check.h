@@ -1,8 +1,9 @@
 #pragma once
 // Tidemark's own check of the server's certificate, made after every TLS
 // handshake: SChannel implementations differ in what they check (Wine's
-// checks nothing), so none is relied on. The chain comes from crypt32's
-// chain engine, the host name from the SSL chain policy.
+// checks nothing), so none is relied on. The chain (with revocation) comes
+// from crypt32's chain engine and the SSL chain policy; the host name is
+// checked here against the subject alternative names.
 #include <windows.h>
 #include <wincrypt.h>
 

@@ -4,7 +4,7 @@
 // which layout the caller speaks, and every version accepts this one. The
 // system's <ras.h> packs them to 4 bytes; unpacked, the handle in RASCONNA
 // would move to offset 8 on x86_64 and RasEnumConnectionsA would refuse the
-// record's size (tests/net/test_ras_layout.cpp holds them against <ras.h>).
+// record's size (tests/net/test_dial_up.cpp checks the sizes the library sees).
 #include <windows.h>
 
 #include <cstdint>

@@ -273,7 +273,9 @@ void TSocketClient::StartTls() {
         if (!reply.empty()) sendBytes(reply);
         return done ? TStep::Done : TStep::Progress;
     }));
-    if (!done) raiseText(CatalogueText(sTlsClosedInHandshake));
+    // A server restarting or a link dropping mid-handshake, like any other
+    // closed connection: the code tells it apart from a refusal.
+    if (!done) RaiseSocketError(sTlsClosedInHandshake);
     // The greeting often comes with the handshake's last flight.
     std::string reply;
     if (!secure([&] { return tls_->Decrypt(nullptr, 0, input_, reply); })) tlsClosed_ = true;
@@ -282,8 +284,9 @@ void TSocketClient::StartTls() {
     fw::UniqueCertificate cert(tls_->ServerCertificate());
     const TCertificateVerdict verdict = CheckServerCertificate(cert.get(), host_, ExtraRootCertificate);
     if (verdict.Trusted) return;
-    if (verdict.MayTrustOnce && OnUntrustedCertificate && OnUntrustedCertificate(this, verdict)) return;
-    raiseText(verdict.Message);
+    if (!verdict.MayTrustOnce || !OnUntrustedCertificate) raiseText(verdict.Message);
+    if (OnUntrustedCertificate(this, verdict)) return;
+    raiseText(verdict.Message, sCertDeclined);
 }
 
 int TSocketClient::ReadLine(std::string& line) {
@@ -303,6 +306,10 @@ int TSocketClient::ReadLine(std::string& line) {
     const TWaitResult result = wait(TWaitOrder::TimeOutFirst, false, [&] {
         const char* begin = input_.data() + inputPos_;
         const std::size_t limit = std::min(buffered(), MaxLineLength);
+        // A text protocol's line never starts with a TLS record's header (a
+        // handshake or an alert, version 3.x): this port speaks TLS.
+        if (!tls_ && limit >= 2 && (begin[0] == 0x15 || begin[0] == 0x16) && begin[1] == 0x03)
+            RaiseSocketError(sTlsWherePlainExpected);
         const auto* lf = static_cast<const char*>(std::memchr(begin + scanned, '\n', limit - scanned));
         if (lf) {
             end = static_cast<std::size_t>(lf - begin) + 1;
@@ -422,10 +429,10 @@ void TSocketClient::RaiseSocketError(std::uint16_t code) {
     throw ESocketError(msg, code);
 }
 
-void TSocketClient::raiseText(std::string msg) {
+void TSocketClient::raiseText(std::string msg, int code) {
     counter_->Stop();
     fireError(msg);
-    throw ESocketError(msg);
+    throw ESocketError(msg, code);
 }
 
 void TSocketClient::raiseLastError() {

@@ -171,7 +171,7 @@ private:
     auto secure(F call) -> decltype(call());
     // Forgets the connection: the socket, the TLS session and what was read.
     void resetConnection();
-    [[noreturn]] void raiseText(std::string msg);
+    [[noreturn]] void raiseText(std::string msg, int code = 0);
     void resolveHost(const std::string& host);
     void resolvePort(std::uint16_t portPart);
     void cancelLookup();

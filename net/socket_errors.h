@@ -32,11 +32,18 @@ enum : std::uint16_t {
     sTlsNothingInCommon = 57023,
     sTlsDecrypt = 57024,
     sTlsPlainAfterGoAhead = 57025,
+    sTlsOldVersion = 57026,
+    sTlsCertificateChanged = 57027,
+    sTlsWherePlainExpected = 57029,
     sCertNotIssuedFor = 57030,
     sCertUntrustedRoot = 57031,
     sCertExpired = 57032,
     sCertRevoked = 57033,
     sCertInvalid = 57034,
+    sCertNoNames = 57035,
+    // No text of its own: the user said No to trusting the certificate,
+    // and the message is the one the question already showed.
+    sCertDeclined = 57039,
 };
 
 // The catalogue text for `id`, read from the program's string table.

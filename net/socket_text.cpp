@@ -7,6 +7,35 @@
 
 namespace net {
 
+bool Ipv4Bytes(const std::string& text, unsigned char bytes[4]) {
+    std::size_t at = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && (at >= text.size() || text[at++] != '.')) return false;
+        unsigned value = 0, digits = 0;
+        for (; at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 4; ++at, ++digits)
+            value = value * 10 + static_cast<unsigned>(text[at] - '0');
+        if (digits == 0 || digits > 3 || value > 255) return false;
+        bytes[part] = static_cast<unsigned char>(value);
+    }
+    return at == text.size();
+}
+
+bool CertificateNameMatches(const std::string& pattern, const std::string& host) {
+    auto plain = [](std::string name) {
+        if (!name.empty() && name.back() == '.') name.pop_back();
+        return fw::UpperCaseAscii(name);
+    };
+    const std::string p = plain(pattern), h = plain(host);
+    if (p.empty() || h.empty() || h.find('*') != std::string::npos) return false;
+    if (p.find('*') == std::string::npos) return p == h;
+    // "*.org" would stand for every name under a top-level domain.
+    if (p.rfind("*.", 0) != 0 || p.find('*', 1) != std::string::npos) return false;
+    const std::string rest = p.substr(1);
+    const std::size_t dot = h.find('.');
+    return rest.find('.', 1) != std::string::npos && rest.back() != '.' && rest.find("..") == std::string::npos &&
+           dot != std::string::npos && dot > 0 && h.substr(dot) == rest;
+}
+
 ServerParts SplitServer(const std::string& server) {
     ServerParts parts;
     const auto colon = server.find(':');

@@ -30,6 +30,16 @@ std::string StripLineEnd(std::string line);
 // whose terminator line follows the status line directly).
 bool IsDataComplete(const char* data, std::size_t size, std::size_t start);
 
+// The four bytes of a dotted IPv4 address ("127.0.0.1"): four decimal
+// numbers of at most 255, nothing else. False for any other text.
+bool Ipv4Bytes(const std::string& text, unsigned char bytes[4]);
+
+// Whether a DNS name of a certificate's subject alternative names stands
+// for `host` (RFC 6125): letter case and one trailing dot aside, the same
+// name; or "*." and a name of at least two labels, where the "*" stands for
+// exactly one whole label of the host. No other "*" matches anything.
+bool CertificateNameMatches(const std::string& pattern, const std::string& host);
+
 // size * 100 / expected, rounded to the nearest integer, halves to even.
 std::int32_t ProgressPercent(std::int64_t size, std::int32_t expected);
 

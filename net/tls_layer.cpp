@@ -18,7 +18,7 @@ namespace {
 constexpr DWORD kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                            ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
 // TLS record content types: a reply starting with anything else is no TLS.
-constexpr unsigned char kAlert = 21;
+constexpr unsigned char kAlert = 21, kHandshake = 22, kServerHello = 2;
 constexpr unsigned char kFirstContentType = 20, kLastContentType = 24, kRecordMajorVersion = 3;
 // Alert descriptions that mean "nothing in common" (RFC 8446, 6.2).
 constexpr unsigned char kHandshakeFailure = 40, kProtocolVersion = 70, kInsufficientSecurity = 71;
@@ -47,6 +47,16 @@ struct TTlsLayer::State {
     bool established = false;
     bool renegotiating = false;
     SecPkgContext_StreamSizes sizes{};
+    // The server's certificate (DER) as at the first handshake.
+    std::string certificate;
+
+    std::string certificateBytes() {
+        PCCERT_CONTEXT raw = nullptr;
+        if (QueryContextAttributesA(context.get(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &raw) != SEC_E_OK || !raw)
+            return "";
+        fw::UniqueCertificate cert(raw);
+        return std::string(reinterpret_cast<const char*>(raw->pbCertEncoded), raw->cbCertEncoded);
+    }
 
     [[noreturn]] void fail(SECURITY_STATUS status) const {
         const auto* b = reinterpret_cast<const unsigned char*>(firstReply.data());
@@ -54,6 +64,11 @@ struct TTlsLayer::State {
         if (firstReply.size() >= 7 && b[0] == kAlert &&
             (b[6] == kProtocolVersion || b[6] == kHandshakeFailure || b[6] == kInsufficientSecurity))
             throw ETlsError(CatalogueText(sTlsNothingInCommon));
+        // A server that settles on a version older than TLS 1.2 says so in
+        // its hello (record header, then type, length, version 3.1 or 3.2).
+        if (firstReply.size() >= 11 && b[0] == kHandshake && b[5] == kServerHello && b[9] == kRecordMajorVersion &&
+            b[10] < 3)
+            throw ETlsError(CatalogueText(sTlsOldVersion));
         throw ETlsError(fw::FormatStr(CatalogueText(sTlsFailed), statusText(status)));
     }
 
@@ -106,7 +121,14 @@ struct TTlsLayer::State {
                 SecPkgContext_ConnectionInfo c{};
                 if (QueryContextAttributesA(context.get(), SECPKG_ATTR_CONNECTION_INFO, &c) == SEC_E_OK &&
                     !(c.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)))
-                    throw ETlsError(CatalogueText(sTlsNothingInCommon));
+                    throw ETlsError(CatalogueText(sTlsOldVersion));
+                // A renegotiation may bring another certificate, which nobody
+                // checked: the connection goes on only with the first one.
+                const std::string now = certificateBytes();
+                if (certificate.empty())
+                    certificate = now;
+                else if (now != certificate)
+                    throw ETlsError(CatalogueText(sTlsCertificateChanged));
                 return true;
             }
             // SEC_I_CONTINUE_NEEDED may come with no output and more input

@@ -12,6 +12,8 @@
 #       test CA (DIR/tls/ca.pem) and a certificate for localhost signed by it;
 #       on 127.0.0.2 the server shows instead a certificate for 127.0.0.2
 #       signed by a second CA (DIR/tls/other-ca.pem) that nobody trusts.
+#       DIR/tls/wild.pem, ip.pem, dnsip.pem, nosan.pem, revoked.pem and the
+#       CA's revocation list ca.crl are for the tests of the certificate check.
 #   dovecot-fixture.sh fill DIR USER COUNT
 #       Writes COUNT small messages into USER's Maildir.
 #   dovecot-fixture.sh stop DIR
@@ -52,6 +54,23 @@ make_certificates() {
         openssl req -new -newkey rsa:2048 -nodes -keyout "$t/server.key" -out "$t/server.csr" -subj "/CN=localhost" &&
         openssl x509 -req -in "$t/server.csr" -CA "$t/ca.pem" -CAkey "$t/ca.key" -CAcreateserial \
             -out "$t/server.pem" -days 2 -extfile "$t/server.ext" &&
+        # Certificates for the checks, on the same key: one for a whole
+        # top-level domain, one for an IP address, one naming an IP address
+        # as a DNS name, one naming no server at all, and one that the CA
+        # revokes in its list (ca.crl).
+        local names name
+        for names in "wild DNS:*.org" "ip IP:127.0.0.1" "dnsip DNS:127.0.0.1" "nosan" "revoked DNS:localhost"; do
+            name=${names%% *}
+            sed "/subjectAltName/d" "$t/server.ext" > "$t/$name.ext"
+            if [ "$name" != "$names" ]; then echo "subjectAltName=${names#* }" >> "$t/$name.ext"; fi
+            openssl x509 -req -in "$t/server.csr" -CA "$t/ca.pem" -CAkey "$t/ca.key" -CAcreateserial \
+                -out "$t/$name.pem" -days 2 -extfile "$t/$name.ext" || die "openssl could not make $name.pem"
+        done &&
+        : > "$t/index.txt" &&
+        printf '[ca]\ndefault_ca = d\n[d]\ndatabase = %s\ndefault_md = sha256\ndefault_crl_days = 2\n' "$t/index.txt" > "$t/crl.cnf" &&
+        openssl ca -config "$t/crl.cnf" -keyfile "$t/ca.key" -cert "$t/ca.pem" -revoke "$t/revoked.pem" &&
+        openssl ca -config "$t/crl.cnf" -keyfile "$t/ca.key" -cert "$t/ca.pem" -gencrl -out "$t/crl.pem" &&
+        openssl crl -in "$t/crl.pem" -outform DER -out "$t/ca.crl" &&
         openssl req -new -newkey rsa:2048 -nodes -keyout "$t/other.key" -out "$t/other.csr" -subj "/CN=127.0.0.2" &&
         openssl x509 -req -in "$t/other.csr" -CA "$t/other-ca.pem" -CAkey "$t/other-ca.key" -CAcreateserial \
             -out "$t/other.pem" -days 2 -extfile "$t/other.ext"
@@ -176,7 +195,9 @@ cmd_fill() {
         printf 'From: Sender %d <sender%d@example.org>\nTo: %s@example.org\nSubject: Message number %d\nDate: Mon, 1 Jan 2024 10:00:00 +0000\nMessage-ID: <%d.fill@example.org>\n\nBody line one of message %d.\nBody line two.\n' \
             "$i" "$i" "$user" "$i" "$i" "$i" > "$new/$(printf '%08d' "$i").fill.tidemark"
     done
-    chmod a+rw "$new"/*
+    # One chmod per file would be slow, and one with every name overflows the
+    # argument list at tens of thousands of messages.
+    find "$new" -type f -exec chmod a+rw {} +
 }
 
 master_gone() {

@@ -1,16 +1,16 @@
-// popcheck [--timeout SECONDS] [--tls | --starttls] [--ca FILE] SERVER[:PORT] USER PASSWORD
+// popcheck [--timeout SECONDS] [--tls | --starttls] [--ca FILE] SERVER[:PORT] USER (PASSWORD | --password-file FILE)
 //
 // Runs one mailbox check with the same component the tray program uses and
 // prints what it found: the negotiated protocol and cipher of a protected
 // connection, the message count, the mailbox size, and one line per message
-// with its number, size, Subject and From header lines. On a
-// failure it prints the error message and exits with 1 when the user must
-// mend something (a refused password, an unknown host) or 75 when the
-// failure passes by itself (no network, a refused connection, a time-out, a
-// locked mailbox), the temporary-failure code of mail tools; 2 is wrong
-// usage. So users can try their settings and scripts can time a check or
-// decide to try again later. The time-out bounds each wait of the check (60
-// seconds unless given).
+// with its number, size, Subject and From, tab-separated and decoded as the
+// new-mail notice decodes them. On a failure it prints the error message and
+// exits with 1 when the user must mend something (a refused password, an
+// unknown host) or 75 when the failure passes by itself (no network, a
+// refused connection, a time-out, a locked mailbox), the temporary-failure
+// code of mail tools; 2 is wrong usage, told with what was wrong. So users
+// can try their settings and scripts can time a check or decide to try again
+// later. The time-out bounds each wait of the check (60 seconds unless given).
 #include <windows.h>
 
 #include <cstdio>
@@ -19,42 +19,76 @@
 #include "framework/application.h"
 #include "framework/handles.h"
 #include "framework/sysutils.h"
+#include "mail/charsets.h"
 #include "mail/failure_kind.h"
+#include "mail/header_text.h"
 #include "mail/pop3_session.h"
 
 namespace {
 
 enum : int { kExitNeedsUser = 1, kExitUsage = 2, kExitPassing = 75 };
 
-// The first header line that starts with `name` (case-insensitive), or "".
-std::string headerLine(const mail::THeaderLines& headers, const std::string& name) {
-    const std::string wanted = fw::UpperCaseAscii(name);
-    for (const std::string& line : headers.Lines())
-        if (fw::UpperCaseAscii(line.substr(0, wanted.size())) == wanted) return line;
-    return "";
-}
+const char kUsage[] =
+    "usage: popcheck [--timeout SECONDS] [--tls | --starttls] [--ca FILE] SERVER[:PORT] USER PASSWORD\n"
+    "       popcheck [options] --password-file FILE SERVER[:PORT] USER\n"
+    "Logs in to a POP3 mailbox, lists the waiting messages and logs out again;\n"
+    "nothing is downloaded or deleted. Each message is one line of four fields\n"
+    "separated by tabs: number, size in octets, Subject, From (decoded, in UTF-8;\n"
+    "tabs and control characters inside a field are blanks).\n"
+    "  --timeout SECONDS  each wait on the server may take up to SECONDS (1 to 3600, default 60)\n"
+    "  --tls       TLS from the first byte (port 995 unless SERVER names one)\n"
+    "  --starttls  plain text first, then STLS before the login (port 110)\n"
+    "  --ca FILE   also trust this CA certificate (PEM or DER) for this run\n"
+    "  --password-file FILE  the password is the first line of FILE (- for standard input)\n"
+    "  --help      this text;  --version  popcheck's version\n"
+    "Exit codes: 0 checked, 1 a failure that needs you, 2 wrong usage, 75 a passing failure.\n";
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: popcheck [--timeout SECONDS] [--tls | --starttls] [--ca FILE] SERVER[:PORT] USER PASSWORD\n"
-                 "Logs in to a POP3 mailbox, lists the waiting messages (size, Subject and From)\n"
-                 "and logs out again; nothing is downloaded or deleted.\n"
-                 "  --timeout SECONDS  each wait on the server may take up to SECONDS (default 60)\n"
-                 "  --tls       TLS from the first byte (port 995 unless SERVER names one)\n"
-                 "  --starttls  plain text first, then STLS before the login (port 110)\n"
-                 "  --ca FILE   also trust this CA certificate (PEM or DER) for this run\n");
+// What was wrong with the command line, on standard error.
+int usageError(const std::string& what) {
+    std::fprintf(stderr, "popcheck: %s\nTry 'popcheck --help'.\n", what.c_str());
     return kExitUsage;
 }
 
-// The whole file, or false when it cannot be read (or is beyond any certificate's size).
-bool readFile(const char* path, std::string& bytes) {
-    fw::UniqueFile file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return false;
+// UTF-8 text on standard output: a console gets it as UTF-16, whatever its
+// code page; a pipe or a file gets the bytes.
+void say(const std::string& text) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(out, &mode)) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return;
+    }
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                                    static_cast<int>(wide.size())));
+    DWORD written = 0;
+    WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+}
+
+std::string utf8(const std::u16string& text) {
+    if (text.empty()) return "";
+    const wchar_t* wide = reinterpret_cast<const wchar_t*>(text.data());
+    const int size = static_cast<int>(text.size());
+    std::string bytes(WideCharToMultiByte(CP_UTF8, 0, wide, size, nullptr, 0, nullptr, nullptr), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, size, bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr);
+    return bytes;
+}
+
+// The whole file ("-": standard input), or false when it cannot be read or
+// is beyond `limit` bytes.
+bool readFile(const std::string& path, std::string& bytes, std::size_t limit) {
+    fw::UniqueFile opened;
+    HANDLE file = GetStdHandle(STD_INPUT_HANDLE);
+    if (path != "-") {
+        opened.reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        file = opened.get();
+    }
+    if (!file || file == INVALID_HANDLE_VALUE) return false;
     char chunk[4096];
     DWORD n = 0;
-    while (ReadFile(file.get(), chunk, sizeof chunk, &n, nullptr) && n > 0) {
+    while (ReadFile(file, chunk, sizeof chunk, &n, nullptr) && n > 0) {
         bytes.append(chunk, n);
-        if (bytes.size() > 1024 * 1024) return false;
+        if (bytes.size() > limit) return false;
     }
     return true;
 }
@@ -63,30 +97,58 @@ bool readFile(const char* path, std::string& bytes) {
 
 int main(int argc, char** argv) {
     net::TSecurity security = net::TSecurity::None;
-    std::string caFile;
+    std::string caFile, passwordFile;
+    bool passwordFromFile = false;
     std::int32_t timeOut = 60;
     int arg = 1;
     for (; arg < argc && argv[arg][0] == '-' && argv[arg][1] == '-'; ++arg) {
         const std::string option = argv[arg];
-        if (option == "--tls")
-            security = net::TSecurity::Tls;
-        else if (option == "--starttls")
-            security = net::TSecurity::StartTls;
-        else if (option == "--timeout" && arg + 1 < argc) {
-            if (!fw::TryStrToInt(argv[++arg], timeOut) || timeOut < 1) return usage();
-        } else if (option == "--ca" && arg + 1 < argc)
+        const bool valued = option == "--timeout" || option == "--ca" || option == "--password-file";
+        if (valued && arg + 1 == argc) return usageError(option + " needs a value");
+        if (option == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (option == "--version") {
+            std::printf("popcheck %s\n", TIDEMARK_VERSION);
+            return 0;
+        } else if (option == "--tls" || option == "--starttls") {
+            const net::TSecurity chosen = option == "--tls" ? net::TSecurity::Tls : net::TSecurity::StartTls;
+            if (security != net::TSecurity::None && security != chosen)
+                return usageError("--tls and --starttls cannot be given together");
+            security = chosen;
+        } else if (option == "--timeout") {
+            if (!fw::TryStrToInt(argv[++arg], timeOut) || timeOut < 1 || timeOut > 3600)
+                return usageError("--timeout needs a whole number of seconds from 1 to 3600, not '" +
+                                  std::string(argv[arg]) + "'");
+        } else if (option == "--ca") {
             caFile = argv[++arg];
-        else
-            return usage();
+        } else if (option == "--password-file") {
+            passwordFile = argv[++arg];
+            passwordFromFile = true;
+        } else {
+            return usageError("unknown option '" + option + "'");
+        }
     }
-    if (argc - arg != 3) return usage();
+    const int wanted = passwordFromFile ? 2 : 3;
+    if (argc - arg < wanted)
+        return usageError(argc - arg == 0   ? "SERVER is missing"
+                          : argc - arg == 1 ? "USER is missing"
+                                            : "PASSWORD is missing (or give --password-file)");
+    if (argc - arg > wanted)
+        return usageError("unexpected argument '" + std::string(argv[arg + wanted]) + "'" +
+                          (passwordFromFile ? " (the password comes from --password-file)" : ""));
+    std::string password = passwordFromFile ? "" : argv[arg + 2];
+    if (passwordFromFile) {
+        // The first line, without its line end.
+        if (!readFile(passwordFile, password, 64 * 1024))
+            return usageError("cannot read the password from '" + passwordFile + "'");
+        password = password.substr(0, password.find_first_of("\r\n"));
+    }
     std::string extraRoot;
     if (!caFile.empty()) {
         std::string bytes;
-        if (!readFile(caFile.c_str(), bytes) || (extraRoot = net::CertificateDer(bytes)).empty()) {
-            std::fprintf(stderr, "popcheck: %s holds no certificate (PEM or DER) that can be read\n", caFile.c_str());
-            return 2;
-        }
+        if (!readFile(caFile, bytes, 1024 * 1024) || (extraRoot = net::CertificateDer(bytes)).empty())
+            return usageError(caFile + " holds no certificate (PEM or DER) that can be read");
     }
     fw::TApplication app;
     app.Title = "popcheck";
@@ -100,7 +162,7 @@ int main(int argc, char** argv) {
         pop.SetWinsockLoaded(true);
         pop.Server = argv[arg];
         pop.UserName = argv[arg + 1];
-        pop.Password = argv[arg + 2];
+        pop.Password = password;
         pop.Security = security;
         pop.SetTimeOut(timeOut);
         pop.ExtraRootCertificate = extraRoot;
@@ -111,15 +173,18 @@ int main(int argc, char** argv) {
         };
         pop.UpdateInfo();
 
-        if (!tls.Protocol.empty()) std::printf("Secure connection: %s, %s\n", tls.Protocol.c_str(), tls.Cipher.c_str());
-
-        std::printf("Messages: %d\n", pop.MessageCount);
-        std::printf("Mailbox size: %d octets\n", pop.MailboxSize);
+        std::string listing;
+        if (!tls.Protocol.empty()) listing += "Secure connection: " + tls.Protocol + ", " + tls.Cipher + "\n";
+        listing += "Messages: " + std::to_string(pop.MessageCount) + "\n";
+        listing += "Mailbox size: " + std::to_string(pop.MailboxSize) + " octets\n";
         for (int i = 0; i < pop.RemoteInfo.Count(); ++i) {
             const mail::TMessageInfo& item = pop.RemoteInfo.Items(i);
-            std::printf("%d\t%d\t%s\t%s\n", i + 1, item.Size, headerLine(item.Headers, "Subject:").c_str(),
-                        headerLine(item.Headers, "From:").c_str());
+            const std::vector<std::string>& lines = item.Headers.Lines();
+            listing += std::to_string(i + 1) + "\t" + std::to_string(item.Size) + "\t" +
+                       utf8(mail::DecodedSubject(lines, mail::ConvertCharset)) + "\t" +
+                       utf8(mail::DecodedField(lines, "From", mail::ConvertCharset)) + "\n";
         }
+        say(listing);
         pop.SetWinsockLoaded(false);
     } catch (const std::exception& e) {
         std::fflush(stdout);

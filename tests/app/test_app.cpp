@@ -11,6 +11,7 @@
 #include <sstream>
 #include <utility>
 
+#include "app/mail_count_text.h"
 #include "app/mailbox_watcher.h"
 #include "app/settings.h"
 #include "app/setup_dialog.h"
@@ -19,6 +20,7 @@
 #include "framework/application.h"
 #include "gtest/gtest.h"
 #include "net/socket_errors.h"
+#include "tests/support/dovecot.h"
 #include "tests/support/helpers.h"
 #include "tests/support/scripted_server.h"
 
@@ -130,9 +132,11 @@ const std::string login = "S +OK ready\nC CAPA\nS -ERR\nC USER anna\nS +OK\nC PA
 // A mailbox of `count` messages, as the poll cycle meets it; `uidl` answers UIDL.
 std::string mailbox(int count, int pauseBeforeStat = 0, const std::string& uidl = "-ERR") {
     std::string s = login + "S +OK\nC STAT\nP " + std::to_string(pauseBeforeStat) + "\nS +OK " + std::to_string(count) + " 999\n";
-    if (count > 0) s += "C UIDL\nS " + uidl + "\n";
+    const bool ids = uidl[0] == '+';
+    if (count > 0) s += "C UIDL\nS " + uidl + (ids ? "\nC LIST\nS +OK" : "\n");
+    for (int i = 1; i <= count && ids; ++i) s += "\\r\\n" + std::to_string(i) + " 10" + (i == count ? "\\r\\n.\n" : "");
     for (int i = 1; i <= count; ++i)
-        s += "C LIST " + std::to_string(i) + "\nS +OK 10\nC TOP " + std::to_string(i) + " 1\nS +OK\\r\\nSubject: m\\r\\n.\n";
+        s += (ids ? "" : "C LIST " + std::to_string(i) + "\nS +OK 10\n") + "C TOP " + std::to_string(i) + " 1\nS +OK\\r\\nSubject: m\\r\\n.\n";
     return s + "C QUIT\nS +OK bye\n";
 }
 
@@ -172,15 +176,15 @@ TEST_F(Controller, ItIsNeverSeenAndPutsItsIconWithItsMenuInTheNotificationArea) 
 TEST_F(Controller, AClickOrTheMenuItemTogglesTheDesktopIconsAndTheMailSwitchTheChecks) {
     auto desk = testsupport::ProgramManager(true);
     mouse(WM_LBUTTONUP);
-    EXPECT_EQ(std::to_string(IsWindowVisible(desk.get())) + seen(), "0Show Desktop Icons|Start Checking &email|Show Desktop Icons|");
+    EXPECT_EQ(std::to_string(IsWindowVisible(desk.get())) + seen(), "0Show Desktop &Icons|Start Checking &email|Show Desktop Icons|");
     command(form->DesktopIconsItem);
-    EXPECT_EQ(std::to_string(IsWindowVisible(desk.get())) + seen(), "1Hide Desktop Icons|Start Checking &email|Hide Desktop Icons|");
+    EXPECT_EQ(std::to_string(IsWindowVisible(desk.get())) + seen(), "1Hide Desktop &Icons|Start Checking &email|Hide Desktop Icons|");
     desk.reset();
     mouse(WM_LBUTTONUP);  // without the desktop window the switch still flips
     command(form->CheckMailItem);
-    EXPECT_EQ(seen(), "Show Desktop Icons|Stop Checking email|Show Desktop Icons|polling");
+    EXPECT_EQ(seen(), "Show Desktop &Icons|Stop Checking &email|Show Desktop Icons|polling");
     command(form->CheckMailItem);
-    EXPECT_EQ(seen(), "Show Desktop Icons|Start Checking email|Show Desktop Icons|");
+    EXPECT_EQ(seen(), "Show Desktop &Icons|Start Checking &email|Show Desktop Icons|");
     mouse(WM_MOUSEMOVE);
     EXPECT_EQ(calls.back().data.hIcon, resourceIcon("ICON_3"));
 }
@@ -265,7 +269,7 @@ TEST_F(Controller, SetupShowsWhatIsInUseEscapeKeepsItAndEnterAppliesAndStoresThe
         d.SecurityCombo->SetItemIndex(SecurityIndex(net::TSecurity::None));
         d.UserNameEdit->SetText("anna");
         d.PasswordEdit->SetText("s3cret pass");
-        d.IntervalEdit->SetText(" $1E");
+        d.IntervalEdit->SetText(" 30 ");
         d.HideCheckBox->SetChecked(true);
         d.AnnounceCheckBox->SetChecked(false);
     }, VK_RETURN);
@@ -276,16 +280,16 @@ TEST_F(Controller, SetupShowsWhatIsInUseEscapeKeepsItAndEnterAppliesAndStoresThe
               "pop.example.org:1110|anna|30|#0|#130000");
     setup(read, VK_ESCAPE);
     EXPECT_EQ(shown, "pop.example.org:1110|None|anna|s3cret pass|30|hide|");
-    // An interval that is no number stops OK: nothing is applied or stored,
-    // and the first tick's load no longer overwrites what is in use.
+    // The arrows write no thousands separator, which would not read back as
+    // a number; the first tick's load no longer overwrites what is in use.
     setup([](TSetupDialog& d) {
         d.ServerEdit->SetText("mail.example.org");
-        d.IntervalUpDown->SetPosition(1000);  // written with the thousands separator
+        d.IntervalUpDown->SetPosition(1000);
     }, VK_RETURN);
     tick();
-    EXPECT_EQ(Boxes(), (testsupport::BoxList{{"'" + d.IntervalEdit->Text() + "' is not a valid integer value.", "Tidemark"}}));
-    EXPECT_EQ(form->Settings.Mailboxes[0].Server + "|" + std::to_string(watcher().PollTimer->Interval()), "pop.example.org:1110|30000");
-    EXPECT_EQ(testsupport::ReadValue(MailboxKey(1).c_str(), "server"), "pop.example.org:1110");
+    EXPECT_EQ(form->Settings.Mailboxes[0].Server + "|" + std::to_string(watcher().PollTimer->Interval()) + "|" +
+                  testsupport::ReadValue(MailboxKey(1).c_str(), "interval"), "mail.example.org|1000000|1000");
+    EXPECT_TRUE(Boxes().empty());
 }
 
 // What the load at show time and the one at the first tick make of what is
@@ -360,20 +364,31 @@ TEST_F(Controller, TheTooltipTellsTheCountAfterTheStatusTextAndAFailureSwitchesC
     watcher().Announcer.Store.Save(mail::MailboxName(one.Address(), "anna"), mail::TSeenIds{true, {}});
     command(form->CheckMailItem);
     checkAll();
-    EXPECT_EQ(seen() + "|" + one.Received(), "Hide Desktop &Icons|Stop Checking email| (1 messages)|polling|" + one.Expected());
+    EXPECT_EQ(seen() + "|" + one.Received(), "Hide Desktop &Icons|Stop Checking &email|Tidemark: 1 message|polling|" + one.Expected());
     EXPECT_EQ(calls.balloons, std::vector<std::string>{"New mail|m"});
     mouse(WM_LBUTTONUP);
     ScriptedServer none(mailbox(0));
     point(0, none.Address());
     checkAll();
-    EXPECT_EQ(seen(), "Show Desktop Icons|Stop Checking email|Show Desktop Icons (No messages)|polling");
+    EXPECT_EQ(seen(), "Show Desktop &Icons|Stop Checking &email|Show Desktop Icons (No messages)|polling");
+    // A seen-id list that cannot be stored is told by a notice, never a box
+    // that would hold up the checks, and only once the new-mail notice is over.
+    for (auto [waitMs, id] : {std::pair<std::uint64_t, std::string>{60000, "u2"}, {0, "u3"}}) {  // u1's notice waits, then it is over
+        form->TrayIcon->UnreportedBalloonMs = waitMs;
+        ScriptedServer other(mailbox(1, 0, "+OK\\r\\n1 " + id + "\\r\\n."));
+        point(0, other.Address());
+        watcher().Announcer.Store.Folder = testsupport::SourcePath("README.md");  // a file: no folder there
+        checkAll();
+        ASSERT_EQ(calls.balloons.size(), waitMs ? 1u : 2u);
+    }
+    EXPECT_EQ(calls.balloons[1].substr(0, 50), "Tidemark|Cannot save the list of seen messages in ");
     form->Settings.Mailboxes[0].UserName = "";
     form->ApplySettings();
     checkAll();
-    EXPECT_EQ(seen(), "Show Desktop Icons|Start Checking email|Show Desktop Icons (No messages)||UserName property is required.");
+    EXPECT_EQ(seen(), "Show Desktop &Icons|Start Checking &email|Show Desktop Icons (1 message)||UserName property is required.");
     EXPECT_EQ(Boxes()[0].second, "Tidemark");
     command(form->CheckMailItem);  // the switch turns checking on again
-    EXPECT_EQ(seen(), "Show Desktop Icons|Stop Checking email|Show Desktop Icons (No messages)|polling|UserName property is required.");
+    EXPECT_EQ(seen(), "Show Desktop &Icons|Stop Checking &email|Show Desktop Icons (1 message)|polling|UserName property is required.");
     // A mailbox taken out in the middle of a check: its thread ends, and its quit never ends the program.
     ScriptedServer silent;
     point(0, silent.Address());
@@ -382,6 +397,30 @@ TEST_F(Controller, TheTooltipTellsTheCountAfterTheStatusTextAndAFailureSwitchesC
     form->Settings.Mailboxes.clear();
     form->ApplySettings();
     EXPECT_FALSE(fw::Application->Terminated());
+}
+
+// A server whose certificate differs from the one trusted: the question says
+// so first, No is its default, and after No no second box repeats it.
+TEST_F(Controller, AChangedCertificateIsAskedAboutOnceAndNoEndsTheChecks) {
+    const std::string server = "127.0.0.2:" + testsupport::dovecot::FirstLine("tls_port", true);
+    testsupport::WriteText(MailboxKey(1).c_str(), TrustedCertificateValue(server).c_str(), "AB:CD");
+    point(0, server);
+    form->Settings.Mailboxes[0].Security = net::TSecurity::Tls;
+    form->ApplySettings();
+    command(form->CheckMailItem);
+    char question[1024] = {};
+    int focus = 0;
+    fw::TTimer answer(nullptr);
+    answer.SetInterval(50);
+    answer.SetOnTimer([&](fw::TObject*) {
+        if (!GetDlgItemTextA(GetActiveWindow(), 0xFFFF, question, sizeof question)) return;
+        focus = GetDlgCtrlID(GetFocus());
+        testsupport::SaveShot(GetActiveWindow(), "trust-question-changed");
+        PostMessageA(GetActiveWindow(), WM_COMMAND, IDNO, 0);
+    });
+    checkAll();
+    EXPECT_EQ(std::string(question).rfind("The certificate of " + server + " has changed since you trusted it. The server's", 0), 0u) << question;
+    EXPECT_EQ(std::to_string(focus) + seen() + "|" + std::to_string(Boxes().size()) + " boxes", "7Hide Desktop &Icons|Start Checking &email|||0 boxes");
 }
 
 // Two mailboxes, one on a server that never answers: the other's count and
@@ -399,10 +438,10 @@ TEST_F(Controller, AMailboxWhoseServerHangsDelaysNoOtherAndCloseEndsEveryCheck) 
     for (TMailboxWatcher* w : form->Watchers) w->Handle(TWatchEvent::Tick);
     ASSERT_TRUE(testsupport::PumpUntil([&] { return !calls.balloons.empty(); }));
     EXPECT_LT(GetTickCount64() - start, 1500u) << "the answering mailbox waited on the silent one";
-    EXPECT_EQ(form->TrayIcon->ToolTip() + "|" + calls.balloons[0], "Show Desktop Icons\nSilent\nHarbour (1 messages)|New mail|m");
+    EXPECT_EQ(form->TrayIcon->ToolTip() + "|" + calls.balloons[0], "Show Desktop Icons\nSilent\nHarbour (1 message)|New mail|m");
     EXPECT_EQ(watcher(0).State(), TWatchState::Checking);
     EXPECT_TRUE(testsupport::PumpUntil([&] { return watcher(0).State() != TWatchState::Checking; }));
-    EXPECT_EQ(form->TrayIcon->ToolTip(), "Show Desktop Icons\nSilent (retrying)\nHarbour (1 messages)");
+    EXPECT_EQ(form->TrayIcon->ToolTip(), "Show Desktop Icons\nSilent (retrying)\nHarbour (1 message)");
     form->Settings.Mailboxes[1].Name = std::string(130, 'x');
     form->ApplySettings();
     EXPECT_EQ(form->TrayIcon->ToolTip(), "Show Desktop Icons\nSilent (retrying)\n" + std::string(124 - 37, 'x') + "...");
@@ -431,15 +470,15 @@ TEST(Watcher, EachEventInEachStateAndWhatFollows) {
         {"on", "Idle|poll 300000||0/0|"},
         {"on tick", "Checking|||1/0|"},
         {"on tick tick", "Checking|||1/0|"},
-        {"on tick ok", "Idle|poll 300000||1/0| (No messages)"},
-        {"on tick off ok", "Off|||1/0| (No messages)"},
-        {"on tick off on ok", "Idle|poll 300000||1/0| (No messages)"},
+        {"on tick ok", "Idle|poll 300000||1/0|Tidemark: no messages"},
+        {"on tick off ok", "Off|||1/0|Tidemark: no messages"},
+        {"on tick off on ok", "Idle|poll 300000||1/0|Tidemark: no messages"},
         {"on tick off user", "Off|||1/0||box -ERR [AUTH] no"},
         {"off tick", "Off|||0/0|"},
         {"on tick pass", "WaitingToRetry||retry 30000|1/0|Tidemark: mail server unreachable, retrying|warn"},
         {"on tick pass tick pass tick pass tick pass tick pass", "WaitingToRetry||retry 300000|5/0|Tidemark: mail server unreachable, retrying|warn"},
         {"on tick pass tick pass tick pass", "WaitingToRetry||retry 120000|3/0|Tidemark: mail server unreachable, retrying|warn"},
-        {"on tick pass tick ok", "Idle|poll 300000||2/0| (No messages)|warn"},
+        {"on tick pass tick ok", "Idle|poll 300000||2/0|Tidemark: no messages|warn"},
         {"on tick pass tick ok tick pass", "WaitingToRetry||retry 30000|3/0|Tidemark: mail server unreachable, retrying|warn|warn"},
         {"on tick pass off", "Off|||1/0||warn"},
         {"on tick off pass", "Off|||1/0|"},
@@ -499,7 +538,7 @@ TEST(Watcher, EachEventInEachStateAndWhatFollows) {
         const std::string seen = std::string(states[static_cast<int>(w.State())]) +
                                  (w.PollTimer->Enabled() ? "|poll " + std::to_string(w.PollTimer->Interval()) : "|") +
                                  (w.RetryTimer->Enabled() ? "|retry " + std::to_string(w.RetryTimer->Interval()) : "|") + "|" +
-                                 std::to_string(runner.started) + "/" + std::to_string(runner.canceled) + "|" + w.CountText() +
+                                 std::to_string(runner.started) + "/" + std::to_string(runner.canceled) + "|" + (w.Counted() ? MessageCountToolTip("", w.InfoCount(), w.MessageCount()) : "") +
                                  w.RetryText() + told;
         EXPECT_EQ(seen, expected) << events;
         while (fw::Application->ModalCount() > 0) fw::Application->EndModal();
@@ -507,32 +546,47 @@ TEST(Watcher, EachEventInEachStateAndWhatFollows) {
 }
 
 // A notice names the messages whose ids are new, once; the seen ids outlive
-// a restart; with the notices off new ids are taken as seen in silence.
+// a restart; with the notices off new ids are taken as seen in silence. A
+// notice not yet seen (the shell's balloon events before each check) is
+// counted into the next.
 TEST_F(Controller, NewMessagesAreAnnouncedOnceAcrossChecksAndRestarts) {
     const struct {
         const char* ids;
         bool restart, announce;
-    } checks[] = {{"a b", false, true}, {"a b c", false, true}, {"a b c", false, true}, {"b c d", true, true},
-                  {"b c d e", false, false}, {"b c d e f g h i j", false, true}};
+        std::vector<UINT> events = {};
+    } checks[] = {{"a b", false, true}, {"a b c", false, true}, {"a b c", false, true}, {"b c d", true, true}, {"b c d e", false, false, {NIN_BALLOONSHOW}},
+                  {"b c d e f", false, true}, {"b c d e f g", false, true, {NIN_BALLOONTIMEOUT}}, {"b c d e f g h i j k", false, true, {NIN_BALLOONSHOW, NIN_BALLOONHIDE}}};
     mail::TPop3Mailbox box(nullptr);
     box.UniqueIdsKnown = true;
     box.CheckedMailbox = mail::MailboxName("pop.example.org", "anna");
     TNewMailAnnouncer announcer;
     for (const auto& check : checks) {
+        for (UINT event : check.events) mouse(event);
         if (check.restart) announcer = TNewMailAnnouncer();
         announcer.Store.Folder = seenFolder();
         announcer.Announce = check.announce;
         std::istringstream ids(check.ids);
-        box.UniqueIds.assign(std::istream_iterator<std::string>(ids), {});
+        const std::vector<std::string> names(std::istream_iterator<std::string>(ids), {});
+        box.UniqueIds.clear();
         box.RemoteInfo.Clear();
-        for (const std::string& id : box.UniqueIds) {
+        for (const std::string& id : names) {
+            box.UniqueIds.push_back(mail::MessageKey(id, 1));
             box.RemoteInfo.Add(std::make_unique<mail::TMessageInfo>());
+            if (id == "k") continue;  // no sender, no subject
             box.RemoteInfo.Items(box.RemoteInfo.Count() - 1).Headers.Add("From: " + id + "@example.org");
             box.RemoteInfo.Items(box.RemoteInfo.Count() - 1).Headers.Add("Subject: about " + id);
         }
         announcer.AfterCheck(box, *form->TrayIcon);
     }
     EXPECT_EQ(calls.balloons, (std::vector<std::string>{"New mail|c@example.org: about c", "New mail|d@example.org: about d",
-                                                        "5 new messages|j@example.org: about j\ni@example.org: about i\n"
-                                                        "h@example.org: about h\nand 2 more"}));
+                                                        "2 new messages|f@example.org: about f\nd@example.org: about d",
+                                                        "3 new messages|g@example.org: about g\nf@example.org: about f\nd@example.org: about d",
+                                                        "4 new messages|(no subject)\nj@example.org: about j\ni@example.org: about i\nand 1 more"}));
+    // A list that could not be saved is saved at the next check, changed or not.
+    box.UniqueIds = {"x"};
+    announcer.Store.Folder = testsupport::SourcePath("README.md");  // a file: no folder there
+    testsupport::MessageOf([&] { announcer.AfterCheck(box, *form->TrayIcon); });
+    announcer.Store.Folder = seenFolder();
+    announcer.AfterCheck(box, *form->TrayIcon);
+    EXPECT_EQ(announcer.Store.Load(box.CheckedMailbox).Ids, std::set<std::string>{"x"});
 }

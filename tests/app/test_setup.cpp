@@ -84,6 +84,7 @@ protected:
 TEST_F(Setup, AnOldPlainPasswordMovesOverProtectedAndTheSecurityAndTheLogonEntryAreStored) {
     WriteText(SettingsKey, "server", "pop.example.org");
     WriteText(SettingsKey, "password", "old plain");
+    WriteText(SettingsKey, "username", "anna");
     form->Show();
     std::string shown, back;
     // Chooses Setup, notes what it shows, sets the security row and the
@@ -107,6 +108,30 @@ TEST_F(Setup, AnOldPlainPasswordMovesOverProtectedAndTheSecurityAndTheLogonEntry
     EXPECT_EQ(ReadValue(RunKey, RunValueName) + ReadValue(MailboxKey(1).c_str(), "password") + ReadValue(MailboxKey(1).c_str(), "security"), "starttls");
 }
 
+TEST_F(Setup, OkWithAFieldThatCannotWorkSaysWhyBesideItAndKeepsTheDialogAndTheTextOpen) {
+    form->Show();
+    // What is typed before each OK; from the second OK on, what the dialog showed before it.
+    const struct { const char *server, *user, *interval; } typed[] = {
+        {"", "", "abc"}, {"pop.example.org:99999", "", "abc"}, {"pop.example.org", "", "abc"},
+        {"pop.example.org", "anna", "abc"}, {"pop.example.org", "anna", "0"}, {"pop.example.org:110", "anna", " 15 "}};
+    std::string seen;
+    std::vector<std::unique_ptr<testsupport::Later>> steps;
+    for (int i = 0; i < 6; ++i)
+        steps.push_back(std::make_unique<testsupport::Later>(40 + 60 * i, [&, i] {
+            TSetupDialog& d = *SetupDialog;
+            if (i > 0) seen += d.ProblemLabel->Text() + "|" + d.ServerEdit->Text() + "|" + d.IntervalEdit->Text() + (d.Visible() ? "; " : " closed; ");
+            EXPECT_EQ(i == 4 ? looks(d, "setup-problem") : "", "") << "the problem beside its field";
+            d.ServerEdit->SetText(typed[i].server), d.UserNameEdit->SetText(typed[i].user), d.IntervalEdit->SetText(typed[i].interval);
+            d.OKBtn->Click();
+        }));
+    form->SetupItemClick(form.get());
+    EXPECT_EQ(seen, "Enter the server's name (host or host:port).||abc; The port after ':' must be a number from 1 to 65535.|pop.example.org:99999|abc; "
+                    "Enter the user name.|pop.example.org|abc; Enter a whole number of seconds from 1 to 10000.|pop.example.org|abc; "
+                    "Enter a whole number of seconds from 1 to 10000.|pop.example.org|0; ");
+    EXPECT_EQ(ReadValue(SettingsKey, "server") + "|" + ReadValue(SettingsKey, "interval") + "|" + std::to_string(form->PollTimer->Interval()) +
+              SetupDialog->ProblemLabel->Text(), "pop.example.org:110|15|15000") << "stored; the next show starts without the old problem";
+}
+
 TEST_F(Setup, ADamagedProtectedPasswordIsReportedAndTheRestIsReadAndKept) {
     testsupport::WriteValue(SettingsKey, "password_protected", REG_BINARY, "damaged", 7);
     WriteText(SettingsKey, "username", "anna");
@@ -122,8 +147,9 @@ TEST_F(Setup, ACertificateTrustedForAServerIsKeptAndAChangedOneAskedAbout) {
         return AcceptCertificate(MailboxKey(1), "mail.lan", {false, true, "Not trusted", fingerprint}, [&](const std::string& q) { return asked += q + "|", yes; });
     };
     EXPECT_TRUE(accept("AB:CD", true) && accept("AB:CD", false) && !accept("EF:01", false)) << "kept; a changed one asked about again";
-    EXPECT_EQ(asked, "Not trusted.\n\nTrust this certificate for mail.lan? SHA-256 fingerprint: AB:CD|"
-                     "Not trusted.\n\nTrust this certificate for mail.lan? SHA-256 fingerprint: EF:01|");
+    EXPECT_EQ(asked, "Not trusted.\n\nTrust this certificate for mail.lan? SHA-256 fingerprint: AB:CD|The certificate of mail.lan "
+                     "has changed since you trusted it. Not trusted.\n\nSHA-256 fingerprint you trusted: AB:CD\nSHA-256 "
+                     "fingerprint now: EF:01\n\nTrust the new certificate for mail.lan?|");
     EXPECT_EQ(ReadValue(MailboxKey(1).c_str(), "trusted_certificate mail.lan"), "AB:CD");
 }
 

@@ -102,7 +102,13 @@ TEST(Registry, ValuesReadAsTheyAreStoredOrTheFailureNamesThem) {
     testsupport::WriteValue(key, "zero", REG_SZ, "ab\0cd", 5);
     testsupport::WriteValue(key, "expand", REG_EXPAND_SZ, "%TEMP%", 6);
     testsupport::WriteValue(key, "long", REG_DWORD, "12345678", 8);
-    EXPECT_EQ(r.ReadString("zero") + "|" + r.ReadString("expand") + "|" + r.ReadString("missing"), "ab|%TEMP%|");
+    testsupport::WriteValue(key, "bare", REG_SZ, "abc", 3);  // without its terminator, as older versions wrote
+    r.WriteString("text", "");  // the system counts a missed terminator itself, but not for an empty text
+    HKEY k = nullptr;
+    DWORD size = 0;
+    RegOpenKeyExA(HKEY_CURRENT_USER, key, 0, KEY_READ, &k), RegQueryValueExA(k, "text", nullptr, nullptr, nullptr, &size), RegCloseKey(k);
+    EXPECT_EQ(size, 1u) << "a REG_SZ's size counts its terminating zero";
+    EXPECT_EQ(r.ReadString("zero") + "|" + r.ReadString("expand") + "|" + r.ReadString("missing") + "|" + r.ReadString("bare") + r.ReadString("text"), "ab|%TEMP%||abc");
     EXPECT_EQ(MessageOf([&] { r.ReadInteger("long"); }), "Failed to get data for 'long'");
     r.CloseKey();
     RegDeleteKeyA(HKEY_CURRENT_USER, key);

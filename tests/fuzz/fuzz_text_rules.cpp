@@ -4,6 +4,7 @@
 // notice's words, the message directory, the server setting, line ends and
 // the end of data. Built natively with clang by scripts/run-fuzz.sh; every
 // check below aborts on a broken rule.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -88,14 +89,21 @@ std::u16string widened(std::string_view bytes) {
 void fuzzNewMail(const std::string& text, const std::string& line, std::int32_t count) {
     std::vector<std::string> ids{"stale"};
     mail::TSeenIds seen, loaded;
+    std::vector<mail::TMessageKey> keys;
     if (mail::ParseUidlListing(text, count, ids)) {
-        check(ids.size() == static_cast<std::size_t>(count) && seen.Update(ids).Indexes.empty());
-        for (const std::string& id : ids) check(!id.empty() && id.size() <= 70 && id.find(' ') == std::string::npos);
-        check(loaded.FromText(seen.ToText("m"), "m") && loaded.Ids == seen.Ids && loaded.Update(ids).Indexes.empty());
+        for (const std::string& id : ids) keys.push_back(mail::MessageKey(id, static_cast<std::int64_t>(id.size())));
+        check(ids.size() == static_cast<std::size_t>(count) && seen.Update(keys).Indexes.empty());
+        for (const std::string& id : ids) check(!id.empty() && id.find('\n') == std::string::npos);
+        check(loaded.FromText(seen.ToText("m"), "m") && loaded.Ids == seen.Ids && loaded.Update(keys).Indexes.empty());
     } else {
         check(ids.empty());
     }
-    check(loaded.FromText(text, "m") ? !loaded.Ids.count("") : loaded.Ids.empty() && !loaded.Known);
+    std::vector<std::int32_t> sizes;
+    if (mail::ParseListListing(text, count, sizes))
+        check(sizes.size() == static_cast<std::size_t>(count) && *std::min_element(sizes.begin(), sizes.end()) >= 0);
+    std::string euc;
+    if (mail::Iso2022JpToEucJp(text, euc)) check(euc.size() <= 2 * text.size());
+    check(loaded.FromText(text, "m") ? std::is_sorted(loaded.Ids.begin(), loaded.Ids.end()) : loaded.Ids.empty() && !loaded.Known);
     // With no charset known, every word is shown exactly as written; with
     // one byte per character, decoding can only shorten the text.
     const auto convert = [](bool labelled) {
@@ -112,13 +120,17 @@ void fuzzNewMail(const std::string& text, const std::string& line, std::int32_t 
     const app::TNoticeEntry entry{mail::DecodedSender(lines.Lines(), convert(true)),
                                   mail::DecodedSubject(lines.Lines(), convert(true))};
     for (char16_t c : entry.Subject + entry.Sender) check(c >= 0x20 && c != 0x7F);
-    check(app::NoticeText(std::vector<app::TNoticeEntry>(count, entry)).size() <= 255);
+    check(app::NoticeText(std::vector<app::TNoticeEntry>(count, entry), count).size() <= 255);
 }
 
 void fuzzTransport(const std::string& text, const std::uint8_t* data, std::size_t size) {
     const net::ServerParts parts = net::SplitServer(text);
     check(text.compare(0, parts.Host.size(), parts.Host) == 0 && parts.Host.find(':') == std::string::npos);
     check(parts.Port == 0 || (text.size() > parts.Host.size() + 1 && text[parts.Host.size()] == ':'));
+    // A wildcard over one label only would stand for every name under it.
+    check(!net::CertificateNameMatches("*." + text.substr(text.rfind('.') + 1), "a." + text));
+    unsigned char ip[4];
+    check(!net::Ipv4Bytes(text, ip) || (text.size() >= 7 && text.size() <= 15));
     const int code = net::ThreeDigitReplyCode(text);
     check(code >= -1 && code <= 999);
     const std::string stripped = net::StripLineEnd(text);

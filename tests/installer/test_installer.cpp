@@ -1,6 +1,7 @@
 // tidemark-setup-VERSION.exe in the test run's own throwaway Wine prefix: a
 // silent install over an older one and the silent uninstall of a running
-// Tidemark, then the options page. Each test starts and ends with no trace of
+// Tidemark, then the options page and an uninstall that does not keep the
+// settings. Each test starts and ends with no trace of
 // an install (the settings of the user's own Tidemark would be at stake on a
 // real machine: the tests run only under Wine with WINEPREFIX set).
 #include <windows.h>
@@ -153,4 +154,28 @@ TEST_F(Installer, TheOptionsPageOffersBothChoicesCheckedAndHonoursThem) {
     EXPECT_EQ(setup.finish(), 0u);
     EXPECT_TRUE(PumpUntil(showsTrayIcon, kDeadlineMs)) << "Tidemark was not started";
     EXPECT_EQ(ReadValue(kRunKey, "Tidemark"), "");
+
+    // Uninstalled without keeping the settings: the seen ids, which name the
+    // server and the user, go with them.
+    const std::string seenDir = path(CSIDL_APPDATA, "\\Brindlewick Software\\Tidemark");
+    SHCreateDirectoryExA(nullptr, seenDir.c_str(), nullptr), testsupport::WriteText(kSettingsKey, "server", "pop.example.org");
+    CloseHandle(CreateFileA((seenDir + "\\seen-0.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    Process uninstall(kUninstaller, "");
+    // NSIS's uninstaller caption ends in a blank.
+    ASSERT_TRUE(PumpUntil([&] { return window = FindWindowA(nullptr, "Tidemark " TIDEMARK_VERSION " Uninstall "); }, kDeadlineMs));
+    PostMessageA(window, WM_COMMAND, IDOK, 0);
+    const char* keep = "Keep your Tidemark settings (mail server, user name, password, poll interval) for a later install?";
+    HWND question = nullptr;
+    ASSERT_TRUE(PumpUntil([&] {
+        while ((question = FindWindowExA(nullptr, question, "#32770", nullptr)) && !FindWindowExA(question, nullptr, "Static", keep)) {}
+        return question;
+    }, kDeadlineMs)) << "not asked whether to keep the settings";
+    PostMessageA(question, WM_COMMAND, IDNO, 0);
+    EXPECT_TRUE(PumpUntil([&] { return !fileSize(seenDir) && ReadValue(kSettingsKey, "server").empty(); }, kDeadlineMs))
+        << "the settings or the seen ids are left";
+    // Closed only once it can be: left open, it would hold the test's output open.
+    HWND close = nullptr;
+    EXPECT_TRUE(PumpUntil([&] { return (close = FindWindowExA(window, nullptr, "Button", "&Close")) && IsWindowEnabled(close); }, kDeadlineMs));
+    PostMessageA(window, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }, kDeadlineMs)) << "the uninstaller did not end";
 }

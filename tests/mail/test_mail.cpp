@@ -3,9 +3,15 @@
 // meets the plain one).
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
+#include <vector>
+
+#include <fstream>
+#include <iterator>
 
 #include "framework/handles.h"
+#include "framework/security_handles.h"
 #include "gtest/gtest.h"
 #include "mail/pop3_session.h"
 #include "mail/pop3_text.h"
@@ -17,7 +23,7 @@ using namespace mail;
 using testsupport::MessageOf;
 
 namespace {
-std::string joined(const fw::TStringList& lines) {
+std::string joined(const THeaderLines& lines) {
     std::string out;
     for (const std::string& line : lines.Lines()) out += line + "|";
     return out;
@@ -45,13 +51,13 @@ TEST(Pop3Text, StatSetsTheCountBeforeTheSizeIsConvertedAndListTakesAllAfterTheFi
 TEST(Pop3Text, HeaderLinesEndAtEveryLineEndAndTheBodyGoesFromTheFirstEmptyLine) {
     const struct {
         std::string text;
-        const char *lines, *headers;
+        const char *lines, *headers, *kept;  // the last: with the Subject and To fields only
     } table[] = {
         {std::string("Subject: a\r\nFrom: b\rTo: c\n\tfolded\r\n\r\nbody\r\n.\r\n\0junk", 48),
-         "Subject: a|From: b|To: c|\tfolded||body|.|", "Subject: a|From: b|To: c|\tfolded|"},
-        {"Subject: x\r\n.\r\n", "Subject: x|.|", "Subject: x|.|"},
-        {"Subject: x\r\n \r\nbody\r\n", "Subject: x| |body|", "Subject: x| |body|"},
-        {"\r\nbody only\r\n.\r\n", "|body only|.|", ""},
+         "Subject: a|From: b|To: c|\tfolded||body|.|", "Subject: a|From: b|To: c|\tfolded|", "Subject: a|To: c|\tfolded|"},
+        {"Subject: x\r\nsubject: y\r\n.\r\n", "Subject: x|subject: y|.|", "Subject: x|subject: y|.|", "Subject: x|"},
+        {"Subject: x\r\n \r\nbody\r\n", "Subject: x| |body|", "Subject: x| |body|", "Subject: x| |"},
+        {"\r\nbody only\r\n.\r\n", "|body only|.|", "", ""},
     };
     for (const auto& t : table) {
         fw::TMemoryStream stream;
@@ -63,6 +69,8 @@ TEST(Pop3Text, HeaderLinesEndAtEveryLineEndAndTheBodyGoesFromTheFirstEmptyLine) 
         EXPECT_EQ(joined(headers), t.lines);
         headers.RemoveBody();
         EXPECT_EQ(joined(headers), t.headers);
+        headers.KeepFields({"subject", "To"});
+        EXPECT_EQ(joined(headers), t.kept);
     }
     TMailboxInfo info;
     info.Add(std::make_unique<TMessageInfo>());
@@ -71,25 +79,29 @@ TEST(Pop3Text, HeaderLinesEndAtEveryLineEndAndTheBodyGoesFromTheFirstEmptyLine) 
 
 // ---- popcheck ----
 
-// Runs `command` to its end (10 s at most); gives its exit code, and its
-// standard output and error in `output`.
-static DWORD run(std::string command, std::string& output) {
+// Runs `command` to its end (10 s at most) with `input` on its standard
+// input; gives its exit code, and its standard output and error in `out`
+// and `err`.
+static DWORD run(std::string command, const std::string& input, std::string& out, std::string& err) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    CreatePipe(&readEnd, &writeEnd, &inherit, 1 << 16);
-    fw::UniqueKernelHandle reading(readEnd), writing(writeEnd);
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE ends[6] = {};  // read and write ends of stdin, stdout, stderr
+    for (int i = 0; i < 3; ++i) CreatePipe(&ends[2 * i], &ends[2 * i + 1], &inherit, 1 << 16);
+    std::vector<fw::UniqueKernelHandle> held(std::begin(ends), std::end(ends));
+    for (HANDLE mine : {ends[1], ends[2], ends[4]}) SetHandleInformation(mine, HANDLE_FLAG_INHERIT, 0);
+    DWORD n = 0;
+    WriteFile(ends[1], input.data(), static_cast<DWORD>(input.size()), &n, nullptr);
     STARTUPINFOA si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = si.hStdError = writeEnd;
+    si.hStdInput = ends[0], si.hStdOutput = ends[3], si.hStdError = ends[5];
     PROCESS_INFORMATION pi{};
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return 999;
     fw::UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
-    writing.reset();
+    for (int i : {1, 0, 3, 5}) held[i].reset();
     if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
     char chunk[4096];
-    for (DWORD n = 0; ReadFile(readEnd, chunk, sizeof chunk, &n, nullptr) && n > 0;) output.append(chunk, n);
+    for (auto [from, to] : {std::pair{ends[2], &out}, {ends[4], &err}})
+        while (ReadFile(from, chunk, sizeof chunk, &n, nullptr) && n > 0) to->append(chunk, n);
     DWORD code = 998;
     GetExitCodeProcess(pi.hProcess, &code);
     return code;
@@ -99,7 +111,8 @@ static DWORD run(std::string command, std::string& output) {
 // failure that passes by itself (75) from one the user must mend (1) and
 // from wrong usage (2); --timeout bounds each wait. Against the Dovecot that
 // requires TLS, with its test CA trusted for the run (--ca), a certificate
-// for another name or from another CA ends the check before the log-in.
+// for another name or from another CA ends the check before the log-in, as
+// does a server that hangs up during the handshake (a failure that passes).
 TEST(Popcheck, ExitCodesMessagesAndSecureConnections) {
     namespace dovecot = testsupport::dovecot;
     const std::string plain = dovecot::FirstLine("port", true), tls = dovecot::FirstLine("tls_port", true);
@@ -109,28 +122,62 @@ TEST(Popcheck, ExitCodesMessagesAndSecureConnections) {
     std::string filler = "X-Filler: start\r\n";
     for (int i = 0; i < 2000; ++i) filler += "\tthirty-six bytes of a folded line\r\n";
     ASSERT_TRUE(dovecot::Deliver("alice", filler + "Subject: after the filler\r\n\r\nbody\r\n", true));
-    const struct { std::string args; const char* script; DWORD code; const char* output; } table[] = {
+    // The password from a file (its first line), or from standard input.
+    char passwordFile[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, passwordFile), std::strcat(passwordFile, "popcheck-password.txt");
+    std::FILE* f = std::fopen(passwordFile, "wb");
+    ASSERT_TRUE(f && std::fputs("secret\r\nnot this line\r\n", f) >= 0 && std::fclose(f) == 0);
+    const std::string login = "S +OK\nC CAPA\nS -ERR\nC USER anna\nS +OK\nC PASS pw from stdin\nS +OK\nC STAT\nS +OK 1 120\n";
+    const struct { std::string args; std::string script; DWORD code; const char* output; const char* input = ""; } table[] = {
         {"--timeout 1 {server} anna pw", "", 75, "popcheck: Operation timed out"},
         {"{server} anna pw", "S +OK\nC CAPA\nS -ERR\nC USER anna\nS -ERR [IN-USE] locked", 75, "popcheck: -ERR [IN-USE] locked"},
         {"{server} anna pw", "s +OK hel\nX", 75, "popcheck: Connection closed by the server"},
-        {"--timeout 0 {server} anna pw", "", 2, "usage: popcheck"},
-        {"--tls" + ca + "localhost:" + tls + " alice secret", "", 0, "\tSubject: after the filler\t"},
+        {"--tls {server} anna pw", "T\nX", 75, "popcheck: The server closed the connection during the secure handshake"},
+        {"{server} anna pw", "s \\x16\\x03\\x01\\x00\\x05hello\nH", 1, "popcheck: The server answered with TLS: choose TLS in Setup\r\n"},
+        // Usage: --help and --version on standard output, each wrong use told on standard error.
+        {"--help", "", 0, "usage: popcheck"},
+        {"--version", "", 0, "popcheck " TIDEMARK_VERSION "\r\n"},
+        {"--timeout 0 {server} anna pw", "", 2, "popcheck: --timeout needs a whole number of seconds from 1 to 3600, not '0'\r\n"},
+        {"--timeout abc {server} anna pw", "", 2, "not 'abc'"},
+        {"--tls --starttls {server} anna pw", "", 2, "popcheck: --tls and --starttls cannot be given together\r\n"},
+        {"{server} anna", "", 2, "popcheck: PASSWORD is missing (or give --password-file)\r\n"},
+        {"--ca", "", 2, "popcheck: --ca needs a value\r\n"},
+        // One line per message, its fields decoded and unfolded as in the notice, no tab or control inside one.
+        {"--password-file - {server} anna", login + "C LIST 1\nS +OK 1 120\nC TOP 1 1\nS +OK\nS Subject: =?utf-8?q?caf=C3=A9?=\nS \\tau\\tlait\x01\n"
+         "S From: =?utf-8?b?SsO2bnM=?= <j@example.org>\nS \nS .\nC QUIT\nS +OK", 0, "\r\n1\t120\tcaf\xC3\xA9 au lait \tJ\xC3\xB6ns <j@example.org>\r\n", "pw from stdin\r\n"},
+        {"--tls" + ca + "--password-file " + passwordFile + " localhost:" + tls + " alice", "", 0, "\tafter the filler\t"},
         {"--starttls" + ca + "localhost:" + plain + " alice secret", "", 0, "Secure connection: TLS"},
-        {"--starttls" + ca + "127.0.0.1:" + plain + " alice secret", "", 1, "not trusted: it is not issued for 127.0.0.1"},
         {"--tls" + ca + "127.0.0.2:" + tls + " alice secret", "", 1, "not trusted: it is not issued by a trusted authority"},
     };
+    // The certificate check: the name by the subject alternative names
+    // alone, and the CA's revocation list (beside the server's certificate).
+    const std::pair<const char*, const char*> checks[] = {
+        {"wild example.org", "it is not issued for example.org (may trust once)"}, {"ip 127.0.0.1", ""}, {"server LOCALHOST.", ""},
+        {"dnsip 127.0.0.1", "it is not issued for 127.0.0.1 (may trust once)"}, {"revoked localhost", "it has been revoked"},
+        {"nosan localhost", "it names no server (it has no subject alternative names) (may trust once)"}};
+    auto read = [](const std::string& name) { std::ifstream in(dovecot::Folder(true) + "\\tls\\" + name, std::ios::binary); return std::string(std::istreambuf_iterator<char>(in), {}); };
+    const std::string crl = read("ca.crl");
+    for (auto [check, message] : checks) {
+        const std::string file = std::string(check).substr(0, std::strchr(check, ' ') - check), der = net::CertificateDer(read(file + ".pem"));
+        fw::UniqueCertStore store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+        PCCERT_CONTEXT cert = nullptr;
+        CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size()), CERT_STORE_ADD_ALWAYS, &cert);
+        CertAddEncodedCRLToStore(store.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(crl.data()), static_cast<DWORD>(crl.size()), CERT_STORE_ADD_ALWAYS, nullptr);
+        const net::TCertificateVerdict v = net::CheckServerCertificate(fw::UniqueCertificate(cert).get(), std::strchr(check, ' ') + 1, net::CertificateDer(read("ca.pem")));
+        EXPECT_EQ(v.Message + (v.MayTrustOnce ? " (may trust once)" : ""), *message ? "The server's certificate is not trusted: " + std::string(message) : "") << check;
+    }
     char exe[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, exe, MAX_PATH);
     const std::string popcheck = std::string(exe, std::strrchr(exe, '\\') + 1) + "..\\..\\mail\\popcheck.exe ";
     for (const auto& t : table) {
         testsupport::ScriptedServer server(t.script);
-        std::string args = t.args, output;
+        std::string args = t.args, out, err;
         if (const auto at = args.find("{server}"); at != std::string::npos) args.replace(at, 8, server.Address());
         const std::size_t logged = dovecot::Log(true).size();
         const ULONGLONG start = GetTickCount64();
-        EXPECT_EQ(run(popcheck + args, output), t.code) << args;
+        EXPECT_EQ(run(popcheck + args, t.input, out, err), t.code) << args << err;
         EXPECT_LT(GetTickCount64() - start, 4000u) << args;
-        EXPECT_NE(output.find(t.output), std::string::npos) << output;
+        EXPECT_NE((t.code ? err : out).find(t.output), std::string::npos) << out << err;
         EXPECT_TRUE(testsupport::PumpUntil([&] { return !server.Accepted() || server.Finished(); }));
         EXPECT_EQ(server.Received(), server.Expected());
         // Dovecot tells how each connection ended, and who logged in.

@@ -15,20 +15,26 @@
 
 using namespace mail;
 
-TEST(Pop3Text, AUidlListingIsTakenOnlyWhenItNamesEachMessageOnceWithAnIdOfItsOwn) {
-    const std::string longest(70, '~');
-    // The ids taken, or "-" for a listing refused.
-    const struct { std::string data; std::int32_t count; std::string ids; } table[] = {
-        {"1 a\r\n2 b\r\n.\r\n", 2, "a b"}, {"2 b  \r\n1  a\r\n.\r\n", 2, "a b"}, {"1 .dot\r\n.\r\n", 1, ".dot"},
-        {".\r\n", 0, ""}, {"1 " + longest + "\r\n.\r\n", 1, longest}, {"1 " + longest + "x\r\n.\r\n", 1, "-"},
+TEST(Pop3Text, AListingIsTakenOnlyWhenItNamesEachMessageOnceWithAnIdOfItsOwn) {
+    const std::string longest(71, '~');
+    // The ids (or with "LIST", the sizes) taken, or "-" for a listing refused.
+    const struct { std::string data; std::int32_t count; std::string ids; const char* list = ""; } table[] = {
+        {"1 a\r\n2 b\r\n.\r\n", 2, "a|b"}, {"2 b  \r\n1  a\r\n.\r\n", 2, "a|b"}, {"1 .dot\r\n.\r\n", 1, ".dot"},
+        {".\r\n", 0, ""}, {"1 " + longest + "\r\n.\r\n", 1, longest}, {"1 a b\r\n2 \x7f\xff\r\n.\r\n", 2, "a b|\x7f\xff"},
         {"1 a\r\n.\r\n", 2, "-"}, {"1 a\r\n2 a\r\n.\r\n", 2, "-"}, {"1 a\r\n3 b\r\n.\r\n", 2, "-"},
-        {"0 a\r\n.\r\n", 1, "-"}, {"1 a b\r\n.\r\n", 1, "-"}, {"1 a\r\n", 1, "-"}, {"1 \x7f\r\n.\r\n", 1, "-"},
+        {"0 a\r\n.\r\n", 1, "-"}, {"1 a\r\n", 1, "-"}, {"1  \r\n.\r\n", 1, "-"},
         {".\r\n", 2000000000, "-"},  // nothing is allocated for a count the data cannot hold
+        {"2 20 octets\r\n1 10\r\n.\r\n", 2, "10|20", "LIST"}, {"1 10\r\n2 10\r\n.\r\n", 2, "10|10", "LIST"},
+        {"1 ten\r\n.\r\n", 1, "-", "LIST"}, {"1 -1\r\n.\r\n", 1, "-", "LIST"}, {"1 5\r\n1 5\r\n.\r\n", 2, "-", "LIST"},
     };
     for (const auto& t : table) {
         std::vector<std::string> ids{"stale"};
-        std::string text = ParseUidlListing(t.data, t.count, ids) ? "" : "-";
-        for (const std::string& id : ids) text += (text.empty() ? "" : " ") + id;
+        std::vector<std::int32_t> sizes{-7};
+        bool taken = *t.list ? ParseListListing(t.data, t.count, sizes) : ParseUidlListing(t.data, t.count, ids);
+        if (*t.list) ids.assign(sizes.size(), "");
+        for (std::size_t i = 0; i < sizes.size() && *t.list; ++i) ids[i] = std::to_string(sizes[i]);
+        std::string text = taken ? "" : "-";
+        for (const std::string& id : ids) text += (text.empty() || text == "-" ? "" : "|") + id;
         EXPECT_EQ(text, t.ids) << t.data;
     }
 }
@@ -59,15 +65,21 @@ TEST(Pop3Text, PipelinedCommandsGoOutInBatchesWithinTheWindow) {
 
 // Which ids are news across checks and restarts is the controller's tests'
 // to show; here, the list that must not be taken for this mailbox's.
-TEST(NewMail, AnotherMailboxsListOrADamagedOneCountsAsNone) {
+TEST(NewMail, AReusedIdIsNewsAndAnotherMailboxsListOrADamagedOneCountsAsNone) {
     TSeenIdStore store;
     store.Folder += " test " + std::to_string(GetCurrentProcessId());
     const std::string mailbox = MailboxName("pop.example.org", "anna");
     TSeenIds seen;
-    seen.Update({"a", "b"});
+    seen.Update({MessageKey("a", 1), MessageKey("b", 2)});
     store.Save(mailbox, seen);
     EXPECT_EQ(store.Load(mailbox).Ids, seen.Ids);
     EXPECT_FALSE(TSeenIds().FromText(seen.ToText(mailbox), MailboxName("pop.example.org", "anna ")));
+    // Another size is another message; a list of ids without sizes, as kept
+    // by earlier versions, still knows its ids.
+    EXPECT_EQ(seen.Update({MessageKey("a", 1), MessageKey("b", 3), MessageKey("c", 2)}).Indexes, (std::vector<std::size_t>{1, 2}));
+    TSeenIds old;
+    ASSERT_TRUE(old.FromText("Tidemark seen messages 1\r\nmailbox " + mailbox + "\r\na\r\n", mailbox));
+    EXPECT_EQ(old.Update({MessageKey("a", 9), MessageKey("b", 9)}).Indexes, std::vector<std::size_t>{1});
     std::ofstream(store.FileFor(mailbox)) << seen.ToText(mailbox) << "not one id\r\n";
     EXPECT_FALSE(store.Load(mailbox).Known);
     DeleteFileA(store.FileFor(mailbox).c_str());
@@ -87,6 +99,11 @@ TEST(NewMail, HeaderFieldsAreDecodedAsThePersonWroteThem) {
          u"日本語", u"=?utf-8?Q?bad=Z1?= =?x-unknown?Q?abc?= =?utf-8?B?/w==?="},
         {{"Subject: =?utf-8?Q?A_long?=", "\t=?utf-8?Q?_line=0Abreak?=", "  and plain text", "From: <harbour@example.org>"},
          u"harbour@example.org", u"A long line break  and plain text"},
+        // A name that decodes to nothing gives way to the address.
+        {{"From: \"=?utf-8?Q?_?=\" <ghost@example.org>", "Subject: =?utf-8?Q?_?="}, u"ghost@example.org", u" "},
+        {{"From: ghost@example.org (=?utf-8?Q?=0D?=), x@example.org"}, u"ghost@example.org", u""},
+        // Systems without the ISO-2022-JP code pages too.
+        {{"Subject: =?ISO-2022-JP?B?GyRCRnxLXDhsJE4lYSE8JWsbKEI=?="}, u"", u"日本語のメール"},
     };
     for (const auto& t : table) {
         EXPECT_EQ(DecodedSender(t.lines, ConvertCharset), t.sender) << t.lines[0];

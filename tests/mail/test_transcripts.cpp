@@ -12,13 +12,19 @@
 //   security tls|starttls   default: none
 //   capa <name> ...         the CAPA reply lists these names; without it the
 //                           server refuses CAPA ("-ERR")
+//   listen <port>           the scripted server's port (0: a free one)
+//   isolated                played only by the run inside a network namespace
+//                           of its own (TIDEMARK_ISOLATED set, see
+//                           tests/support/isolated.sh), and only there
 //   drop host               the host lookup's answer never arrives
 //   cancel <ms>             Cancel() from a timer, ms after the check began
 //   hello                   the greeting and the CAPA exchange
 //   login <STAT reply>      hello, then the USER, PASS and STAT exchange
 //   uidl [<UIDL reply>]     unique ids on (UseUniqueIds), and that exchange
+//   list <LIST reply>       the LIST exchange (all sizes at once)
 //   message <n> <size> <TOP reply>   the LIST n and TOP n 1 exchange;
 //                           message <n> <LIST reply>: a refused LIST n
+//   top <n> <TOP reply>     the TOP n 1 exchange alone
 //   quit                    the QUIT exchange
 //   S s C P X H <text>      the server's script (tests/support/scripted_server.h)
 //   ! <text>                the text of the exception UpdateInfo raises; a
@@ -26,7 +32,7 @@
 //   = stat <count> <size>   MessageCount and MailboxSize afterwards
 //   = item <size>|<header>|...   the list afterwards, one line per item
 //                           (always checked: no line means an empty list)
-//   = ids <id> ...          UniqueIdsKnown and UniqueIds afterwards (always
+//   = ids <id>:<size> ...   UniqueIdsKnown and UniqueIds afterwards (always
 //                           checked: no line means the ids are not known)
 //   = events <e>, <e>, ...  open, updating, progress:<%> (repeats merged),
 //                           next:<index>, cancel, error:<text>, closing,
@@ -36,14 +42,16 @@
 //                           ticks whole seconds, so a restart in the middle of
 //                           a wait may end up to one second sooner)
 // When the CAPA reply names PIPELINING (in any letter case), the commands of
-// consecutive `message` lines all come before any of their replies: the
-// server reads the whole batch before it answers, so a client that waited
-// for each reply would time out. Texts take the escapes of the scripted
+// consecutive `message` (or `top`) lines, and those of `uidl` and `list`,
+// all come before any of their replies: the server reads the whole batch
+// before it answers, so a client that waited for each reply would time
+// out. Texts take the escapes of the scripted
 // server. Every case also checks that the client sent exactly the C lines,
 // that the socket is closed and its time-out counter stopped, and that a
 // time-out came neither early nor late with the processor idle meanwhile.
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -115,7 +123,7 @@ std::vector<Case> readCases(const std::string& path) {
         const std::string value = line.size() > key.size() ? line.substr(key.size() + 1) : "";
         const std::string what = value.substr(0, value.find(' ')), rest = value.substr(what.size() + (what != value));
         ++number;
-        if (key != "message" && !cases.empty()) cases.back().script += std::exchange(replies, "");
+        if (key != "message" && key != "top" && key != "list" && !cases.empty()) cases.back().script += std::exchange(replies, "");
         if (key == "case") cases.emplace_back().line = number;
         if (key == "case") cases.back().title = value;
         if (key.empty() || key[0] == '#' || key == "case") continue;
@@ -141,10 +149,16 @@ std::vector<Case> readCases(const std::string& path) {
             const std::string topReply = listed ? "S " + rest.substr(size.size() + 1) + "\n" : "";
             c.script += pipelined ? list + top : list + listReply + top + topReply;
             if (pipelined) replies += listReply + topReply;
+        } else if (key == "top") {
+            c.script += "C TOP " + what + " 1\n" + (pipelined ? "" : "S " + rest + "\n");
+            if (pipelined) replies += "S " + rest + "\n";
+        } else if (key == "list") {
+            c.script += "C LIST\n" + std::exchange(replies, "") + "S " + value + "\n";
         } else if (key == "quit") {
             c.script += "C QUIT\nS +OK bye\n";
         } else if (key == "uidl") {
-            c.script += value.empty() ? "" : "C UIDL\nS " + value + "\n";
+            c.script += value.empty() ? "" : "C UIDL\n";
+            (pipelined ? replies : c.script) += value.empty() ? "" : "S " + value + "\n";
             c.settings[key] = "on";
         } else if (key.size() == 1 && std::string("SsCPXH").find(key) != std::string::npos) {
             c.script += line + "\n";
@@ -164,7 +178,7 @@ std::vector<Case> readCases(const std::string& path) {
 
 void play(Mailbox& box, Case c) {
     SCOPED_TRACE("line " + std::to_string(c.line) + ": " + c.title);
-    ScriptedServer server(c.script);
+    ScriptedServer server(c.script, static_cast<unsigned short>(std::stoul(c.settings.count("listen") ? c.settings["listen"] : "0")));
     const unsigned unused = ScriptedServer::UnusedPort(), stalled = ScriptedServer::StalledPort();
     auto setting = [&](const char* name, const char* fallback) {
         std::string text = c.settings.count(name) ? c.settings[name] : fallback;
@@ -211,7 +225,11 @@ void play(Mailbox& box, Case c) {
         for (const std::string& header : box.RemoteInfo.Items(i).Headers.Lines()) items.back() += "|" + header;
     }
     EXPECT_EQ(items, c.items);
-    EXPECT_EQ(box.UniqueIdsKnown ? join(box.UniqueIds, " ") : "unknown", c.ids);
+    std::istringstream ids(c.ids);
+    std::vector<mail::TMessageKey> keys;
+    for (std::string id; ids >> id && c.ids != "unknown";)
+        keys.push_back(mail::MessageKey(ScriptedServer::Unescape(id.substr(0, id.rfind(':'))), std::stoll(id.substr(id.rfind(':') + 1))));
+    EXPECT_TRUE(box.UniqueIdsKnown == (c.ids != "unknown") && (!box.UniqueIdsKnown || box.UniqueIds == keys)) << c.ids;
 }
 
 class Transcript : public testing::TestWithParam<std::string> {};
@@ -222,7 +240,8 @@ TEST_P(Transcript, EveryCaseAsScripted) {
     Mailbox box;
     socketProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(box.WindowHandle(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&dropping)));
-    for (const Case& c : cases) play(box, c);
+    for (const Case& c : cases)
+        if (c.settings.count("isolated") == (std::getenv("TIDEMARK_ISOLATED") != nullptr)) play(box, c);
 }
 
 std::vector<std::string> transcriptFiles() {

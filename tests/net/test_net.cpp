@@ -43,6 +43,17 @@ TEST(SocketText, LineEndsAndTheEndOfData) {
     for (const auto& d : data) EXPECT_EQ(IsDataComplete(d.data, std::strlen(d.data), d.start), d.complete) << d.data;
 }
 
+// A certificate's name stands for one host; its wildcard for one whole left-most label.
+TEST(SocketText, CertificateNamesAndAddressTexts) {
+    const struct { const char *pattern, *host; bool matches; } names[] = {
+        {"Mail.Example.org", "mail.example.ORG.", true}, {"*.example.org", "mail.example.org", true}, {"*.example.org", "a.mail.example.org", false},
+        {"*.example.org", "example.org", false}, {"*.org", "example.org", false}, {"*.org.", "example.org", false}, {"m*.example.org", "mail.example.org", false},
+        {"mail.*.org", "mail.x.org", false}, {"*.*.org", "a.b.org", false}, {"*.example.org", ".example.org", false}, {"*.example.org", "*.example.org", false}};
+    for (const auto& n : names) EXPECT_EQ(CertificateNameMatches(n.pattern, n.host), n.matches) << n.pattern << " " << n.host;
+    unsigned char ip[4];
+    for (const char* text : {"256.0.0.1", "1.2.3", "1.2.3.4.", "0x7f.0.0.1", "1.2.3.0004", "localhost"}) EXPECT_FALSE(Ipv4Bytes(text, ip)) << text;
+}
+
 TEST(SocketText, ProgressIsRoundedHalvesToEven) {
     const struct {
         std::int64_t size;
@@ -91,6 +102,9 @@ TEST(Catalogue, EveryTextWordForWord) {
         {57023, "The server accepts no TLS version or cipher that this system offers (TLS 1.2 or later)"},
         {57024, "Data from the server could not be decrypted: %s"},
         {57025, "The server sent plain text after agreeing to STLS"},
+        {57026, "The server accepts only TLS versions that are no longer safe (TLS 1.1 or older)"},
+        {57027, "The server's certificate changed during the connection"},
+        {57035, "The server's certificate is not trusted: it names no server (it has no subject alternative names)"},
         {57030, "The server's certificate is not trusted: it is not issued for %s"},
         {57031, "The server's certificate is not trusted: it is not issued by a trusted authority"},
         {57032, "The server's certificate is not trusted: it has expired or is not valid yet"},

@@ -30,12 +30,13 @@ sockaddr_in loopback(unsigned short port) {
     return addr;
 }
 
-// A socket bound to a free port of 127.0.0.1, listening unless `backlog` < 0.
+// A socket bound to `port` of 127.0.0.1 (0: a free one, then told in `port`),
+// listening unless `backlog` < 0.
 SOCKET bindLoopback(unsigned short& port, int backlog) {
     static WSADATA data;
     static const bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
     SOCKET s = started ? socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) : INVALID_SOCKET;
-    sockaddr_in addr = loopback(0);
+    sockaddr_in addr = loopback(port);
     int size = sizeof addr;
     bind(s, reinterpret_cast<sockaddr*>(&addr), size);
     getsockname(s, reinterpret_cast<sockaddr*>(&addr), &size);
@@ -45,7 +46,7 @@ SOCKET bindLoopback(unsigned short& port, int backlog) {
 }
 }  // namespace
 
-ScriptedServer::ScriptedServer(const std::string& script) : client_(INVALID_SOCKET) {
+ScriptedServer::ScriptedServer(const std::string& script, unsigned short port) : client_(INVALID_SOCKET), port_(port) {
     std::istringstream lines(script);
     for (std::string line; std::getline(lines, line);) {
         const char kind = line.empty() ? '#' : line[0];
@@ -55,7 +56,7 @@ ScriptedServer::ScriptedServer(const std::string& script) : client_(INVALID_SOCK
             steps_.back().data += kind == 'S' ? text + "\r\n" : text;
         else if (kind == 'S' || kind == 's')
             steps_.push_back({'s', kind == 'S' ? text + "\r\n" : text});
-        else if (std::string("CPXH").find(kind) != std::string::npos)
+        else if (std::string("CPXHT").find(kind) != std::string::npos)
             steps_.push_back({kind, text});
     }
     listen_ = bindLoopback(port_, 1);
@@ -79,7 +80,9 @@ std::string ScriptedServer::Unescape(const std::string& text) {
             i = close;
         } else if (text[i] == '\\' && i + 1 < text.size()) {
             const char e = text[++i];
-            out += e == 'r' ? '\r' : e == 'n' ? '\n' : e == 't' ? '\t' : e == '0' ? '\0' : e;
+            const bool hex = e == 'x' && i + 2 < text.size();
+            out += hex ? static_cast<char>(std::strtoul(text.substr(i + 1, 2).c_str(), nullptr, 16)) : e == 'r' ? '\r' : e == 'n' ? '\n' : e == 't' ? '\t' : e == '0' ? '\0' : e;
+            i += hex ? 2 : 0;
         } else {
             out += text[i];
         }
@@ -134,12 +137,20 @@ void ScriptedServer::run() {
     client_ = accept(listen_, nullptr, nullptr);
     lastActivity_ = GetTickCount64();
     accepted_ = true;
+    // A TLS record's bytes are no line of text: they are not recorded.
+    std::string record;
+    auto readTls = [&](std::size_t size) {
+        for (char c = 0; record.size() < size && waitReadable(client_, 3000, stop_) && recv(client_, &c, 1, 0) == 1;) record += c;
+        return record.size() == size;
+    };
     for (const Step& step : steps_) {
         if (step.kind == 's') {
             for (int sent = 0, n = 0; sent < static_cast<int>(step.data.size()) && n >= 0; sent += n)
                 n = send(client_, step.data.data() + sent, static_cast<int>(step.data.size()) - sent, 0);
             lastActivity_ = GetTickCount64();
         } else if (step.kind == 'C' && !readLine()) {
+            return;
+        } else if (step.kind == 'T' && !(readTls(5) && readTls(5 + (static_cast<unsigned char>(record[3]) << 8 | static_cast<unsigned char>(record[4]))))) {
             return;
         } else if (step.kind == 'P') {
             for (const ULONGLONG until = GetTickCount64() + std::atoi(step.data.c_str()); !stop_ && GetTickCount64() < until;)

@@ -6,8 +6,9 @@
 //   C text   read one line (the client must send exactly text CR LF)
 //   P ms     pause                         X        hang up
 //   H        hold: read nothing more until the server is destroyed
+//   T        read one TLS record of the client (its hello), not recorded
 // Consecutive S and s lines go out in one send. In texts \r, \n, \t, \0 and
-// \\ are escapes, and {N*c} stands for N times the character c. After the
+// \\ are escapes, \xHH a byte, and {N*c} stands for N times the character c. After the
 // last step the server reads on until the client closes.
 #include <windows.h>
 
@@ -20,7 +21,8 @@ namespace testsupport {
 
 class ScriptedServer {
 public:
-    explicit ScriptedServer(const std::string& script = "");
+    // On `port` of 127.0.0.1, or on a free one.
+    explicit ScriptedServer(const std::string& script = "", unsigned short port = 0);
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
