@@ -43,20 +43,16 @@ int TPop3Session::ReadReply() {
 bool TPop3Session::readStatusLine() { return ReadReply() == 1; }
 
 void TPop3Session::ReadGreeting() {
-    if (Security == net::TSecurity::Tls || Port != 995) return ReadStatus();
+    if (Security == net::TSecurity::Tls || RemotePort() != 995) return ReadStatus();
     constexpr std::int32_t kTlsPortGreetingSeconds = 5;
     const std::int32_t timeOut = TimeOut();
     SetTimeOut(std::min(timeOut, kTlsPortGreetingSeconds));
+    const fw::ScopeExit restore([&] { SetTimeOut(timeOut); });
     try {
         ReadStatus();
     } catch (const net::ETimedOutError&) {
-        SetTimeOut(timeOut);
         RaiseSocketError(sNoGreetingOnTlsPort);
-    } catch (...) {
-        SetTimeOut(timeOut);
-        throw;
     }
-    SetTimeOut(timeOut);
 }
 
 void TPop3Session::ReadStatus() {

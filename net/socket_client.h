@@ -75,6 +75,8 @@ public:
     // stay set for at most one more tick).
     bool CounterRunning() const { return counter_->Timer->Running(); }
     HWND WindowHandle() const { return window_->Handle(); }
+    // The port Open settled on (the server text's, the service's or DefaultPort).
+    std::uint16_t RemotePort() const { return port_; }
 
     // A socket exists (from Open on, before any TCP connection).
     bool Connected() const { return socket_.valid(); }

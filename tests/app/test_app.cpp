@@ -583,10 +583,10 @@ TEST_F(Controller, NewMessagesAreAnnouncedOnceAcrossChecksAndRestarts) {
                                                         "3 new messages|g@example.org: about g\nf@example.org: about f\nd@example.org: about d",
                                                         "4 new messages|(no subject)\nj@example.org: about j\ni@example.org: about i\nand 1 more"}));
     // A list that could not be saved is saved at the next check, changed or not.
-    box.UniqueIds = {"x"};
+    box.UniqueIds = {mail::MessageKey("x", 1)};
     announcer.Store.Folder = testsupport::SourcePath("README.md");  // a file: no folder there
     testsupport::MessageOf([&] { announcer.AfterCheck(box, *form->TrayIcon); });
     announcer.Store.Folder = seenFolder();
     announcer.AfterCheck(box, *form->TrayIcon);
-    EXPECT_EQ(announcer.Store.Load(box.CheckedMailbox).Ids, std::set<std::string>{"x"});
+    EXPECT_TRUE(announcer.Store.Load(box.CheckedMailbox).Ids == std::vector{mail::MessageKey("x", 1)});
 }
