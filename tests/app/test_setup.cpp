@@ -128,7 +128,8 @@ TEST_F(Setup, OkWithAFieldThatCannotWorkSaysWhyBesideItAndKeepsTheDialogAndTheTe
     EXPECT_EQ(seen, "Enter the server's name (host or host:port).||abc; The port after ':' must be a number from 1 to 65535.|pop.example.org:99999|abc; "
                     "Enter the user name.|pop.example.org|abc; Enter a whole number of seconds from 1 to 10000.|pop.example.org|abc; "
                     "Enter a whole number of seconds from 1 to 10000.|pop.example.org|0; ");
-    EXPECT_EQ(ReadValue(SettingsKey, "server") + "|" + ReadValue(SettingsKey, "interval") + "|" + std::to_string(form->PollTimer->Interval()) +
+    EXPECT_EQ(ReadValue(MailboxKey(1).c_str(), "server") + "|" + ReadValue(MailboxKey(1).c_str(), "interval") + "|" +
+              std::to_string(form->Watchers.at(0)->PollTimer->Interval()) +
               SetupDialog->ProblemLabel->Text(), "pop.example.org:110|15|15000") << "stored; the next show starts without the old problem";
 }
 
