@@ -199,16 +199,20 @@ void SaveSettings(TSettings& settings) {
     // Whether the key could be opened shows at the first write.
     reg.OpenKey(SettingsKey, true);
     reg.WriteInteger("hideonstart", settings.HideOnStart ? 1 : 0);
+    // A key belongs to one mailbox: a second one claiming it (a copy) gets its own.
     bool used[kMaxMailboxes + 1] = {};
-    for (const TMailboxSettings& m : settings.Mailboxes)
-        if (m.Slot >= 1 && m.Slot <= kMaxMailboxes) used[m.Slot] = true;
+    for (TMailboxSettings& m : settings.Mailboxes) {
+        if (m.Slot >= 1 && m.Slot <= kMaxMailboxes && !used[m.Slot])
+            used[m.Slot] = true;
+        else
+            m.Slot = 0;
+    }
     for (int slot = 1; slot <= kMaxMailboxes; ++slot)
         if (!used[slot] && !reg.DeleteKey(MailboxKey(slot)))
             throw ERegistryException("Failed to delete mailbox " + std::to_string(slot));
     for (std::size_t i = 0; i < settings.Mailboxes.size(); ++i) {
         TMailboxSettings& m = settings.Mailboxes[i];
-        if (m.Slot < 1 || m.Slot > kMaxMailboxes) {
-            m.Slot = 0;
+        if (m.Slot == 0) {
             for (int slot = 1; slot <= kMaxMailboxes && !m.Slot; ++slot)
                 if (!used[slot]) used[m.Slot = slot] = true;
             if (!m.Slot) throw Exception("At most " + std::to_string(kMaxMailboxes) + " mailboxes can be kept");

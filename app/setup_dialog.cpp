@@ -8,18 +8,10 @@ using namespace fw;
 
 TSetupDialog* SetupDialog = nullptr;
 
-int SecurityIndex(net::TSecurity security) {
-    return security == net::TSecurity::StartTls ? 1 : security == net::TSecurity::None ? 2 : 0;
-}
-
-net::TSecurity SecurityOfIndex(int index) {
-    return index == 1 ? net::TSecurity::StartTls : index == 2 ? net::TSecurity::None : net::TSecurity::Tls;
-}
-
 TSetupDialog::TSetupDialog(TComponent* owner)
     : TForm(owner, TFormDesc{"Vesk Setup", 0, 0, 317, 233, TBorderStyle::bsDialog, TPosition::poScreenCenter}) {
-    // Every place below comes from LayoutControls: the rows are measured in
-    // the font the dialog gets, whose widths differ between systems.
+    // Every place below comes from LayoutControls, measured in the font the
+    // dialog gets.
     Frame = new TBevel(this, nullptr, 0, 0, 0, 0);
     OKBtn = new TButton(this, nullptr, "OK", 0, 0, 0, 0, mrOk);
     OKBtn->Default = true;
@@ -27,103 +19,113 @@ TSetupDialog::TSetupDialog(TComponent* owner)
     CancelBtn = new TButton(this, nullptr, "Cancel", 0, 0, 0, 0, mrCancel);
     CancelBtn->Cancel = true;
     CancelBtn->TabOrder = 1;
-
-    Rows.AddTitle(TitleLabel = new TLabel(this, Frame, "Vesk Agent Mailbox Setup", 0, 0));
-    Rows.AddRow(ServerLabel = new TLabel(this, Frame, "POP3 Mail Server", 0, 0),
-                ServerEdit = new TEdit(this, Frame, "", 0, 0, 0, 0), 177);
-    Rows.AddRow(SecurityLabel = new TLabel(this, Frame, "Security", 0, 0),
-                SecurityCombo = new TComboBox(this, Frame, {"TLS", "STARTTLS", "None"}, 0, 0, 0, 0), 100);
-    // A new mailbox is protected; the controller fills in a stored choice.
-    SecurityCombo->SetItemIndex(SecurityIndex(net::TSecurity::Tls));
-    Rows.AddRow(UserNameLabel = new TLabel(this, Frame, "Username", 0, 0),
-                UserNameEdit = new TEdit(this, Frame, "", 0, 0, 0, 0), 177);
-    // Bullets: whoever looks at the screen need not read the password.
-    Rows.AddRow(PasswordLabel = new TLabel(this, Frame, "Password", 0, 0),
-                PasswordEdit = new TEdit(this, Frame, "", 0, 0, 0, 0, true), 177);
-    // Seconds: the controller multiplies the number by 1000.
-    IntervalEdit = new TEdit(this, Frame, "1", 0, 0, 0, 0);
-    // No thousands separators: "1,000" would not read back as a number.
-    IntervalUpDown = new TUpDown(this, Frame, IntervalEdit, 0, 0, 0, 0, 1, 10000, 1, false);
-    Rows.AddRow(IntervalLabel = new TLabel(this, Frame, "Poll Interval (secs)", 0, 0), IntervalEdit, 80,
-                IntervalUpDown);
-    Rows.AddCheck(HideCheckBox = new TCheckBox(this, Frame, "Hide icons on startup", 0, 0, 0, 0));
-    Rows.AddCheck(StartAtLogonCheckBox = new TCheckBox(this, Frame, "Start Tidemark when I log on", 0, 0, 0, 0));
-    Rows.AddCheck(AnnounceCheckBox = new TCheckBox(this, Frame, "Announce new mail", 0, 0, 0, 0));
+    TitleLabel = new TLabel(this, Frame, "Vesk Agent Mailbox Setup", 0, 0);
+    MailboxList = new TListBox(this, Frame, 0, 0, 0, 0);
+    MailboxList->TabOrder = 2;
+    MailboxList->OnDblClick = [this](TObject*) { EditClick(); };
+    // Columns for the name, the server and the user, in dialog units.
+    const INT columns[] = {60, 165};
+    SendMessageA(MailboxList->Handle(), LB_SETTABSTOPS, 2, reinterpret_cast<LPARAM>(columns));
+    AddBtn = new TButton(this, Frame, "&Add...", 0, 0, 0, 0);
+    AddBtn->TabOrder = 3;
+    AddBtn->OnClick = [this](TObject*) { AddClick(); };
+    EditBtn = new TButton(this, Frame, "&Edit...", 0, 0, 0, 0);
+    EditBtn->TabOrder = 4;
+    EditBtn->OnClick = [this](TObject*) { EditClick(); };
+    RemoveBtn = new TButton(this, Frame, "&Remove", 0, 0, 0, 0);
+    RemoveBtn->TabOrder = 5;
+    RemoveBtn->OnClick = [this](TObject*) { RemoveClick(); };
+    checks_.AddCheck(HideCheckBox = new TCheckBox(this, Frame, "Hide icons on startup", 0, 0, 0, 0));
+    checks_.AddCheck(StartAtLogonCheckBox = new TCheckBox(this, Frame, "Start Tidemark when I log on", 0, 0, 0, 0));
     ProblemLabel = new TLabel(this, Frame, "", 0, 0);
     ProblemLabel->SetVisible(false);
+    MailboxDialog = new TMailboxDialog(this);
     ActiveControl = OKBtn;
-    // OK with a field that cannot work keeps the dialog open, with what was
-    // typed, and says beside the field what is wrong.
-    OnClose = [this](TObject*, TCloseAction& action) {
-        if (ModalResult == mrOk && CheckFields()) action = TCloseAction::caNone;
-        else ShowProblem(nullptr, "");
-    };
+    OnClose = [this](TObject*, TCloseAction&) { showProblem(""); };
     DoCreate();
 }
 
-namespace {
-// The whole number a text holds, blanks around it allowed; -1 for any other text.
-long wholeNumber(std::string text) {
-    text.erase(0, text.find_first_not_of(' '));
-    text.erase(text.find_last_not_of(' ') + 1);
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
-    return std::stol(text);
+void TSetupDialog::SetMailboxes(const std::vector<TMailboxSettings>& mailboxes) {
+    Mailboxes = mailboxes;
+    showList(0);
 }
 
-bool blank(const std::string& text) { return text.find_first_not_of(" \t") == std::string::npos; }
-}  // namespace
-
-bool TSetupDialog::CheckFields() {
-    const std::string server = ServerEdit->Text();
-    const auto colon = server.find(':');
-    if (blank(server.substr(0, colon))) return ShowProblem(ServerEdit, "Enter the server's name (host or host:port).");
-    const long port = colon == std::string::npos ? 110 : wholeNumber(server.substr(colon + 1));
-    if (port < 1 || port > 65535) return ShowProblem(ServerEdit, "The port after ':' must be a number from 1 to 65535.");
-    if (blank(UserNameEdit->Text())) return ShowProblem(UserNameEdit, "Enter the user name.");
-    const long seconds = wholeNumber(IntervalEdit->Text());
-    if (seconds < 1 || seconds > 10000) return ShowProblem(IntervalEdit, "Enter a whole number of seconds from 1 to 10000.");
-    // Stored as a plain number, as it is read back.
-    IntervalEdit->SetText(std::to_string(seconds));
-    return ShowProblem(nullptr, "");
+void TSetupDialog::showList(int chosen) {
+    MailboxList->Clear();
+    for (const TMailboxSettings& m : Mailboxes) MailboxList->Add(m.Name + "\t" + m.Server + "\t" + m.UserName);
+    if (!Mailboxes.empty()) MailboxList->SetItemIndex(std::clamp(chosen, 0, static_cast<int>(Mailboxes.size()) - 1));
 }
 
-bool TSetupDialog::ShowProblem(TControl* field, const std::string& text) {
-    problemField_ = field;
-    ProblemLabel->SetText(text);
-    ProblemLabel->SetVisible(field != nullptr);
-    LayoutControls();
-    if (field) {
-        SetFocus(field->Handle());
-        SendMessageA(field->Handle(), EM_SETSEL, 0, -1);
+void TSetupDialog::AddClick() {
+    if (Mailboxes.size() >= static_cast<std::size_t>(kMaxMailboxes)) {
+        showProblem("Tidemark watches at most " + std::to_string(kMaxMailboxes) +
+                    " mailboxes. Remove one before you add another.");
+        return;
     }
-    return field != nullptr;
+    showProblem("");
+    MailboxDialog->Fill(TMailboxSettings{});
+    if (MailboxDialog->ShowModal() != mrOk) return;
+    Mailboxes.push_back(MailboxDialog->Read());
+    showList(static_cast<int>(Mailboxes.size()) - 1);
+}
+
+void TSetupDialog::EditClick() {
+    const int chosen = MailboxList->ItemIndex();
+    if (chosen < 0 || chosen >= static_cast<int>(Mailboxes.size())) return;
+    showProblem("");
+    MailboxDialog->Fill(Mailboxes[static_cast<std::size_t>(chosen)]);
+    if (MailboxDialog->ShowModal() != mrOk) return;
+    Mailboxes[static_cast<std::size_t>(chosen)] = MailboxDialog->Read();
+    showList(chosen);
+}
+
+void TSetupDialog::RemoveClick() {
+    const int chosen = MailboxList->ItemIndex();
+    if (chosen < 0 || chosen >= static_cast<int>(Mailboxes.size())) return;
+    showProblem("");
+    Mailboxes.erase(Mailboxes.begin() + chosen);
+    showList(chosen);
+}
+
+void TSetupDialog::showProblem(const std::string& text) {
+    ProblemLabel->SetText(text);
+    ProblemLabel->SetVisible(!text.empty());
+    LayoutControls();
 }
 
 void TSetupDialog::LayoutControls() {
-    const int margin = Scale(8), padding = Scale(16);
-    SIZE rows = Rows.Place(*this, padding, padding);
-    if (problemField_) {
-        // Right of the field (and of its arrows), the dialog widened for it.
-        RECT at = problemField_->BoundsRect();
-        if (problemField_ == IntervalEdit) at = IntervalUpDown->BoundsRect();
-        const SIZE text = ProblemLabel->TextSize();
-        const int left = at.right + Scale(8), width = text.cx + Scale(2), height = LineHeight(ProblemLabel->Handle());
-        ProblemLabel->SetBounds(left, (at.top + at.bottom - height) / 2, width, height);
-        rows.cx = std::max<int>(rows.cx, left + width - padding);
-    }
-    const int frameWidth = rows.cx + 2 * padding, frameHeight = rows.cy + 2 * padding;
-    Frame->SetBounds(margin, margin, frameWidth, frameHeight);
-
-    // Two buttons of one size, centred below the frame, wide and tall
-    // enough for the longer caption in the dialog's font.
+    const int margin = Scale(8), padding = Scale(16), gap = Scale(6);
     const SIZE caption = TextExtent(CancelBtn->Handle(), "Cancel");
     const int buttonWidth = std::max<int>(Scale(75), caption.cx + Scale(16));
     const int buttonHeight = std::max<int>(Scale(25), caption.cy + Scale(10));
-    const int gap = Scale(5), width = frameWidth + 2 * margin;
-    const int left = (width - 2 * buttonWidth - gap) / 2, top = margin + frameHeight + Scale(7);
-    OKBtn->SetBounds(left, top, buttonWidth, buttonHeight);
-    CancelBtn->SetBounds(left + buttonWidth + gap, top, buttonWidth, buttonHeight);
-    SetClientSize(width, top + buttonHeight + Scale(8));
+    const SIZE title = TitleLabel->TextSize();
+    TitleLabel->SetBounds(padding, padding, title.cx + Scale(2), LineHeight(TitleLabel->Handle()));
+    int top = padding + LineHeight(TitleLabel->Handle()) + gap;
+    const int listWidth = std::max<int>(Scale(360), 3 * buttonWidth + 2 * gap);
+    MailboxList->SetBounds(padding, top, listWidth, 6 * LineHeight(MailboxList->Handle()) + Scale(4));
+    top += 6 * LineHeight(MailboxList->Handle()) + Scale(4) + gap;
+    int left = padding;
+    for (TButton* b : {AddBtn, EditBtn, RemoveBtn}) {
+        b->SetBounds(left, top, buttonWidth, buttonHeight);
+        left += buttonWidth + gap;
+    }
+    top += buttonHeight + gap;
+    const SIZE checks = checks_.Place(*this, padding, top);
+    top += checks.cy;
+    int width = std::max<int>(listWidth, checks.cx);
+    if (ProblemLabel->Visible()) {
+        const SIZE text = ProblemLabel->TextSize();
+        ProblemLabel->SetBounds(padding, top + gap, text.cx + Scale(2), LineHeight(ProblemLabel->Handle()));
+        top += gap + LineHeight(ProblemLabel->Handle());
+        width = std::max<int>(width, text.cx + Scale(2));
+    }
+    const int frameWidth = width + 2 * padding, frameHeight = top + padding;
+    Frame->SetBounds(margin, margin, frameWidth, frameHeight);
+    const int formWidth = frameWidth + 2 * margin;
+    const int buttonsLeft = (formWidth - 2 * buttonWidth - Scale(5)) / 2, buttonsTop = margin + frameHeight + Scale(7);
+    OKBtn->SetBounds(buttonsLeft, buttonsTop, buttonWidth, buttonHeight);
+    CancelBtn->SetBounds(buttonsLeft + buttonWidth + Scale(5), buttonsTop, buttonWidth, buttonHeight);
+    SetClientSize(formWidth, buttonsTop + buttonHeight + Scale(8));
 }
 
 }  // namespace app

@@ -1,11 +1,15 @@
 #pragma once
-// The Setup dialog: POP3 server, how the connection is protected, user
-// name, password, poll interval and the start-up choices. The controller
-// fills it before every show and reads it after OK; the dialog itself only
-// refuses an OK with a field that cannot work.
+// The Setup dialog: the list of mailboxes (name, server, user) with Add,
+// Edit and Remove, and the program-wide start-up choices. The controller
+// fills it before every show and reads it after OK; Add and Edit open the
+// mailbox's own dialog, and nothing is applied before this one's OK.
+#include <string>
+#include <vector>
+
+#include "app/mailbox_dialog.h"
+#include "app/settings.h"
 #include "framework/forms.h"
 #include "framework/row_layout.h"
-#include "net/socket_client.h"
 
 namespace app {
 
@@ -15,43 +19,35 @@ public:
 
     fw::TBevel* Frame;
     fw::TLabel* TitleLabel;
-    fw::TLabel* ServerLabel;
-    fw::TEdit* ServerEdit;
-    fw::TLabel* SecurityLabel;
-    // "TLS", "STARTTLS" and "None", as SecurityIndex maps the choices.
-    fw::TComboBox* SecurityCombo;
-    fw::TLabel* UserNameLabel;
-    fw::TEdit* UserNameEdit;
-    fw::TLabel* PasswordLabel;
-    fw::TEdit* PasswordEdit;
-    fw::TLabel* IntervalLabel;
-    fw::TEdit* IntervalEdit;
-    fw::TUpDown* IntervalUpDown;
+    // One line per mailbox: name, server, user name.
+    fw::TListBox* MailboxList;
+    fw::TButton* AddBtn;
+    fw::TButton* EditBtn;
+    fw::TButton* RemoveBtn;
     fw::TCheckBox* HideCheckBox;
     fw::TCheckBox* StartAtLogonCheckBox;
-    fw::TCheckBox* AnnounceCheckBox;
-    // What is wrong with a field, beside it; hidden while nothing is.
+    // Why Add did nothing; hidden otherwise.
     fw::TLabel* ProblemLabel;
     fw::TButton* OKBtn;
     fw::TButton* CancelBtn;
+    // Opened by Add and Edit, kept hidden between uses.
+    TMailboxDialog* MailboxDialog;
 
-    // The frame's rows, top to bottom; a new setting is one more row.
-    fw::TRowLayout Rows{2};
+    // The mailboxes as edited so far.
+    std::vector<TMailboxSettings> Mailboxes;
+    // Shows `mailboxes`, the first one chosen.
+    void SetMailboxes(const std::vector<TMailboxSettings>& mailboxes);
 
+    void AddClick();
+    void EditClick();
+    void RemoveClick();
     void LayoutControls() override;
-    // True (and the first problem shown beside its field, which gets the
-    // focus) when the server, its port, the user name or the interval
-    // cannot work; false, with no problem shown, otherwise.
-    bool CheckFields();
 
 private:
-    bool ShowProblem(fw::TControl* field, const std::string& text);
-    fw::TControl* problemField_ = nullptr;
+    void showList(int chosen);
+    void showProblem(const std::string& text);
+    fw::TRowLayout checks_{6};
 };
-
-// The row of SecurityCombo for a mode, and back (an unknown row means TLS).
-int SecurityIndex(net::TSecurity security);
-net::TSecurity SecurityOfIndex(int index);
 
 // The dialog created at start-up and kept until the program ends.
 extern TSetupDialog* SetupDialog;

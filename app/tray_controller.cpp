@@ -367,40 +367,28 @@ void TTrayController::SetupItemClick(fw::TObject* Sender) {
         return;
     }
     // Filled from memory, not from the registry, before every show.
-    const TMailboxSettings box = Settings.Mailboxes.empty() ? TMailboxSettings{} : Settings.Mailboxes[0];
-    dlg.ServerEdit->SetText(box.Server);
-    // A new mailbox starts with TLS: most servers require it.
-    dlg.SecurityCombo->SetItemIndex(SecurityIndex(box.Server.empty() ? net::TSecurity::Tls : box.Security));
-    dlg.UserNameEdit->SetText(box.UserName);
-    dlg.PasswordEdit->SetText(box.Password);
-    dlg.IntervalEdit->SetText(std::to_string(box.IntervalMs / 1000));
+    dlg.SetMailboxes(Settings.Mailboxes);
     dlg.HideCheckBox->SetChecked(Settings.HideOnStart);
     // The logon entry lives in the Run key, where the installer and the user
     // may change it too: read afresh for every show.
     dlg.StartAtLogonCheckBox->SetChecked(StartsAtLogon());
-    dlg.AnnounceCheckBox->SetChecked(box.Announce);
     if (dlg.ShowModal() != fw::mrOk) return;
     // The settings in memory are the user's from here on: a first-tick load
     // still being retried after a failure would overwrite them, and undo an
     // OK whose save failed.
     FirstTick = false;
-    TSettings edited = Settings;
-    TMailboxSettings changed = box;
-    changed.Server = dlg.ServerEdit->Text();
-    changed.UserName = dlg.UserNameEdit->Text();
-    changed.Password = dlg.PasswordEdit->Text();
-    changed.Security = SecurityOfIndex(dlg.SecurityCombo->ItemIndex());
-    // A text that does not convert stops here: nothing is applied or stored.
-    changed.IntervalMs = IntervalMsFromSeconds(fw::StrToInt(dlg.IntervalEdit->Text()));
-    changed.Announce = dlg.AnnounceCheckBox->Checked();
-    if (edited.Mailboxes.empty())
-        edited.Mailboxes.push_back(changed);
-    else
-        edited.Mailboxes[0] = changed;
-    edited.HideOnStart = dlg.HideCheckBox->Checked();
-    Settings = edited;
+    Settings.Mailboxes = dlg.Mailboxes;
+    Settings.HideOnStart = dlg.HideCheckBox->Checked();
+    // Saved first: a new mailbox gets its key there, and its watcher then
+    // keeps its certificates in it. What was chosen is in use even when
+    // the save fails.
+    try {
+        SaveSettings(Settings);
+    } catch (...) {
+        ApplySettings();
+        throw;
+    }
     ApplySettings();
-    SaveSettings(Settings);
     SetStartAtLogon(dlg.StartAtLogonCheckBox->Checked());
 }
 

@@ -546,6 +546,18 @@ TComboBox::TComboBox(TForm* form, TControl* parent, const std::vector<std::strin
 int TComboBox::ItemIndex() const { return static_cast<int>(SendMessageA(Handle(), CB_GETCURSEL, 0, 0)); }
 void TComboBox::SetItemIndex(int index) { SendMessageA(Handle(), CB_SETCURSEL, static_cast<WPARAM>(index), 0); }
 
+TListBox::TListBox(TForm* form, TControl* parent, int left, int top, int width, int height)
+    : TControl(form, parent, "LISTBOX", "", LBS_NOTIFY | LBS_USETABSTOPS | LBS_NOINTEGRALHEIGHT | WS_VSCROLL,
+               WS_EX_CLIENTEDGE, left, top, width, height) {}
+void TListBox::Clear() { SendMessageA(Handle(), LB_RESETCONTENT, 0, 0); }
+void TListBox::Add(const std::string& line) { SendMessageA(Handle(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str())); }
+int TListBox::Count() const { return static_cast<int>(SendMessageA(Handle(), LB_GETCOUNT, 0, 0)); }
+int TListBox::ItemIndex() const { return static_cast<int>(SendMessageA(Handle(), LB_GETCURSEL, 0, 0)); }
+void TListBox::SetItemIndex(int index) { SendMessageA(Handle(), LB_SETCURSEL, static_cast<WPARAM>(index), 0); }
+void TListBox::Command(WORD code) {
+    if (code == LBN_DBLCLK && OnDblClick) OnDblClick(this);
+}
+
 TBevel::TBevel(TForm* form, TControl* parent, int left, int top, int width, int height)
     : TControl(form, parent, kBevelClass, "", WS_CLIPSIBLINGS, WS_EX_CONTROLPARENT, left, top, width, height) {}
 

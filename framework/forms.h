@@ -201,6 +201,20 @@ public:
     void SetItemIndex(int index);
 };
 
+// A list of lines to choose one from; tabs in a line start its columns
+// (LBS_USETABSTOPS). A double click fires OnDblClick.
+class TListBox : public TControl {
+public:
+    TListBox(TForm* form, TControl* parent, int left, int top, int width, int height);
+    void Clear();
+    void Add(const std::string& line);
+    int Count() const;
+    // -1 when nothing is chosen.
+    int ItemIndex() const;
+    void SetItemIndex(int index);
+    void Command(WORD code) override;
+};
+
 class TButton : public TControl {
 public:
     TButton(TForm* form, TControl* parent, const std::string& caption, int left, int top, int width, int height,

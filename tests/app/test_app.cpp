@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstring>
 #include <iterator>
 #include <regex>
 #include <set>
@@ -90,14 +91,22 @@ protected:
         return std::string(icons) + "|" + mail + "|" + form->TrayIcon->ToolTip() + (watcher().PollTimer->Enabled() ? "|polling" : "|") +
                (Boxes().empty() ? "" : "|" + Boxes()[0].first);
     }
-    // Chooses Setup; `fill` runs inside the dialog's modal loop, then `key`
-    // (posted first: a second modal loop would take it) is pressed.
+    // Chooses Setup; `fill` runs inside the dialog's modal loop, then `key` is pressed.
     void setup(const std::function<void(TSetupDialog&)>& fill, WPARAM key) {
         Later inside(30, [&] {
-            PostMessageA(SetupDialog->OKBtn->Handle(), WM_KEYDOWN, key, 0);
             fill(*SetupDialog);
+            PostMessageA(SetupDialog->OKBtn->Handle(), WM_KEYDOWN, key, 0);
         });
         command(form->SetupItem);
+    }
+    // Clicks `button` of Setup; `fill` runs inside the mailbox's fields, then `key` is pressed there.
+    void fields(fw::TButton* button, const std::function<void(TMailboxDialog&)>& fill, WPARAM key) {
+        TMailboxDialog& m = *SetupDialog->MailboxDialog;
+        Later inside(30, [&] {
+            fill(m);
+            PostMessageA(m.OKBtn->Handle(), WM_KEYDOWN, key, 0);
+        });
+        button->Click();
     }
     // Points mailbox `i` at `server` (named `name`).
     void point(std::size_t i, const std::string& server, const std::string& name = "") {
@@ -233,63 +242,99 @@ TEST_F(Controller, AboutAndCheckForUpgradesShowTheirBoxOwnedByTheController) {
     EXPECT_FALSE(fw::Application->FormExists(box));
 }
 
-TEST_F(Controller, SetupShowsWhatIsInUseEscapeKeepsItAndEnterAppliesAndStoresTheTextsAsTyped) {
+// Setup lists the mailboxes; Edit and Add open one's fields; Escape on the
+// list keeps everything as it was, Enter applies and stores it; Remove, and
+// a 17th mailbox refused with a reason.
+TEST_F(Controller, SetupListsTheMailboxesEditsAddsRemovesAndStoresThemAtOK) {
     TSetupDialog& d = *SetupDialog;
+    TMailboxDialog& m = *d.MailboxDialog;
     std::string texts = d.Caption();
-    for (fw::TControl* c : std::initializer_list<fw::TControl*>{d.TitleLabel, d.ServerLabel, d.SecurityLabel, d.UserNameLabel,
-                                                                d.PasswordLabel, d.IntervalLabel, d.HideCheckBox,
-                                                                d.StartAtLogonCheckBox, d.AnnounceCheckBox, d.OKBtn, d.CancelBtn})
+    for (fw::TControl* c : std::initializer_list<fw::TControl*>{d.TitleLabel, d.AddBtn, d.EditBtn, d.RemoveBtn, d.HideCheckBox,
+                                                                d.StartAtLogonCheckBox, d.OKBtn, d.CancelBtn})
         texts += "|" + c->Caption();
-    EXPECT_EQ(texts, "Vesk Setup|Vesk Agent Mailbox Setup|POP3 Mail Server|Security|Username|Password|Poll Interval (secs)|"
-                     "Hide icons on startup|Start Tidemark when I log on|Announce new mail|OK|Cancel");
+    texts += "|" + m.Caption();
+    for (fw::TControl* c : std::initializer_list<fw::TControl*>{m.NameLabel, m.ServerLabel, m.SecurityLabel, m.UserNameLabel, m.PasswordLabel,
+                                                                m.IntervalLabel, m.AnnounceCheckBox})
+        texts += "|" + c->Caption();
+    EXPECT_EQ(texts, "Vesk Setup|Vesk Agent Mailbox Setup|&Add...|&Edit...|&Remove|Hide icons on startup|Start Tidemark when I log on|OK|"
+                     "Cancel|Mailbox|Name|POP3 Mail Server|Security|Username|Password|Poll Interval (secs)|Announce new mail");
     int low = 0, high = 0;
-    SendMessageA(d.IntervalUpDown->Handle(), UDM_GETRANGE32, reinterpret_cast<WPARAM>(&low), reinterpret_cast<LPARAM>(&high));
+    SendMessageA(m.IntervalUpDown->Handle(), UDM_GETRANGE32, reinterpret_cast<WPARAM>(&low), reinterpret_cast<LPARAM>(&high));
     EXPECT_EQ(std::to_string(low) + ".." + std::to_string(high), "1..10000");
     std::string shown;
     std::vector<HWND> tabs;
-    auto read = [&](TSetupDialog&) {
-        shown = d.ServerEdit->Text() + "|" + d.SecurityCombo->Text() + "|" + d.UserNameEdit->Text() + "|" + d.PasswordEdit->Text() +
-                "|" + d.IntervalEdit->Text() + (d.HideCheckBox->Checked() ? "|hide" : "|") +
-                (d.AnnounceCheckBox->Checked() ? "|announce" : "|") + (GetFocus() == d.OKBtn->Handle() ? "" : "|not on OK");
+    auto tabOrder = [&](fw::TForm& f, fw::TControl* first) {
+        std::vector<HWND> order;
+        for (HWND h = first->Handle(); order.size() < 12 && (order.empty() || h != first->Handle()); h = GetNextDlgTabItem(f.Handle(), h, FALSE))
+            order.push_back(h);
+        tabs.insert(tabs.end(), order.begin(), order.end());
+    };
+    auto read = [&](TMailboxDialog& m) {
+        shown += m.NameEdit->Text() + "|" + m.ServerEdit->Text() + "|" + m.SecurityCombo->Text() + "|" + m.UserNameEdit->Text() + "|" +
+                 m.PasswordEdit->Text() + "|" + m.IntervalEdit->Text() + (m.AnnounceCheckBox->Checked() ? "|announce; " : "|; ");
+    };
+    auto list = [&] {
+        std::string lines;
+        for (int i = 0; i < d.MailboxList->Count(); ++i) {
+            char line[256] = {};
+            SendMessageA(d.MailboxList->Handle(), LB_GETTEXT, i, reinterpret_cast<LPARAM>(line));
+            lines += std::string(line) + ";";
+        }
+        return lines;
     };
     setup([&](TSetupDialog&) {
-        read(d);
-        for (HWND h = d.OKBtn->Handle(); tabs.size() < 12 && (tabs.empty() || h != tabs[0]); h = GetNextDlgTabItem(d.Handle(), h, FALSE))
-            tabs.push_back(h);
-        d.ServerEdit->SetText("typed");
+        tabOrder(d, d.OKBtn);
+        shown += GetFocus() == d.OKBtn->Handle() ? "" : "not on OK|";
+        fields(d.EditBtn, [&](TMailboxDialog& m) {
+            read(m);
+            tabOrder(m, m.OKBtn);
+            m.ServerEdit->SetText("typed"), m.UserNameEdit->SetText("u");
+        }, VK_RETURN);
         command(form->SetupItem);  // chosen again while open: what was typed stays
-        shown += "|" + d.ServerEdit->Text();
+        shown += list();
     }, VK_ESCAPE);
-    EXPECT_EQ(shown + testsupport::ReadValue(MailboxKey(1).c_str(), "server") + form->Settings.Mailboxes[0].Server, "|TLS|||60||announce|typed");
-    EXPECT_EQ(tabs, (std::vector<HWND>{d.OKBtn->Handle(), d.CancelBtn->Handle(), d.ServerEdit->Handle(), d.SecurityCombo->Handle(),
-                                       d.UserNameEdit->Handle(), d.PasswordEdit->Handle(), d.IntervalEdit->Handle(), d.IntervalUpDown->Handle(),
-                                       d.HideCheckBox->Handle(), d.StartAtLogonCheckBox->Handle(), d.AnnounceCheckBox->Handle()}));
-    setup([](TSetupDialog& d) {
-        d.ServerEdit->SetText("pop.example.org:1110");
-        d.SecurityCombo->SetItemIndex(SecurityIndex(net::TSecurity::None));
-        d.UserNameEdit->SetText("anna");
-        d.PasswordEdit->SetText("s3cret pass");
-        d.IntervalEdit->SetText(" 30 ");
+    EXPECT_EQ(shown + testsupport::ReadValue(MailboxKey(1).c_str(), "server") + form->Settings.Mailboxes[0].Server, "||TLS|||60|announce; \ttyped\tu;");
+    EXPECT_EQ(tabs, (std::vector<HWND>{d.OKBtn->Handle(), d.CancelBtn->Handle(), d.MailboxList->Handle(), d.AddBtn->Handle(), d.EditBtn->Handle(),
+                                       d.RemoveBtn->Handle(), d.HideCheckBox->Handle(), d.StartAtLogonCheckBox->Handle(), m.OKBtn->Handle(),
+                                       m.CancelBtn->Handle(), m.NameEdit->Handle(), m.ServerEdit->Handle(), m.SecurityCombo->Handle(),
+                                       m.UserNameEdit->Handle(), m.PasswordEdit->Handle(), m.IntervalEdit->Handle(), m.IntervalUpDown->Handle(),
+                                       m.AnnounceCheckBox->Handle()}));
+    shown.clear();
+    setup([&](TSetupDialog&) {
+        fields(d.EditBtn, [](TMailboxDialog& m) {
+            m.NameEdit->SetText("Home");
+            m.ServerEdit->SetText("pop.example.org:1110");
+            m.SecurityCombo->SetItemIndex(SecurityIndex(net::TSecurity::None));
+            m.UserNameEdit->SetText("anna");
+            m.PasswordEdit->SetText("s3cret pass");
+            m.IntervalEdit->SetText(" 30 ");
+            m.AnnounceCheckBox->SetChecked(false);
+        }, VK_RETURN);
+        fields(d.AddBtn, [&](TMailboxDialog& m) {
+            read(m);
+            m.NameEdit->SetText("Work"), m.ServerEdit->SetText("pop.work.example"), m.UserNameEdit->SetText("bo");
+        }, VK_RETURN);
         d.HideCheckBox->SetChecked(true);
-        d.AnnounceCheckBox->SetChecked(false);
     }, VK_RETURN);
     std::string stored;
-    for (const char* name : {"server", "username", "interval", "announce"})
-        stored += testsupport::ReadValue(MailboxKey(1).c_str(), name) + "|";
-    EXPECT_EQ(stored + testsupport::ReadValue(SettingsKey, "hideonstart") + std::to_string(watcher().PollTimer->Interval()),
-              "pop.example.org:1110|anna|30|#0|#130000");
-    setup(read, VK_ESCAPE);
-    EXPECT_EQ(shown, "pop.example.org:1110|None|anna|s3cret pass|30|hide|");
-    // The arrows write no thousands separator, which would not read back as
-    // a number; the first tick's load no longer overwrites what is in use.
-    setup([](TSetupDialog& d) {
-        d.ServerEdit->SetText("mail.example.org");
-        d.IntervalUpDown->SetPosition(1000);
+    for (const char* name : {"name", "server", "username", "interval", "announce"}) stored += testsupport::ReadValue(MailboxKey(1).c_str(), name) + "|";
+    EXPECT_EQ(shown + stored + testsupport::ReadValue(MailboxKey(2).c_str(), "name") + testsupport::ReadValue(SettingsKey, "hideonstart") +
+                  std::to_string(form->Watchers.size()) + std::to_string(watcher().PollTimer->Interval()),
+              "||TLS|||60|announce; Home|pop.example.org:1110|anna|30|#0|Work#1230000");
+    shown.clear();
+    setup([&](TSetupDialog&) {
+        fields(d.EditBtn, read, VK_ESCAPE);
+        d.RemoveBtn->Click();
+        std::vector<TMailboxSettings> many(15, form->Settings.Mailboxes[1]);
+        d.SetMailboxes(many);
+        fields(d.AddBtn, [](TMailboxDialog& m) { m.ServerEdit->SetText("s16"), m.UserNameEdit->SetText("u"); }, VK_RETURN);
+        d.AddBtn->Click();  // the 17th: refused, and nothing opens
+        shown += std::to_string(d.MailboxList->Count()) + "|" + d.ProblemLabel->Text() + (m.Visible() ? "|open" : "");
+        RedrawWindow(d.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        testsupport::SaveShot(d.Handle(), "setup-17th-refused");
     }, VK_RETURN);
-    tick();
-    EXPECT_EQ(form->Settings.Mailboxes[0].Server + "|" + std::to_string(watcher().PollTimer->Interval()) + "|" +
-                  testsupport::ReadValue(MailboxKey(1).c_str(), "interval"), "mail.example.org|1000000|1000");
-    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(shown, "Home|pop.example.org:1110|None|anna|s3cret pass|30|; 16|Tidemark watches at most 16 mailboxes. Remove one before you add another.");
+    EXPECT_EQ(std::to_string(form->Watchers.size()) + testsupport::ReadValue(MailboxKey(16).c_str(), "server"), "16s16");
 }
 
 // What the load at show time and the one at the first tick make of what is
@@ -413,7 +458,9 @@ TEST_F(Controller, AChangedCertificateIsAskedAboutOnceAndNoEndsTheChecks) {
     fw::TTimer answer(nullptr);
     answer.SetInterval(50);
     answer.SetOnTimer([&](fw::TObject*) {
-        if (!GetDlgItemTextA(GetActiveWindow(), 0xFFFF, question, sizeof question)) return;
+        char text[sizeof question] = {};  // a failed read empties its buffer: only a question is kept
+        if (!GetDlgItemTextA(GetActiveWindow(), 0xFFFF, text, sizeof text)) return;
+        std::memcpy(question, text, sizeof text);
         focus = GetDlgCtrlID(GetFocus());
         testsupport::SaveShot(GetActiveWindow(), "trust-question-changed");
         PostMessageA(GetActiveWindow(), WM_COMMAND, IDNO, 0);

@@ -126,9 +126,14 @@ TEST(EndToEnd, StartCheckReportCorrectInSetupCheckAndClose) {
     EXPECT_TRUE(PumpUntil([&] { return GetExitCodeProcess(second.hProcess, &secondCode) && secondCode == 0; }, 10000)) << "a second Tidemark runs";
     HWND setup = nullptr;
     ASSERT_TRUE(PumpUntil([&] { return setup = tidemark([](HWND h) { return IsWindowVisible(h) && text(h) == "Vesk Setup"; }); }));
-    SendMessageA(child(child(setup, "TidemarkBevel", 1), "Edit", 3), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("tide"));
-    const HWND ok = child(setup, "Button", 1, "OK");
-    PostMessageA(setup, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(ok), BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+    // The old single mailbox is the first of the list, chosen: Edit opens its fields.
+    PostMessageA(child(child(setup, "TidemarkBevel", 1), "Button", 1, "&Edit..."), BM_CLICK, 0, 0);
+    HWND fields = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return fields = tidemark([](HWND h) { return IsWindowVisible(h) && text(h) == "Mailbox"; }); }));
+    SendMessageA(child(child(fields, "TidemarkBevel", 1), "Edit", 4), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("tide"));
+    PostMessageA(child(fields, "Button", 1, "OK"), BM_CLICK, 0, 0);
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindowVisible(fields); }));
+    PostMessageA(child(setup, "Button", 1, "OK"), BM_CLICK, 0, 0);
     std::string stored;
     EXPECT_TRUE(PumpUntil([&] { return app::UnprotectPassword(testsupport::ReadValue(app::MailboxKey(1).c_str(), "password_protected"), stored); }));
     EXPECT_EQ(stored + "|" + testsupport::ReadValue(app::MailboxKey(1).c_str(), "password"), "tide|");

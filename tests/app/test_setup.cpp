@@ -92,9 +92,15 @@ TEST_F(Setup, AnOldPlainPasswordMovesOverProtectedAndTheSecurityAndTheLogonEntry
     auto setup = [&](net::TSecurity security, bool logon, WPARAM key) {
         testsupport::Later inside(30, [&] {
             TSetupDialog& d = *SetupDialog;
-            shown += d.PasswordEdit->Text() + "|" + d.SecurityCombo->Text() + (d.StartAtLogonCheckBox->Checked() ? "|logon" : "|") +
-                     (SendMessageA(d.PasswordEdit->Handle(), EM_GETPASSWORDCHAR, 0, 0) ? "|hidden; " : "; ");
-            d.SecurityCombo->SetItemIndex(SecurityIndex(security));
+            TMailboxDialog& m = *d.MailboxDialog;
+            // The mailbox's fields take Enter; the list's key decides.
+            testsupport::Later fields(30, [&] {
+                shown += m.PasswordEdit->Text() + "|" + m.SecurityCombo->Text() + (d.StartAtLogonCheckBox->Checked() ? "|logon" : "|") +
+                         (SendMessageA(m.PasswordEdit->Handle(), EM_GETPASSWORDCHAR, 0, 0) ? "|hidden; " : "; ");
+                m.SecurityCombo->SetItemIndex(SecurityIndex(security));
+                PostMessageA(m.OKBtn->Handle(), WM_KEYDOWN, VK_RETURN, 0);
+            });
+            d.EditBtn->Click();
             d.StartAtLogonCheckBox->SetChecked(logon);
             PostMessageA(d.OKBtn->Handle(), WM_KEYDOWN, key, 0);
         });
@@ -116,11 +122,13 @@ TEST_F(Setup, OkWithAFieldThatCannotWorkSaysWhyBesideItAndKeepsTheDialogAndTheTe
         {"pop.example.org", "anna", "abc"}, {"pop.example.org", "anna", "0"}, {"pop.example.org:110", "anna", " 15 "}};
     std::string seen;
     std::vector<std::unique_ptr<testsupport::Later>> steps;
+    TMailboxDialog& d = *SetupDialog->MailboxDialog;
+    steps.push_back(std::make_unique<testsupport::Later>(20, [&] { SetupDialog->AddBtn->Click(); }));
+    steps.push_back(std::make_unique<testsupport::Later>(400, [&] { SetupDialog->OKBtn->Click(); }));
     for (int i = 0; i < 6; ++i)
         steps.push_back(std::make_unique<testsupport::Later>(40 + 60 * i, [&, i] {
-            TSetupDialog& d = *SetupDialog;
             if (i > 0) seen += d.ProblemLabel->Text() + "|" + d.ServerEdit->Text() + "|" + d.IntervalEdit->Text() + (d.Visible() ? "; " : " closed; ");
-            EXPECT_EQ(i == 4 ? looks(d, "setup-problem") : "", "") << "the problem beside its field";
+            EXPECT_EQ(i == 4 ? looks(d, "mailbox-problem") : "", "") << "the problem beside its field";
             d.ServerEdit->SetText(typed[i].server), d.UserNameEdit->SetText(typed[i].user), d.IntervalEdit->SetText(typed[i].interval);
             d.OKBtn->Click();
         }));
@@ -130,7 +138,7 @@ TEST_F(Setup, OkWithAFieldThatCannotWorkSaysWhyBesideItAndKeepsTheDialogAndTheTe
                     "Enter a whole number of seconds from 1 to 10000.|pop.example.org|0; ");
     EXPECT_EQ(ReadValue(MailboxKey(1).c_str(), "server") + "|" + ReadValue(MailboxKey(1).c_str(), "interval") + "|" +
               std::to_string(form->Watchers.at(0)->PollTimer->Interval()) +
-              SetupDialog->ProblemLabel->Text(), "pop.example.org:110|15|15000") << "stored; the next show starts without the old problem";
+              d.ProblemLabel->Text(), "pop.example.org:110|15|15000") << "stored; the next show starts without the old problem";
 }
 
 TEST_F(Setup, ADamagedProtectedPasswordIsReportedAndTheRestIsReadAndKept) {
@@ -157,9 +165,14 @@ TEST_F(Setup, ACertificateTrustedForAServerIsKeptAndAChangedOneAskedAbout) {
 TEST(Looks, TheSetupDialogAndTheAboutBoxInItsThreeUses) {
     EXPECT_TRUE(!std::getenv("TIDEMARK_DPI") || fw::SystemDpi() == 144) << "LogPixels did not reach this run";
     TSetupDialog setup(nullptr);
-    setup.SecurityCombo->SetItemIndex(SecurityIndex(net::TSecurity::StartTls));  // the widest choice
+    std::vector<TMailboxSettings> boxes(3);
+    for (int i = 0; i < 3; ++i) boxes[i].Name = "Harbour " + std::to_string(i), boxes[i].Server = "pop.harbour.example.org", boxes[i].UserName = "anna";
+    setup.SetMailboxes(boxes);
     setup.Show();
     EXPECT_EQ(looks(setup, "setup"), "");
+    setup.MailboxDialog->SecurityCombo->SetItemIndex(SecurityIndex(net::TSecurity::StartTls));  // the widest choice
+    setup.MailboxDialog->Show();
+    EXPECT_EQ(looks(*setup.MailboxDialog, "mailbox"), "");
     const std::pair<const char*, int (*)()> uses[] = {
         {"splash", desktop::ShowSplash}, {"about", [] { return desktop::ShowAboutBox(nullptr); }}, {"reminder", [] { return desktop::ShowUpgradeReminder(nullptr); }}};
     for (const auto& [shot, show] : uses) {

@@ -1,0 +1,153 @@
+#include "app/mailbox_dialog.h"
+
+#include <algorithm>
+
+#include "framework/sysutils.h"
+
+namespace app {
+
+using namespace fw;
+
+int SecurityIndex(net::TSecurity security) {
+    return security == net::TSecurity::StartTls ? 1 : security == net::TSecurity::None ? 2 : 0;
+}
+
+net::TSecurity SecurityOfIndex(int index) {
+    return index == 1 ? net::TSecurity::StartTls : index == 2 ? net::TSecurity::None : net::TSecurity::Tls;
+}
+
+TMailboxDialog::TMailboxDialog(TComponent* owner)
+    : TForm(owner, TFormDesc{"Mailbox", 0, 0, 317, 233, TBorderStyle::bsDialog, TPosition::poScreenCenter}) {
+    // Every place below comes from LayoutControls: the rows are measured in
+    // the font the dialog gets, whose widths differ between systems.
+    Frame = new TBevel(this, nullptr, 0, 0, 0, 0);
+    OKBtn = new TButton(this, nullptr, "OK", 0, 0, 0, 0, mrOk);
+    OKBtn->Default = true;
+    OKBtn->TabOrder = 0;
+    CancelBtn = new TButton(this, nullptr, "Cancel", 0, 0, 0, 0, mrCancel);
+    CancelBtn->Cancel = true;
+    CancelBtn->TabOrder = 1;
+
+    // What the tooltip, notices and boxes call it; the server when empty.
+    Rows.AddRow(NameLabel = new TLabel(this, Frame, "Name", 0, 0), NameEdit = new TEdit(this, Frame, "", 0, 0, 0, 0), 177);
+    Rows.AddRow(ServerLabel = new TLabel(this, Frame, "POP3 Mail Server", 0, 0),
+                ServerEdit = new TEdit(this, Frame, "", 0, 0, 0, 0), 177);
+    Rows.AddRow(SecurityLabel = new TLabel(this, Frame, "Security", 0, 0),
+                SecurityCombo = new TComboBox(this, Frame, {"TLS", "STARTTLS", "None"}, 0, 0, 0, 0), 100);
+    // A new mailbox is protected; the controller fills in a stored choice.
+    SecurityCombo->SetItemIndex(SecurityIndex(net::TSecurity::Tls));
+    Rows.AddRow(UserNameLabel = new TLabel(this, Frame, "Username", 0, 0),
+                UserNameEdit = new TEdit(this, Frame, "", 0, 0, 0, 0), 177);
+    // Bullets: whoever looks at the screen need not read the password.
+    Rows.AddRow(PasswordLabel = new TLabel(this, Frame, "Password", 0, 0),
+                PasswordEdit = new TEdit(this, Frame, "", 0, 0, 0, 0, true), 177);
+    // Seconds: Read multiplies the number by 1000.
+    IntervalEdit = new TEdit(this, Frame, "1", 0, 0, 0, 0);
+    // No thousands separators: "1,000" would not read back as a number.
+    IntervalUpDown = new TUpDown(this, Frame, IntervalEdit, 0, 0, 0, 0, 1, 10000, 1, false);
+    Rows.AddRow(IntervalLabel = new TLabel(this, Frame, "Poll Interval (secs)", 0, 0), IntervalEdit, 80,
+                IntervalUpDown);
+    Rows.AddCheck(AnnounceCheckBox = new TCheckBox(this, Frame, "Announce new mail", 0, 0, 0, 0));
+    ProblemLabel = new TLabel(this, Frame, "", 0, 0);
+    ProblemLabel->SetVisible(false);
+    ActiveControl = OKBtn;
+    // OK with a field that cannot work keeps the dialog open, with what was
+    // typed, and says beside the field what is wrong.
+    OnClose = [this](TObject*, TCloseAction& action) {
+        if (ModalResult == mrOk && CheckFields()) action = TCloseAction::caNone;
+        else ShowProblem(nullptr, "");
+    };
+    DoCreate();
+}
+
+namespace {
+// The whole number a text holds, blanks around it allowed; -1 for any other text.
+long wholeNumber(std::string text) {
+    text.erase(0, text.find_first_not_of(' '));
+    text.erase(text.find_last_not_of(' ') + 1);
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
+    return std::stol(text);
+}
+
+bool blank(const std::string& text) { return text.find_first_not_of(" \t") == std::string::npos; }
+}  // namespace
+
+bool TMailboxDialog::CheckFields() {
+    const std::string server = ServerEdit->Text();
+    const auto colon = server.find(':');
+    if (blank(server.substr(0, colon))) return ShowProblem(ServerEdit, "Enter the server's name (host or host:port).");
+    const long port = colon == std::string::npos ? 110 : wholeNumber(server.substr(colon + 1));
+    if (port < 1 || port > 65535) return ShowProblem(ServerEdit, "The port after ':' must be a number from 1 to 65535.");
+    if (blank(UserNameEdit->Text())) return ShowProblem(UserNameEdit, "Enter the user name.");
+    const long seconds = wholeNumber(IntervalEdit->Text());
+    if (seconds < 1 || seconds > 10000) return ShowProblem(IntervalEdit, "Enter a whole number of seconds from 1 to 10000.");
+    // Stored as a plain number, as it is read back.
+    IntervalEdit->SetText(std::to_string(seconds));
+    return ShowProblem(nullptr, "");
+}
+
+void TMailboxDialog::Fill(const TMailboxSettings& mailbox) {
+    filled_ = mailbox;
+    NameEdit->SetText(mailbox.Name);
+    ServerEdit->SetText(mailbox.Server);
+    // A new mailbox starts with TLS: most servers require it.
+    SecurityCombo->SetItemIndex(SecurityIndex(mailbox.Server.empty() ? net::TSecurity::Tls : mailbox.Security));
+    UserNameEdit->SetText(mailbox.UserName);
+    PasswordEdit->SetText(mailbox.Password);
+    IntervalEdit->SetText(std::to_string(mailbox.IntervalMs / 1000));
+    AnnounceCheckBox->SetChecked(mailbox.Announce);
+}
+
+TMailboxSettings TMailboxDialog::Read() const {
+    TMailboxSettings m = filled_;
+    m.Name = NameEdit->Text();
+    m.Server = ServerEdit->Text();
+    m.Security = SecurityOfIndex(SecurityCombo->ItemIndex());
+    m.UserName = UserNameEdit->Text();
+    m.Password = PasswordEdit->Text();
+    // CheckFields let only a whole number of seconds through.
+    m.IntervalMs = IntervalMsFromSeconds(StrToInt(IntervalEdit->Text()));
+    m.Announce = AnnounceCheckBox->Checked();
+    return m;
+}
+
+bool TMailboxDialog::ShowProblem(TControl* field, const std::string& text) {
+    problemField_ = field;
+    ProblemLabel->SetText(text);
+    ProblemLabel->SetVisible(field != nullptr);
+    LayoutControls();
+    if (field) {
+        SetFocus(field->Handle());
+        SendMessageA(field->Handle(), EM_SETSEL, 0, -1);
+    }
+    return field != nullptr;
+}
+
+void TMailboxDialog::LayoutControls() {
+    const int margin = Scale(8), padding = Scale(16);
+    SIZE rows = Rows.Place(*this, padding, padding);
+    if (problemField_) {
+        // Right of the field (and of its arrows), the dialog widened for it.
+        RECT at = problemField_->BoundsRect();
+        if (problemField_ == IntervalEdit) at = IntervalUpDown->BoundsRect();
+        const SIZE text = ProblemLabel->TextSize();
+        const int left = at.right + Scale(8), width = text.cx + Scale(2), height = LineHeight(ProblemLabel->Handle());
+        ProblemLabel->SetBounds(left, (at.top + at.bottom - height) / 2, width, height);
+        rows.cx = std::max<int>(rows.cx, left + width - padding);
+    }
+    const int frameWidth = rows.cx + 2 * padding, frameHeight = rows.cy + 2 * padding;
+    Frame->SetBounds(margin, margin, frameWidth, frameHeight);
+
+    // Two buttons of one size, centred below the frame, wide and tall
+    // enough for the longer caption in the dialog's font.
+    const SIZE caption = TextExtent(CancelBtn->Handle(), "Cancel");
+    const int buttonWidth = std::max<int>(Scale(75), caption.cx + Scale(16));
+    const int buttonHeight = std::max<int>(Scale(25), caption.cy + Scale(10));
+    const int gap = Scale(5), width = frameWidth + 2 * margin;
+    const int left = (width - 2 * buttonWidth - gap) / 2, top = margin + frameHeight + Scale(7);
+    OKBtn->SetBounds(left, top, buttonWidth, buttonHeight);
+    CancelBtn->SetBounds(left + buttonWidth + gap, top, buttonWidth, buttonHeight);
+    SetClientSize(width, top + buttonHeight + Scale(8));
+}
+
+}  // namespace app
