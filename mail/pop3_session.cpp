@@ -19,8 +19,8 @@ TPop3Session::TPop3Session(fw::TComponent* owner) : TMailSession(owner) {
 int TPop3Session::GetReplyCode(const std::string& line) { return PopReplyCode(line); }
 
 void TPop3Session::CheckLoginProperties() {
-    if (UserName.empty()) RaiseSocketError(sUserNameRequired);
-    if (Password.empty()) RaiseSocketError(sPasswordRequired);
+    if (UserName.empty()) RaiseSocketError(net::sUserNameRequired);
+    if (Password.empty()) RaiseSocketError(net::sPasswordRequired);
 }
 
 void TPop3Session::Open() {
@@ -51,7 +51,7 @@ void TPop3Session::ReadGreeting() {
     try {
         ReadStatus();
     } catch (const net::ETimedOutError&) {
-        RaiseSocketError(sNoGreetingOnTlsPort);
+        RaiseSocketError(net::sNoGreetingOnTlsPort);
     }
 }
 
@@ -93,9 +93,9 @@ void TPop3Session::Login() {
 }
 
 void TPop3Session::StartTlsSession() {
-    if (!Capabilities.count("STLS")) throw net::EServerError(net::CatalogueText(sStlsNotOffered));
+    if (!Capabilities.count("STLS")) throw net::EServerError(net::CatalogueText(net::sStlsNotOffered));
     SendLine("STLS");
-    if (!readStatusLine()) throw net::EServerError(fw::FormatStr(net::CatalogueText(sStlsRefused), LastReply));
+    if (!readStatusLine()) throw net::EServerError(fw::FormatStr(net::CatalogueText(net::sStlsRefused), LastReply));
     StartTls();
     // What the server offered before the handshake may have been forged.
     RequestCapabilities();

@@ -22,15 +22,6 @@ using TNumberEvent = std::function<void(fw::TObject* Sender, std::int32_t Num)>;
 // The handler takes over storing the message's raw text.
 using TMessageSaveEvent = std::function<void(fw::TObject* Sender, std::int32_t Num, fw::TMemoryStream& Contents)>;
 
-// Catalogue ids of the mail layer's own messages (string table).
-enum : std::uint16_t {
-    sUserNameRequired = 57103,
-    sPasswordRequired = 57104,
-    sStlsNotOffered = 57105,
-    sStlsRefused = 57106,
-    sNoGreetingOnTlsPort = 57107,
-};
-
 class TPop3Session : public TMailSession {
 public:
     explicit TPop3Session(fw::TComponent* owner);
@@ -62,7 +53,7 @@ public:
     void Logout() override;
 
     virtual void SaveMessage(std::int32_t Num, fw::TMemoryStream& Contents) = 0;
-    // Raises 57103 or 57104 through RaiseSocketError (OnError fires first).
+    // Raises sUserNameRequired or sPasswordRequired through RaiseSocketError (OnError fires first).
     virtual void CheckLoginProperties();
 
     // Sends STAT and reads the message count and mailbox size from the reply.
