@@ -46,7 +46,6 @@ TFailureKind ClassifyFailure(const TFailureFacts& facts) {
         // PASS, a reply that is no POP3 at all) will be the same next time.
         passing = passingResponseCode(PopResponseCode(facts.Reply));
         break;
-    case TFailureFacts::Certificate:
     case TFailureFacts::Other:
         break;
     }

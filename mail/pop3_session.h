@@ -54,7 +54,7 @@ public:
 
     virtual void SaveMessage(std::int32_t Num, fw::TMemoryStream& Contents) = 0;
     // Raises sUserNameRequired or sPasswordRequired through RaiseSocketError (OnError fires first).
-    virtual void CheckLoginProperties();
+    void CheckLoginProperties();
 
     // Sends STAT and reads the message count and mailbox size from the reply.
     void GetMailboxStat();

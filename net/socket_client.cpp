@@ -281,7 +281,7 @@ void TSocketClient::StartTls() {
     if (!secure([&] { return tls_->Decrypt(nullptr, 0, input_, reply); })) tlsClosed_ = true;
     if (!reply.empty()) sendBytes(reply);
 
-    fw::UniqueCertificate cert(tls_->ServerCertificate());
+    const fw::UniqueCertificate cert = tls_->ServerCertificate();
     const TCertificateVerdict verdict = CheckServerCertificate(cert.get(), host_, ExtraRootCertificate);
     if (verdict.Trusted) return;
     if (!verdict.MayTrustOnce || !OnUntrustedCertificate) raiseText(verdict.Message);
