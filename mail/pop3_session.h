@@ -52,6 +52,8 @@ public:
     // Sends QUIT; the socket stays open for Disconnect to close.
     void Logout() override;
 
+    // Stores a retrieved message. The tray program never retrieves one (it
+    // reads headers only); this stays for other callers of the session.
     virtual void SaveMessage(std::int32_t Num, fw::TMemoryStream& Contents) = 0;
     // Raises sUserNameRequired or sPasswordRequired through RaiseSocketError (OnError fires first).
     void CheckLoginProperties();
