@@ -21,7 +21,7 @@
 
 namespace net {
 
-using TRASNotifyEvent = std::function<void(fw::TObject* Sender, const std::string& RASStatusStr)>;
+using TRASNotifyEvent = std::function<void(fw::TObject* Sender, const std::string& status)>;
 
 class TDialUp : public fw::TComponent {
 public:
