@@ -23,12 +23,6 @@ const char* const kUnreadablePassword =
 const char* const kBadSecurity = "The saved security setting '%s' is not tls, starttls or none; TLS is used until "
                                  "Setup saves another";
 
-std::string lowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 const char* const kMailboxValues[] = {"server", "username", "password_protected", "password", "security", "interval", "announce"};
 
 // One mailbox's key, read into `box` as the load moment says.
@@ -82,7 +76,7 @@ std::string SecurityText(net::TSecurity security) {
 }
 
 bool SecurityFromText(const std::string& text, const std::string& server, net::TSecurity& security) {
-    const std::string t = lowerAscii(text);
+    const std::string t = fw::LowerCaseAscii(text);
     if (t.empty()) {
         const bool implicit = server.size() >= 4 && server.compare(server.size() - 4, 4, ":995") == 0;
         security = implicit ? net::TSecurity::Tls : net::TSecurity::None;
@@ -232,7 +226,7 @@ void SaveSettings(TSettings& settings) {
 }
 
 std::string TrustedCertificateValue(const std::string& server) {
-    return "trusted_certificate " + lowerAscii(server);
+    return "trusted_certificate " + fw::LowerCaseAscii(server);
 }
 
 bool AcceptCertificate(const std::string& key, const std::string& server, const net::TCertificateVerdict& verdict,
