@@ -34,7 +34,8 @@ std::size_t TNewMailAnnouncer::AfterCheck(const mail::TPop3Mailbox& mailbox, des
         if (named.size() > kNoticeLines) named.resize(kNoticeLines);
         unseen_ = std::move(named);
         unseenCount_ += fresh.Indexes.size();
-        tray.ShowBalloon(NoticeTitle(unseenCount_), NoticeText(unseen_, unseenCount_));
+        const std::u16string title = NoticeTitle(unseenCount_);
+        tray.ShowBalloon(MailboxName.empty() ? title : MailboxName + u": " + title, NoticeText(unseen_, unseenCount_));
     }
     if (fresh.Changed || unsaved_) {
         unsaved_ = true;

@@ -19,6 +19,9 @@ public:
     // The "Announce new mail" choice: off, new ids are still taken as seen,
     // so switching it on later brings no flood of old news.
     bool Announce = true;
+    // Put before the notice's title ("Work: New mail") when several
+    // mailboxes share the icon; empty with one.
+    std::u16string MailboxName;
 
     // Compares the unique ids of the mailbox's last check with those seen
     // before (the list stored for the server and user name it checked,

@@ -264,7 +264,11 @@ void TTrayController::ApplySettings() {
         Watchers.push_back(watcher);
         if (CheckingMail) watcher->Handle(TWatchEvent::SwitchOn);
     }
-    for (std::size_t i = 0; i < Watchers.size(); ++i) Watchers[i]->SetSettings(Settings.Mailboxes[i]);
+    for (std::size_t i = 0; i < Watchers.size(); ++i) {
+        Watchers[i]->SetSettings(Settings.Mailboxes[i]);
+        // With several mailboxes a notice says whose mail it is.
+        Watchers[i]->Announcer.MailboxName = Watchers.size() > 1 ? fromAnsi(Settings.Mailboxes[i].Title()) : u"";
+    }
     TrayIcon->SetToolTip(ToolTipText());
 }
 

@@ -486,13 +486,20 @@ TEST_F(Controller, AMailboxWhoseServerHangsDelaysNoOtherAndCloseEndsEveryCheck) 
     for (TMailboxWatcher* w : form->Watchers) w->Handle(TWatchEvent::Tick);
     ASSERT_TRUE(testsupport::PumpUntil([&] { return !calls.balloons.empty(); }));
     EXPECT_LT(GetTickCount64() - start, 1500u) << "the answering mailbox waited on the silent one";
-    EXPECT_EQ(form->TrayIcon->ToolTip() + "|" + calls.balloons[0], "Show Desktop Icons\nSilent\nHarbour (1 message)|New mail|m");
+    EXPECT_EQ(form->TrayIcon->ToolTip() + "|" + calls.balloons[0], "Show Desktop Icons\nSilent\nHarbour (1 message)|Harbour: New mail|m");
     EXPECT_EQ(watcher(0).State(), TWatchState::Checking);
     EXPECT_TRUE(testsupport::PumpUntil([&] { return watcher(0).State() != TWatchState::Checking; }));
     EXPECT_EQ(form->TrayIcon->ToolTip(), "Show Desktop Icons\nSilent (retrying)\nHarbour (1 message)");
     form->Settings.Mailboxes[1].Name = std::string(130, 'x');
     form->ApplySettings();
     EXPECT_EQ(form->TrayIcon->ToolTip(), "Show Desktop Icons\nSilent (retrying)\n" + std::string(124 - 37, 'x') + "...");
+    // A failure that needs the user names its mailbox and switches only that one off.
+    form->Settings.Mailboxes[0].UserName = "";
+    form->ApplySettings();
+    watcher(0).Handle(TWatchEvent::Tick);
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return watcher(0).State() != TWatchState::Checking; }));
+    EXPECT_EQ(Boxes().at(0).first + (watcher(1).On() ? "" : " (both off)"), "Silent: UserName property is required.");
+    Boxes().clear();
     // Close during a check cancels it without a word and brings the icons back at once.
     fw::Application->SetMainForm(form.get());
     for (TMailboxWatcher* w : form->Watchers) w->Handle(TWatchEvent::Tick);
