@@ -98,7 +98,6 @@ public:
     // Most messages one check reads; a server that reports more is refused.
     static constexpr std::int64_t kMaxMessagesRead = 1000000;
 
-    const std::string& MessageDirectory() const { return messageDirectory_; }
     // Stored with one trailing backslash, unless empty.
     void SetMessageDirectory(const std::string& value);
 

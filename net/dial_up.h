@@ -38,7 +38,6 @@ public:
     std::string Password;
     bool RemovePassword = true;
     // rasapi32.dll, loaded at creation; nullptr when the system has none.
-    HMODULE LibHandle() const { return lib_.get(); }
     bool ForceService = true;
     std::uint32_t LastError = 0;
     std::unique_ptr<TTimeCounter> Counter;
