@@ -112,6 +112,7 @@ protected:
     void point(std::size_t i, const std::string& server, const std::string& name = "") {
         form->Settings.Mailboxes.resize(std::max(form->Settings.Mailboxes.size(), i + 1));
         TMailboxSettings& m = form->Settings.Mailboxes[i];
+        m.Slot = static_cast<int>(i) + 1;
         m.Server = server;
         m.Name = name;
         m.Security = net::TSecurity::None;
@@ -500,6 +501,10 @@ TEST_F(Controller, AMailboxWhoseServerHangsDelaysNoOtherAndCloseEndsEveryCheck) 
     EXPECT_TRUE(testsupport::PumpUntil([&] { return watcher(0).State() != TWatchState::Checking; }));
     EXPECT_EQ(Boxes().at(0).first + (watcher(1).On() ? "" : " (both off)"), "Silent: UserName property is required.");
     Boxes().clear();
+    // Taken out of the list, a mailbox takes its state with it; the other keeps its own.
+    form->Settings.Mailboxes.erase(form->Settings.Mailboxes.begin());
+    form->ApplySettings();
+    EXPECT_EQ(form->TrayIcon->ToolTip(), "Show Desktop Icons (1 message)");
     // Close during a check cancels it without a word and brings the icons back at once.
     fw::Application->SetMainForm(form.get());
     for (TMailboxWatcher* w : form->Watchers) w->Handle(TWatchEvent::Tick);
