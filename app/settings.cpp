@@ -193,6 +193,9 @@ void SaveSettings(TSettings& settings) {
     // Whether the key could be opened shows at the first write.
     reg.OpenKey(SettingsKey, true);
     reg.WriteInteger("hideonstart", settings.HideOnStart ? 1 : 0);
+    // The old values stay for an older version, all but a plain password:
+    // once Setup has saved it protected, no copy in the clear is left.
+    if (!reg.DeleteValue("password")) throw ERegistryException("Failed to delete 'password'");
     // A key belongs to one mailbox: a second one claiming it (a copy) gets its own.
     bool used[kMaxMailboxes + 1] = {};
     for (TMailboxSettings& m : settings.Mailboxes) {
