@@ -190,21 +190,22 @@ void TTrayController::AnimationTick(fw::TObject* Sender) {
         // runs its own loop, and ticks inside it would stack a second box on
         // the first. After a failure the reload is tried again at the next
         // tick, and the animation goes on meanwhile.
-        const bool wasEnabled = AnimationTimer->Enabled();
-        AnimationTimer->SetEnabled(false);
-        try {
-            LoadSettingsOnFirstTick();
-        } catch (...) {
-            // Reported once; the retries at later ticks stay quiet until one
-            // succeeds (for example after the setting was corrected in Setup).
-            if (!firstTickFailureReported_) {
-                firstTickFailureReported_ = true;
-                fw::HandleCallbackException();
+        {
+            const bool wasEnabled = AnimationTimer->Enabled();
+            AnimationTimer->SetEnabled(false);
+            const fw::ScopeExit restore([&] { AnimationTimer->SetEnabled(wasEnabled); });
+            try {
+                LoadSettingsOnFirstTick();
+            } catch (...) {
+                // Reported once; the retries at later ticks stay quiet until one
+                // succeeds (for example after the setting was corrected in Setup).
+                if (!firstTickFailureReported_) {
+                    firstTickFailureReported_ = true;
+                    fw::HandleCallbackException();
+                }
+                return;
             }
-            AnimationTimer->SetEnabled(wasEnabled);
-            return;
         }
-        AnimationTimer->SetEnabled(wasEnabled);
         if (Settings.HideOnStart) TrayIconClick(this);
         FirstTick = false;
     }

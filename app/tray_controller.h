@@ -87,20 +87,20 @@ public:
     static void DrawNext(std::uint32_t seed, std::int32_t& iconIndex, unsigned& interval);
 
     // Commands whose dialogs come with the About box and the Setup dialog.
-    virtual void SetupItemClick(fw::TObject* Sender);
-    virtual void AboutItemClick(fw::TObject* Sender);
-    virtual void UpgradesItemClick(fw::TObject* Sender);
-    virtual void RemindThem();
+    void SetupItemClick(fw::TObject* Sender);
+    void AboutItemClick(fw::TObject* Sender);
+    void UpgradesItemClick(fw::TObject* Sender);
+    void RemindThem();
     // The Yes/No question whether to trust a certificate the check refused
     // only for its root or its name; No is the default button.
-    virtual bool AskToTrustCertificate(const std::string& question);
+    bool AskToTrustCertificate(const std::string& question);
 
 protected:
     // The settings load when the form is shown, and the second one at the
     // first animation tick (which may fail and is then retried next tick,
     // until Setup has applied settings of the user's).
-    virtual void LoadSettingsOnShow();
-    virtual void LoadSettingsOnFirstTick();
+    void LoadSettingsOnShow();
+    void LoadSettingsOnFirstTick();
 
 private:
     // Every watcher hears the event.

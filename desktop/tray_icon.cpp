@@ -66,7 +66,6 @@ TTrayIcon::TTrayIcon(fw::TComponent* owner) : fw::TComponent(owner) {
 }
 
 TTrayIcon::~TTrayIcon() {
-    mapping_.reset();
     if (active_) ShellDelete();
     SetPopupMenu(nullptr);
     // Properties must be removed before the window goes (RemovePropA).
@@ -237,20 +236,6 @@ void TTrayIcon::HandleRightClick() {
 
 void TTrayIcon::AfterLoad() {
     fw::TComponent::AfterLoad();
-    if (!IDMessage.empty()) {
-        registeredMessage_ = RegisterWindowMessageA(IDMessage.c_str());
-        HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0, 32, IDMessage.c_str());
-        // Read at once: ERROR_ALREADY_EXISTS comes with a valid handle to the
-        // object another instance created.
-        const DWORD error = GetLastError();
-        mapping_.reset(mapping);
-        if (mapping && error == ERROR_ALREADY_EXISTS) {
-            PostMessageA(HWND_BROADCAST, registeredMessage_, 0, 0);
-            // Orderly halt: static destructors and atexit handlers run, no
-            // further message is handled.
-            std::exit(0);
-        }
-    }
     SetShowApp(showApp_);
 }
 

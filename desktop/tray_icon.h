@@ -54,9 +54,7 @@ public:
 
     bool Active() const { return active_; }
     void SetActive(bool value);
-    bool ShowApp() const { return showApp_; }
     void SetShowApp(bool value);
-    fw::TIcon* Icon() { return &icon_; }
     // Shares the source's image (the caller may free its source at once).
     void SetIcon(fw::TIcon* source);
     const std::string& ToolTip() const { return toolTip_; }
@@ -83,8 +81,6 @@ public:
     bool BalloonWaiting() const;
     std::uint64_t UnreportedBalloonMs = 30000;
 
-    // Name of the optional guard against a second running instance.
-    std::string IDMessage;
     fw::TNotifyEvent OnClick;
     fw::TNotifyEvent OnDblClick;
     TMouseEvent OnRightClick;
@@ -93,8 +89,6 @@ public:
     fw::TNotifyEvent OnBalloonClick;
 
     HWND WindowHandle() const { return window_ ? window_->Handle() : nullptr; }
-    UINT RegisteredMessage() const { return registeredMessage_; }
-    HANDLE MappingHandle() const { return mapping_.get(); }
     // The record as last filled (what the shell got, or will get next).
     const NOTIFYICONDATAA& NotifyRecord() const { return record_; }
 
@@ -109,7 +103,6 @@ public:
     void HandleRightClick();
 
 private:
-    fw::UniqueKernelHandle mapping_;
     NOTIFYICONDATAA record_{};
     fw::TIcon icon_;
     std::string toolTip_;
@@ -117,7 +110,6 @@ private:
     bool active_ = false;
     bool showApp_ = false;
     fw::TPopupMenu* popupMenu_ = nullptr;
-    UINT registeredMessage_ = 0;
     bool balloonWaiting_ = false;
     // The shell reported the last balloon shown; an end reported before
     // that belongs to one it replaced.
