@@ -4,12 +4,14 @@
 #include <vector>
 
 #include "app/mail_notice_text.h"
+#include "desktop/new_mail_sound.h"
 #include "mail/charsets.h"
 #include "mail/header_text.h"
 
 namespace app {
 
 std::size_t TNewMailAnnouncer::AfterCheck(const mail::TPop3Mailbox& mailbox, desktop::TTrayIcon& tray) {
+    Announced = 0;
     if (!tray.BalloonWaiting()) {
         unseen_.clear();
         unseenCount_ = 0;
@@ -34,7 +36,10 @@ std::size_t TNewMailAnnouncer::AfterCheck(const mail::TPop3Mailbox& mailbox, des
         if (named.size() > kNoticeLines) named.resize(kNoticeLines);
         unseen_ = std::move(named);
         unseenCount_ += fresh.Indexes.size();
-        tray.ShowBalloon(NoticeTitle(unseenCount_), NoticeText(unseen_, unseenCount_));
+        if (tray.ShowBalloon(NoticeTitle(unseenCount_), NoticeText(unseen_, unseenCount_))) {
+            Announced = fresh.Indexes.size();
+            if (Sound) desktop::PlayNewMailSound();
+        }
     }
     if (fresh.Changed || unsaved_) {
         unsaved_ = true;

@@ -19,6 +19,10 @@ public:
     // The "Announce new mail" choice: off, new ids are still taken as seen,
     // so switching it on later brings no flood of old news.
     bool Announce = true;
+    // New mail's sound goes with each notice shown.
+    bool Sound = true;
+    // Messages the last AfterCheck announced (0 when it showed no notice).
+    std::size_t Announced = 0;
 
     // Compares the unique ids of the mailbox's last check with those seen
     // before (the list stored for the server and user name it checked,
