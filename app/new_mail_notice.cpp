@@ -36,7 +36,8 @@ std::size_t TNewMailAnnouncer::AfterCheck(const mail::TPop3Mailbox& mailbox, des
         if (named.size() > kNoticeLines) named.resize(kNoticeLines);
         unseen_ = std::move(named);
         unseenCount_ += fresh.Indexes.size();
-        if (tray.ShowBalloon(NoticeTitle(unseenCount_), NoticeText(unseen_, unseenCount_))) {
+        const std::u16string title = NoticeTitle(unseenCount_);
+        if (tray.ShowBalloon(MailboxName.empty() ? title : MailboxName + u": " + title, NoticeText(unseen_, unseenCount_))) {
             Announced = fresh.Indexes.size();
             if (Sound) desktop::PlayNewMailSound();
         }

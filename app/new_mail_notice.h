@@ -23,6 +23,9 @@ public:
     bool Sound = true;
     // Messages the last AfterCheck announced (0 when it showed no notice).
     std::size_t Announced = 0;
+    // Put before the notice's title ("Work: New mail") when several
+    // mailboxes share the icon; empty with one.
+    std::u16string MailboxName;
 
     // Compares the unique ids of the mailbox's last check with those seen
     // before (the list stored for the server and user name it checked,

@@ -23,12 +23,6 @@ const char* const kUnreadablePassword =
 const char* const kBadSecurity = "The saved security setting '%s' is not tls, starttls or none; TLS is used until "
                                  "Setup saves another";
 
-std::string lowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 const char* const kMailboxValues[] = {"server", "username", "password_protected", "password", "security", "interval", "announce"};
 
 // One mailbox's key, read into `box` as the load moment says.
@@ -88,7 +82,7 @@ std::string SecurityText(net::TSecurity security) {
 }
 
 bool SecurityFromText(const std::string& text, const std::string& server, net::TSecurity& security) {
-    const std::string t = lowerAscii(text);
+    const std::string t = fw::LowerCaseAscii(text);
     if (t.empty()) {
         const bool implicit = server.size() >= 4 && server.compare(server.size() - 4, 4, ":995") == 0;
         security = implicit ? net::TSecurity::Tls : net::TSecurity::None;
@@ -207,6 +201,9 @@ void SaveSettings(TSettings& settings) {
     reg.OpenKey(SettingsKey, true);
     reg.WriteInteger("hideonstart", settings.HideOnStart ? 1 : 0);
     reg.WriteInteger("playsound", settings.PlaySound ? 1 : 0);
+    // The old values stay for an older version, all but a plain password:
+    // once Setup has saved it protected, no copy in the clear is left.
+    if (!reg.DeleteValue("password")) throw ERegistryException("Failed to delete 'password'");
     // A key belongs to one mailbox: a second one claiming it (a copy) gets its own.
     bool used[kMaxMailboxes + 1] = {};
     for (TMailboxSettings& m : settings.Mailboxes) {
@@ -242,7 +239,7 @@ void SaveSettings(TSettings& settings) {
 
 bool WebMailAddressValid(const std::string& text) {
     if (text.empty()) return true;
-    const std::string lower = lowerAscii(text);
+    const std::string lower = fw::LowerCaseAscii(text);
     const std::size_t scheme = lower.rfind("https://", 0) == 0 ? 8 : lower.rfind("http://", 0) == 0 ? 7 : 0;
     if (scheme == 0 || text.size() == scheme || text.size() > 2048) return false;
     for (unsigned char c : text)
@@ -251,7 +248,7 @@ bool WebMailAddressValid(const std::string& text) {
 }
 
 std::string TrustedCertificateValue(const std::string& server) {
-    return "trusted_certificate " + lowerAscii(server);
+    return "trusted_certificate " + fw::LowerCaseAscii(server);
 }
 
 bool AcceptCertificate(const std::string& key, const std::string& server, const net::TCertificateVerdict& verdict,

@@ -303,12 +303,26 @@ void TTrayController::LoadSettingsOnFirstTick() {
 }
 
 void TTrayController::ApplySettings() {
-    while (Watchers.size() > Settings.Mailboxes.size()) {
-        delete Watchers.back();
-        Watchers.pop_back();
+    // A mailbox keeps its watcher (its schedule, count and failures) by its
+    // key, wherever it moved in the list; one not stored yet keeps the
+    // watcher at its place.
+    std::vector<TMailboxWatcher*> kept(Settings.Mailboxes.size(), nullptr);
+    std::vector<bool> claimed(Watchers.size(), false);
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        const int slot = Settings.Mailboxes[i].Slot;
+        for (std::size_t j = 0; j < Watchers.size() && !kept[i]; ++j) {
+            const int had = Watchers[j]->Settings().Slot;
+            if (!claimed[j] && (slot ? had == slot : had == 0 && j == i)) {
+                kept[i] = Watchers[j];
+                claimed[j] = true;
+            }
+        }
     }
-    while (Watchers.size() < Settings.Mailboxes.size()) {
-        auto* watcher = new TMailboxWatcher(this, MakeRunner(), *TrayIcon);
+    for (std::size_t j = 0; j < Watchers.size(); ++j)
+        if (!claimed[j]) delete Watchers[j];
+    for (TMailboxWatcher*& watcher : kept) {
+        if (watcher) continue;
+        watcher = new TMailboxWatcher(this, MakeRunner(), *TrayIcon);
         watcher->Runner().OnAsk = [this](const std::string& question) { return AskToTrustCertificate(question); };
         watcher->OnStatus = [this](TMailboxWatcher& w) { watcherChanged(w); };
         watcher->OnFailure = [this](TMailboxWatcher& w, std::exception_ptr failure) { watcherFailed(w, failure); };
@@ -320,12 +334,14 @@ void TTrayController::ApplySettings() {
             noticeWebMail_ = w.Settings().WebMail;
             setNewCount(NewCount + count);
         };
-        Watchers.push_back(watcher);
         if (CheckingMail) watcher->Handle(TWatchEvent::SwitchOn);
     }
+    Watchers = kept;
     for (std::size_t i = 0; i < Watchers.size(); ++i) {
         Watchers[i]->SetSettings(Settings.Mailboxes[i]);
         Watchers[i]->Announcer.Sound = Settings.PlaySound;
+        // With several mailboxes a notice says whose mail it is.
+        Watchers[i]->Announcer.MailboxName = Watchers.size() > 1 ? fromAnsi(Settings.Mailboxes[i].Title()) : u"";
     }
     TrayIcon->SetToolTip(ToolTipText());
 }

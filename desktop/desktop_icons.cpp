@@ -34,10 +34,10 @@ HWND FindProgramManager() {
     return nullptr;
 }
 
-bool HideDesktopIcons(bool Hide) {
+bool HideDesktopIcons(bool hide) {
     HWND window = FindProgramManager();
     if (!window) return false;
-    ShowWindow(window, Hide ? SW_HIDE : SW_SHOW);
+    ShowWindow(window, hide ? SW_HIDE : SW_SHOW);
     return true;
 }
 

@@ -9,7 +9,7 @@ namespace desktop {
 // "PROGRAM MANAGER"; null when there is none.
 HWND FindProgramManager();
 
-// Hides (Hide = true) or shows that window; false when it was not found.
-bool HideDesktopIcons(bool Hide);
+// Hides (hide = true) or shows that window; false when it was not found.
+bool HideDesktopIcons(bool hide);
 
 }  // namespace desktop

@@ -68,17 +68,6 @@ const std::string& TStringList::operator[](int index) const {
     return lines_[static_cast<std::size_t>(index)];
 }
 
-void TStringList::Delete(int index) {
-    if (index < 0 || index >= Count()) throw EListError("List index out of bounds (" + IntToStr(index) + ")");
-    lines_.erase(lines_.begin() + index);
-}
-
-int TStringList::IndexOf(const std::string& s) const {
-    for (int i = 0; i < Count(); ++i)
-        if (lines_[static_cast<std::size_t>(i)] == s) return i;
-    return -1;
-}
-
 int TStringList::IndexOfText(const std::string& s) const {
     const std::string key = UpperCaseAscii(s);
     for (int i = 0; i < Count(); ++i)

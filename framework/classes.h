@@ -30,7 +30,6 @@ public:
 
     TComponent* Owner() const { return owner_; }
     const std::vector<TComponent*>& Components() const { return components_; }
-    int ComponentCount() const { return static_cast<int>(components_.size()); }
 
     std::string Name;
 
@@ -44,7 +43,6 @@ public:
     void FreeNotification(TComponent* component);
     void RemoveFreeNotification(TComponent* component);
 
-    bool Destroying() const { return destroying_; }
 
 protected:
     // Detaches and destroys every owned component, newest first. Window
@@ -66,11 +64,8 @@ class TStringList : public TObject {
 public:
     int Count() const { return static_cast<int>(lines_.size()); }
     const std::string& operator[](int index) const;
-    const std::string& Strings(int index) const { return (*this)[index]; }
     void Add(std::string s) { lines_.push_back(std::move(s)); }
-    void Delete(int index);
     void Clear() { lines_.clear(); }
-    int IndexOf(const std::string& s) const;
     // Case-insensitive (ASCII) search, as entry names are compared.
     int IndexOfText(const std::string& s) const;
     // Splits at CR LF, lone CR and lone LF, up to the end or a NUL byte.
@@ -94,7 +89,6 @@ public:
         Position = 0;
     }
     const char* Memory() const { return data_.data(); }
-    const std::vector<char>& Bytes() const { return data_; }
 
 private:
     std::vector<char> data_;

@@ -263,7 +263,6 @@ class TImage : public TControl {
 public:
     TImage(TForm* form, TControl* parent, const char* bitmapResource, int left, int top, int width, int height);
     void Command(WORD code) override;
-    HBITMAP Bitmap() const { return bitmap_.get(); }
 
 private:
     UniqueBitmap bitmap_;

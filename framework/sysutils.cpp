@@ -2,14 +2,12 @@
 
 namespace fw {
 
-namespace {
-int hexDigit(char c) {
+int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
-}  // namespace
 
 bool TryStrToInt(const std::string& text, std::int32_t& value) {
     std::size_t i = 0;
@@ -22,7 +20,7 @@ bool TryStrToInt(const std::string& text, std::int32_t& value) {
         ++i;
         if (i == n) return false;
         for (; i < n; ++i) {
-            int d = hexDigit(text[i]);
+            int d = HexDigitValue(text[i]);
             if (d < 0) return false;
             acc = acc * 16 + d;
             if (acc > 0xFFFFFFFFLL) return false;
@@ -71,6 +69,29 @@ std::string UpperCaseAscii(std::string text) {
     for (char& c : text)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return text;
+}
+
+char LowerCaseAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string LowerCaseAscii(std::string text) {
+    for (char& c : text) c = LowerCaseAscii(c);
+    return text;
+}
+
+bool SameTextAscii(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (LowerCaseAscii(a[i]) != LowerCaseAscii(b[i])) return false;
+    return true;
+}
+
+bool NextLine(std::string_view& text, std::string_view& line) {
+    if (text.empty()) return false;
+    const std::size_t lf = text.find('\n');
+    line = text.substr(0, lf);
+    text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return true;
 }
 
 }  // namespace fw

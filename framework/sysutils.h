@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <string_view>
 
 namespace fw {
 
@@ -38,7 +39,17 @@ std::string IntToStr(std::int64_t value);
 // Replaces the first "%s" in `pattern` by `arg` (the catalogue's only form).
 std::string FormatStr(const std::string& pattern, const std::string& arg);
 
-// Upper-cases only the bytes 'a'..'z', whatever the locale.
+// Letter case of the bytes 'a'..'z' and 'A'..'Z' only, whatever the locale.
 std::string UpperCaseAscii(std::string text);
+std::string LowerCaseAscii(std::string text);
+char LowerCaseAscii(char c);
+bool SameTextAscii(std::string_view a, std::string_view b);
+
+// The value of a hexadecimal digit (either case), or -1.
+int HexDigitValue(char c);
+
+// Takes the next line off `text` into `line`, without its LF or CR LF;
+// false once `text` is used up. A last line without a line end counts.
+bool NextLine(std::string_view& text, std::string_view& line);
 
 }  // namespace fw

@@ -21,7 +21,6 @@ public:
     void SetEnabled(bool value);
     unsigned Interval() const { return interval_; }
     void SetInterval(unsigned value);
-    const TNotifyEvent& OnTimer() const { return onTimer_; }
     void SetOnTimer(TNotifyEvent handler);
 
     // True while a window timer is really set.

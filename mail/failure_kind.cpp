@@ -1,42 +1,19 @@
 #include "mail/failure_kind.h"
 
 #include "mail/pop3_text.h"
+#include "net/catalogue_ids.h"
 
 namespace mail {
 
 namespace {
-// Winsock codes and catalogue ids, by number: this file builds without
-// <winsock2.h>.
-enum : int {
-    kNetDown = 10050,
-    kNetUnreachable = 10051,
-    kNetReset = 10052,
-    kConnectionAborted = 10053,
-    kConnectionReset = 10054,
-    kNoBufferSpace = 10055,
-    kNotConnected = 10057,
-    kShutDown = 10058,
-    kConnectTimedOut = 10060,
-    kConnectionRefused = 10061,
-    kHostDown = 10064,
-    kHostUnreachable = 10065,
-    kSystemNotReady = 10091,
-    kHostNotFound = 11001,
-    kTryAgain = 11002,
-    kNoRecovery = 11003,
-    kNoData = 11004,
-    kConnectionClosed = 57015,
-    kClosedInHandshake = 57021,
-};
-
 bool passingSocketError(int code, bool hostKnown) {
     switch (code) {
-    case kNetDown: case kNetUnreachable: case kNetReset: case kConnectionAborted: case kConnectionReset:
-    case kNoBufferSpace: case kNotConnected: case kShutDown: case kConnectTimedOut: case kConnectionRefused:
-    case kHostDown: case kHostUnreachable: case kSystemNotReady: case kTryAgain: case kNoRecovery:
-    case kConnectionClosed: case kClosedInHandshake:
+    case net::sWsaNetworkIsDown: case net::sWsaNetworkIsUnreachable: case net::sWsaNetworkDroppedConnectionOrReset: case net::sWsaSoftwareCausedConnectionAbort: case net::sWsaConnectionResetByPeer:
+    case net::sWsaNoBufferSpaceAvailable: case net::sWsaSocketIsNotConnected: case net::sWsaCannotSendAfterSocketShutdown: case net::sWsaConnectionTimedOut: case net::sWsaConnectionRefused:
+    case net::sWsaHostIsDown: case net::sWsaNoRouteToHost: case net::sWsaNetworkSubsystemIsUnavailable: case net::sWsaNonAuthoritativeHostNotFound: case net::sWsaNonRecoverableErrors:
+    case net::sConnectionClosed: case net::sTlsClosedInHandshake:
         return true;
-    case kHostNotFound: case kNoData:
+    case net::sWsaHostNotFound: case net::sWsaValidNameNoDataRecordOfRequestedType:
         return hostKnown;
     default:
         return false;
@@ -69,7 +46,6 @@ TFailureKind ClassifyFailure(const TFailureFacts& facts) {
         // PASS, a reply that is no POP3 at all) will be the same next time.
         passing = passingResponseCode(PopResponseCode(facts.Reply));
         break;
-    case TFailureFacts::Certificate:
     case TFailureFacts::Other:
         break;
     }

@@ -12,7 +12,7 @@ enum class TFailureKind { Passing, NeedsUser };
 
 // What a failed check leaves to judge it by.
 struct TFailureFacts {
-    enum TSource { Socket, TimedOut, Canceled, ServerReply, Certificate, Other };
+    enum TSource { Socket, TimedOut, Canceled, ServerReply, Other };
     TSource Source = Other;
     // Socket: the Winsock code or the catalogue id of the error.
     int Code = 0;

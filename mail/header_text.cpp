@@ -2,32 +2,19 @@
 
 #include <cstdint>
 
+#include "framework/sysutils.h"
+
 namespace mail {
 
 namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    return true;
-}
 
 std::string_view trimBlanks(std::string_view s) {
     while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
     while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
     return s;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
 }
 
 int base64Value(char c) {
@@ -69,8 +56,8 @@ bool decodeQ(std::string_view in, std::string& out) {
         if (c == '_') {
             out += ' ';
         } else if (c == '=') {
-            if (i + 2 >= in.size() || hexValue(in[i + 1]) < 0 || hexValue(in[i + 2]) < 0) return false;
-            out += static_cast<char>(hexValue(in[i + 1]) * 16 + hexValue(in[i + 2]));
+            if (i + 2 >= in.size() || fw::HexDigitValue(in[i + 1]) < 0 || fw::HexDigitValue(in[i + 2]) < 0) return false;
+            out += static_cast<char>(fw::HexDigitValue(in[i + 1]) * 16 + fw::HexDigitValue(in[i + 2]));
             i += 2;
         } else {
             out += c;
@@ -103,7 +90,7 @@ bool parseEncodedWord(std::string_view text, std::size_t at, EncodedWord& word) 
     // RFC 2231 lets a language follow the charset ("utf-8*en").
     charset = charset.substr(0, charset.find('*'));
     if (charset.empty()) return false;
-    const char encoding = lowerAscii(text[q1 + 1]);
+    const char encoding = fw::LowerCaseAscii(text[q1 + 1]);
     const std::size_t start = q1 + 3;
     const std::size_t q2 = text.find('?', start);
     if (q2 == std::string_view::npos || q2 + 1 >= text.size() || text[q2 + 1] != '=') return false;
@@ -151,7 +138,7 @@ std::uint32_t digitsValue(std::string_view digits) {
 std::uint32_t CodePageOfCharset(std::string_view charset) {
     std::string name;
     for (char c : charset)
-        if (c != '-' && c != '_' && c != ' ') name += lowerAscii(c);
+        if (c != '-' && c != '_' && c != ' ') name += fw::LowerCaseAscii(c);
     struct Alias {
         std::string_view name;
         std::uint32_t codePage;
@@ -220,7 +207,7 @@ std::string HeaderValue(const std::vector<std::string>& lines, std::string_view 
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         if (line.size() <= name.size() || line[name.size()] != ':' ||
-            !equalNoCase(std::string_view(line).substr(0, name.size()), name))
+            !fw::SameTextAscii(std::string_view(line).substr(0, name.size()), name))
             continue;
         std::string value = line.substr(name.size() + 1);
         // Unfolding: the line breaks go, the blanks that began the
@@ -269,7 +256,7 @@ std::u16string DecodeHeaderText(std::string_view value, const TCharsetConverter&
         }
         const std::string_view between = value.substr(plainStart, scan - plainStart);
         const bool adjacent = inRun && trimBlanks(between).empty();
-        if (adjacent && equalNoCase(word.charset, runCharset)) {
+        if (adjacent && fw::SameTextAscii(word.charset, runCharset)) {
             runBytes += word.bytes;
         } else {
             flushRun();

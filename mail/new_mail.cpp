@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdio>
 
+#include "framework/sysutils.h"
+
 namespace mail {
 
 namespace {
@@ -45,22 +47,12 @@ std::string escaped(const std::string& text) {
     return out;
 }
 
-// The next line of `text` without its line end; false at the end.
-bool nextLine(std::string_view& text, std::string_view& line) {
-    if (text.empty()) return false;
-    const std::size_t lf = text.find('\n');
-    line = text.substr(0, lf);
-    text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    return true;
-}
-
 // Reads a key line "<16 hex digits> <size>".
 bool parseKey(std::string_view line, TMessageKey& key) {
     if (line.size() < 18 || line.size() > 36 || line[16] != ' ') return false;
     key = {};
     for (char c : line.substr(0, 16)) {
-        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        const int digit = fw::HexDigitValue(c);
         if (digit < 0) return false;
         key.Id = key.Id << 4 | static_cast<unsigned>(digit);
     }
@@ -112,13 +104,13 @@ bool TSeenIds::FromText(std::string_view text, const std::string& mailbox) {
     Known = false;
     Ids.clear();
     std::string_view line;
-    if (!nextLine(text, line) || (line != kFormatLine && line != kOldFormatLine)) return false;
+    if (!fw::NextLine(text, line) || (line != kFormatLine && line != kOldFormatLine)) return false;
     const bool old = line == kOldFormatLine;
-    if (!nextLine(text, line) || line.substr(0, kMailboxPrefix.size()) != kMailboxPrefix ||
+    if (!fw::NextLine(text, line) || line.substr(0, kMailboxPrefix.size()) != kMailboxPrefix ||
         line.substr(kMailboxPrefix.size()) != mailbox)
         return false;
     std::vector<TMessageKey> ids;
-    while (nextLine(text, line)) {
+    while (fw::NextLine(text, line)) {
         TMessageKey key;
         if (old ? !validOldId(line) : !parseKey(line, key)) return false;
         ids.push_back(old ? TMessageKey{idHash(line), -1} : key);

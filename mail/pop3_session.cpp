@@ -19,8 +19,8 @@ TPop3Session::TPop3Session(fw::TComponent* owner) : TMailSession(owner) {
 int TPop3Session::GetReplyCode(const std::string& line) { return PopReplyCode(line); }
 
 void TPop3Session::CheckLoginProperties() {
-    if (UserName.empty()) RaiseSocketError(sUserNameRequired);
-    if (Password.empty()) RaiseSocketError(sPasswordRequired);
+    if (UserName.empty()) RaiseSocketError(net::sUserNameRequired);
+    if (Password.empty()) RaiseSocketError(net::sPasswordRequired);
 }
 
 void TPop3Session::Open() {
@@ -51,7 +51,7 @@ void TPop3Session::ReadGreeting() {
     try {
         ReadStatus();
     } catch (const net::ETimedOutError&) {
-        RaiseSocketError(sNoGreetingOnTlsPort);
+        RaiseSocketError(net::sNoGreetingOnTlsPort);
     }
 }
 
@@ -93,9 +93,9 @@ void TPop3Session::Login() {
 }
 
 void TPop3Session::StartTlsSession() {
-    if (!Capabilities.count("STLS")) throw net::EServerError(net::CatalogueText(sStlsNotOffered));
+    if (!Capabilities.count("STLS")) throw net::EServerError(net::CatalogueText(net::sStlsNotOffered));
     SendLine("STLS");
-    if (!readStatusLine()) throw net::EServerError(fw::FormatStr(net::CatalogueText(sStlsRefused), LastReply));
+    if (!readStatusLine()) throw net::EServerError(fw::FormatStr(net::CatalogueText(net::sStlsRefused), LastReply));
     StartTls();
     // What the server offered before the handshake may have been forged.
     RequestCapabilities();
@@ -263,43 +263,43 @@ void TPop3Mailbox::AddCachedItemsBefore(std::int32_t number) {
     }
 }
 
-void TPop3Mailbox::GetItemInfo(std::int32_t Index, TMessageInfo& Item) {
-    const std::string n = fw::IntToStr(static_cast<std::int64_t>(Index) + 1);
+void TPop3Mailbox::GetItemInfo(std::int32_t index, TMessageInfo& item) {
+    const std::string n = fw::IntToStr(static_cast<std::int64_t>(index) + 1);
     Command("LIST " + n);
-    Item.Size = ParseListSize(LastReply);
+    item.Size = ParseListSize(LastReply);
     Command("TOP " + n + " 1");
-    readHeaders(Item);
+    readHeaders(item);
 }
 
-void TPop3Mailbox::readItemInfo(TMessageInfo& Item) {
+void TPop3Mailbox::readItemInfo(TMessageInfo& item) {
     ReadStatus();
-    Item.Size = ParseListSize(LastReply);
+    item.Size = ParseListSize(LastReply);
     ReadStatus();
-    readHeaders(Item);
+    readHeaders(item);
 }
 
-void TPop3Mailbox::readHeaders(TMessageInfo& Item) {
+void TPop3Mailbox::readHeaders(TMessageInfo& item) {
     // The whole reply is held while it is parsed; ReadData bounds its size.
     fw::TMemoryStream stream;
     ReadData(stream, -1);
     stream.Position = 0;
-    Item.Headers.LoadFromStream(stream);
-    Item.Headers.RemoveBody();
+    item.Headers.LoadFromStream(stream);
+    item.Headers.RemoveBody();
     // A person is shown the sender and the subject; the rest of a header
     // kept for every message of a large mailbox would cost megabytes.
-    Item.Headers.KeepFields({"From", "Subject"});
+    item.Headers.KeepFields({"From", "Subject"});
 }
 
-void TPop3Mailbox::SaveMessage(std::int32_t Num, fw::TMemoryStream& Contents) {
+void TPop3Mailbox::SaveMessage(std::int32_t number, fw::TMemoryStream& contents) {
     if (OnUserMessageSave) {
-        OnUserMessageSave(this, Num, Contents);
+        OnUserMessageSave(this, number, contents);
         return;
     }
-    const std::string name = MessageFileName(messageDirectory_, Num);
+    const std::string name = MessageFileName(messageDirectory_, number);
     fw::UniqueFile file(CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) throw fw::Exception("Cannot create file \"" + name + "\". " + fw::SystemErrorText(GetLastError()));
-    const char* data = Contents.Memory();
-    std::size_t left = static_cast<std::size_t>(Contents.Size());
+    const char* data = contents.Memory();
+    std::size_t left = static_cast<std::size_t>(contents.Size());
     while (left > 0) {
         DWORD written = 0;
         const DWORD chunk = left > 0x10000000u ? 0x10000000u : static_cast<DWORD>(left);

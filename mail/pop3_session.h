@@ -18,18 +18,9 @@
 
 namespace mail {
 
-using TNumberEvent = std::function<void(fw::TObject* Sender, std::int32_t Num)>;
+using TNumberEvent = std::function<void(fw::TObject* Sender, std::int32_t number)>;
 // The handler takes over storing the message's raw text.
-using TMessageSaveEvent = std::function<void(fw::TObject* Sender, std::int32_t Num, fw::TMemoryStream& Contents)>;
-
-// Catalogue ids of the mail layer's own messages (string table).
-enum : std::uint16_t {
-    sUserNameRequired = 57103,
-    sPasswordRequired = 57104,
-    sStlsNotOffered = 57105,
-    sStlsRefused = 57106,
-    sNoGreetingOnTlsPort = 57107,
-};
+using TMessageSaveEvent = std::function<void(fw::TObject* Sender, std::int32_t number, fw::TMemoryStream& contents)>;
 
 class TPop3Session : public TMailSession {
 public:
@@ -61,9 +52,11 @@ public:
     // Sends QUIT; the socket stays open for Disconnect to close.
     void Logout() override;
 
-    virtual void SaveMessage(std::int32_t Num, fw::TMemoryStream& Contents) = 0;
-    // Raises 57103 or 57104 through RaiseSocketError (OnError fires first).
-    virtual void CheckLoginProperties();
+    // Stores a retrieved message. The tray program never retrieves one (it
+    // reads headers only); this stays for other callers of the session.
+    virtual void SaveMessage(std::int32_t number, fw::TMemoryStream& contents) = 0;
+    // Raises sUserNameRequired or sPasswordRequired through RaiseSocketError (OnError fires first).
+    void CheckLoginProperties();
 
     // Sends STAT and reads the message count and mailbox size from the reply.
     void GetMailboxStat();
@@ -105,7 +98,6 @@ public:
     // Most messages one check reads; a server that reports more is refused.
     static constexpr std::int64_t kMaxMessagesRead = 1000000;
 
-    const std::string& MessageDirectory() const { return messageDirectory_; }
     // Stored with one trailing backslash, unless empty.
     void SetMessageDirectory(const std::string& value);
 
@@ -129,7 +121,7 @@ public:
 
     fw::TNotifyEvent OnUpdatingInfo;
     fw::TNotifyEvent OnInfoUpdated;
-    // Num is the zero-based index of the item just added.
+    // number is the zero-based index of the item just added.
     TNumberEvent OnNextInfoUpdated;
     TMessageSaveEvent OnUserMessageSave;
 
@@ -143,11 +135,11 @@ public:
     // session is Pipelined the commands go out in batches ahead of their
     // replies; the replies are read in order and the caller sees the same.
     void UpdateInfo();
-    // Fills `Item` for message Index + 1 on a logged-in connection.
-    void GetItemInfo(std::int32_t Index, TMessageInfo& Item);
+    // Fills `item` for message index + 1 on a logged-in connection.
+    void GetItemInfo(std::int32_t index, TMessageInfo& item);
     // Hands the text to OnUserMessageSave, or writes it to
-    // MessageDirectory + "msg_" + Num + ".eml".
-    void SaveMessage(std::int32_t Num, fw::TMemoryStream& Contents) override;
+    // MessageDirectory + "msg_" + number + ".eml".
+    void SaveMessage(std::int32_t number, fw::TMemoryStream& contents) override;
 
 protected:
     // The numbers (from 1, ascending) of the messages whose LIST and TOP must
@@ -164,10 +156,10 @@ protected:
     void AddCachedItemsBefore(std::int32_t number);
 
 private:
-    // Reads the replies to LIST n and TOP n 1, already sent, into `Item`.
-    void readItemInfo(TMessageInfo& Item);
+    // Reads the replies to LIST n and TOP n 1, already sent, into `item`.
+    void readItemInfo(TMessageInfo& item);
     // Reads the rest of a TOP reply and keeps its header lines.
-    void readHeaders(TMessageInfo& Item);
+    void readHeaders(TMessageInfo& item);
     // Sends UIDL and LIST and makes keys_ and sizes_; false when the server
     // refuses either or a listing is unusable.
     bool readListings();

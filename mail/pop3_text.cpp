@@ -48,16 +48,10 @@ std::int32_t ParseListSize(const std::string& reply) {
 
 std::set<std::string> ParseCapabilities(const std::string& lines) {
     std::set<std::string> names;
-    std::size_t pos = 0;
-    while (pos < lines.size()) {
-        std::size_t end = lines.find('\n', pos);
-        if (end == std::string::npos) end = lines.size();
-        std::string line = lines.substr(pos, end - pos);
-        pos = end + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line == ".") break;
+    std::string_view rest = lines, line;
+    while (fw::NextLine(rest, line) && line != ".") {
         const std::size_t word = line.find_first_of(" \t");
-        if (word != 0 && !line.empty()) names.insert(fw::UpperCaseAscii(line.substr(0, word)));
+        if (word != 0 && !line.empty()) names.insert(fw::UpperCaseAscii(std::string(line.substr(0, word))));
     }
     return names;
 }
@@ -110,11 +104,8 @@ bool ParseNumberedListing(std::string_view data, std::int32_t messageCount, std:
     std::vector<std::string> found(static_cast<std::size_t>(messageCount));
     std::int64_t lines = 0;
     bool ended = false;
-    while (!data.empty()) {
-        const std::size_t lf = data.find('\n');
-        std::string_view line = data.substr(0, lf);
-        data.remove_prefix(lf == std::string_view::npos ? data.size() : lf + 1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    std::string_view line;
+    while (fw::NextLine(data, line)) {
         if (line == ".") {
             ended = true;
             break;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "framework/files.h"
 #include "framework/handles.h"
 #include "framework/sysutils.h"
 #include "framework/system_error.h"
@@ -23,16 +24,6 @@ std::string hashName(const std::string& text) {
     return out;
 }
 
-bool readWhole(const std::string& path, std::string& text) {
-    fw::UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size{};
-    if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart > TSeenIdStore::kMaxFileSize) return false;
-    text.resize(static_cast<std::size_t>(size.QuadPart));
-    DWORD read = 0;
-    return text.empty() || (ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr) &&
-                            read == text.size());
-}
 }  // namespace
 
 TSeenIdStore::TSeenIdStore() {
@@ -48,7 +39,7 @@ std::string TSeenIdStore::FileFor(const std::string& mailbox) const {
 TSeenIds TSeenIdStore::Load(const std::string& mailbox) const {
     TSeenIds ids;
     std::string text;
-    if (!Folder.empty() && readWhole(FileFor(mailbox), text)) ids.FromText(text, mailbox);
+    if (!Folder.empty() && fw::ReadWholeFile(FileFor(mailbox), text, kMaxFileSize)) ids.FromText(text, mailbox);
     return ids;
 }
 

@@ -1,3 +1,5 @@
+// The chain parameters with their time-out for fetching revocation data.
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include "net/certificate_check.h"
 
 #include "framework/security_handles.h"
@@ -14,6 +16,7 @@
 namespace net {
 
 namespace {
+constexpr DWORD kRevocationFetchMs = 5000;
 
 // Tells the SSL chain policy to pass over an unknown root, which is judged
 // from the chain's trust status instead.
@@ -129,13 +132,18 @@ TCertificateVerdict CheckServerCertificate(const CERT_CONTEXT* cert, const std::
     para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
     para.RequestedUsage.Usage.cUsageIdentifier = 1;
     para.RequestedUsage.Usage.rgpszUsageIdentifier = usage;
-    PCCERT_CHAIN_CONTEXT raw = nullptr;
+    // Fetching a revocation list or an OCSP answer may take the network's
+    // time: all of them together get a few seconds, after which the status
+    // is "unknown", which does not fail the check.
+    para.dwUrlRetrievalTimeout = kRevocationFetchMs;
+    fw::UniqueCertChain chain;
     // Revocation of the server's certificate and its intermediates; a root
     // is revoked by taking it out of the store, not by a list.
     if (!CertGetCertificateChain(nullptr, cert, nullptr, additional, &para,
-                                 CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT, nullptr, &raw))
+                                 CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
+                                     CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT,
+                                 nullptr, chain.put()))
         return invalid(v, codeText(GetLastError()));
-    fw::UniqueCertChain chain(raw);
 
     DWORD trust = chain.get()->TrustStatus.dwErrorStatus;
     if ((trust & kRootUnknown) && !extraRoot.empty() && chain.get()->cChain > 0) {

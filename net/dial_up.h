@@ -2,7 +2,9 @@
 // Dial-up component: makes sure a Remote Access connection exists before a
 // socket opens, and hangs up a line it dialed itself when the socket closes.
 // rasapi32.dll is loaded by name; without it (or without an entry point)
-// the component quietly does nothing.
+// the component quietly does nothing. The tray program does not use it (no
+// socket of its own gets a dial-up component); it stays for other callers
+// of the socket.
 #include <windows.h>
 
 #include <cstdint>
@@ -19,7 +21,7 @@
 
 namespace net {
 
-using TRASNotifyEvent = std::function<void(fw::TObject* Sender, const std::string& RASStatusStr)>;
+using TRASNotifyEvent = std::function<void(fw::TObject* Sender, const std::string& status)>;
 
 class TDialUp : public fw::TComponent {
 public:
@@ -36,7 +38,6 @@ public:
     std::string Password;
     bool RemovePassword = true;
     // rasapi32.dll, loaded at creation; nullptr when the system has none.
-    HMODULE LibHandle() const { return lib_.get(); }
     bool ForceService = true;
     std::uint32_t LastError = 0;
     std::unique_ptr<TTimeCounter> Counter;

@@ -281,7 +281,7 @@ void TSocketClient::StartTls() {
     if (!secure([&] { return tls_->Decrypt(nullptr, 0, input_, reply); })) tlsClosed_ = true;
     if (!reply.empty()) sendBytes(reply);
 
-    fw::UniqueCertificate cert(tls_->ServerCertificate());
+    const fw::UniqueCertificate cert = tls_->ServerCertificate();
     const TCertificateVerdict verdict = CheckServerCertificate(cert.get(), host_, ExtraRootCertificate);
     if (verdict.Trusted) return;
     if (!verdict.MayTrustOnce || !OnUntrustedCertificate) raiseText(verdict.Message);
@@ -344,7 +344,7 @@ int TSocketClient::ReadLine(std::string& line) {
     return code;
 }
 
-void TSocketClient::ReadData(fw::TMemoryStream& stream, std::int32_t ExpectedSize) {
+void TSocketClient::ReadData(fw::TMemoryStream& stream, std::int32_t expectedSize) {
     if (!Connected()) RaiseSocketError(sNotConnected);
     fw::DispatchPendingEvery();
     raiseUnlessDone(endOf(TWaitOrder::CancelFirst, asyncFailed_));
@@ -356,7 +356,7 @@ void TSocketClient::ReadData(fw::TMemoryStream& stream, std::int32_t ExpectedSiz
     const auto progress = [&] {
         if (!OnProgress) return;
         const std::int64_t size = stream.Size();
-        OnProgress(this, ProgressPercent(size, ExpectedSize), static_cast<std::int32_t>(size));
+        OnProgress(this, ProgressPercent(size, expectedSize), static_cast<std::int32_t>(size));
     };
     // The time-out counts from the last chunk received.
     raiseUnlessDone(wait(TWaitOrder::TimeOutFirst, true, [&] {

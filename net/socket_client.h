@@ -22,10 +22,10 @@
 
 namespace net {
 
-// Msg is the text of the exception about to be raised; the handler may change it.
-using TErrorEvent = std::function<void(fw::TObject* Sender, std::string& Msg)>;
-// Perc is -1 when no expected size was given.
-using TProgressEvent = std::function<void(fw::TObject* Sender, std::int32_t Perc, std::int32_t Transferred)>;
+// `message` is the text of the exception about to be raised; the handler may change it.
+using TErrorEvent = std::function<void(fw::TObject* Sender, std::string& message)>;
+// `percent` is -1 when no expected size was given.
+using TProgressEvent = std::function<void(fw::TObject* Sender, std::int32_t percent, std::int32_t transferred)>;
 
 class TDialUp;
 
@@ -106,7 +106,7 @@ public:
     int ReadLine(std::string& line);
     // Appends received bytes to `stream` until it ends with CR LF "." CR LF;
     // the time-out counts from the last chunk received.
-    void ReadData(fw::TMemoryStream& stream, std::int32_t ExpectedSize);
+    void ReadData(fw::TMemoryStream& stream, std::int32_t expectedSize);
     // A code of 0 does nothing; anything else fires OnError and raises ESocketError.
     void RaiseSocketError(std::uint16_t code);
 

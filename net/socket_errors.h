@@ -9,42 +9,9 @@
 
 #include "framework/classes.h"
 #include "framework/sysutils.h"
+#include "net/catalogue_ids.h"
 
 namespace net {
-
-// Catalogue ids of the components' own messages (string table).
-enum : std::uint16_t {
-    sTimedOut = 57000,
-    sCanceled = 57001,
-    sServerRequired = 57002,
-    sInvalidWinsockVersion = 57003,
-    sResolveError = 57004,
-    sServiceRequired = 57005,
-    sNotConnected = 57008,
-    sFunctionNotFound = 57010,
-    sWinsockNotLoaded = 57011,
-    sWinsockNotFound = 57012,
-    sConnectionClosed = 57015,
-    sReplyTooLong = 57016,
-    sTlsFailed = 57020,
-    sTlsClosedInHandshake = 57021,
-    sTlsNotTls = 57022,
-    sTlsNothingInCommon = 57023,
-    sTlsDecrypt = 57024,
-    sTlsPlainAfterGoAhead = 57025,
-    sTlsOldVersion = 57026,
-    sTlsCertificateChanged = 57027,
-    sTlsWherePlainExpected = 57029,
-    sCertNotIssuedFor = 57030,
-    sCertUntrustedRoot = 57031,
-    sCertExpired = 57032,
-    sCertRevoked = 57033,
-    sCertInvalid = 57034,
-    sCertNoNames = 57035,
-    // No text of its own: the user said No to trusting the certificate,
-    // and the message is the one the question already showed.
-    sCertDeclined = 57039,
-};
 
 // The catalogue text for `id`, read from the program's string table.
 // Returns false (and leaves `text` empty) when the table has no such string.

@@ -50,12 +50,18 @@ struct TTlsLayer::State {
     // The server's certificate (DER) as at the first handshake.
     std::string certificate;
 
+    fw::UniqueCertificate serverCertificate() {
+        fw::UniqueCertificate cert;
+        if (!context.valid() ||
+            QueryContextAttributesA(context.get(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, cert.put()) != SEC_E_OK)
+            cert.reset();
+        return cert;
+    }
+
     std::string certificateBytes() {
-        PCCERT_CONTEXT raw = nullptr;
-        if (QueryContextAttributesA(context.get(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &raw) != SEC_E_OK || !raw)
-            return "";
-        fw::UniqueCertificate cert(raw);
-        return std::string(reinterpret_cast<const char*>(raw->pbCertEncoded), raw->cbCertEncoded);
+        const fw::UniqueCertificate cert = serverCertificate();
+        return cert ? std::string(reinterpret_cast<const char*>(cert.get()->pbCertEncoded), cert.get()->cbCertEncoded)
+                    : std::string();
     }
 
     [[noreturn]] void fail(SECURITY_STATUS status) const {
@@ -285,12 +291,7 @@ std::string TTlsLayer::Shutdown() noexcept {
     }
 }
 
-const CERT_CONTEXT* TTlsLayer::ServerCertificate() const {
-    if (!s_->context.valid()) return nullptr;
-    PCCERT_CONTEXT cert = nullptr;
-    if (QueryContextAttributesA(s_->context.get(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert) != SEC_E_OK) return nullptr;
-    return cert;
-}
+fw::UniqueCertificate TTlsLayer::ServerCertificate() const { return s_->serverCertificate(); }
 
 TTlsInfo TTlsLayer::Info() const {
     TTlsInfo info;

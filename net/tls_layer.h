@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "framework/security_handles.h"
 #include "framework/sysutils.h"
 
 namespace net {
@@ -48,8 +49,8 @@ public:
     // The closing alert (close_notify), or "" when none can be made.
     std::string Shutdown() noexcept;
 
-    // The server's certificate (the caller frees it), nullptr before the handshake.
-    const CERT_CONTEXT* ServerCertificate() const;
+    // The server's certificate, none before the handshake.
+    fw::UniqueCertificate ServerCertificate() const;
     TTlsInfo Info() const;
 
     // Raw bytes a handshake may take before the server counts as hostile.

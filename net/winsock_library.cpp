@@ -23,10 +23,10 @@ void TWinsockLibrary::Load() {
 
 void TWinsockLibrary::Unload() { module_.reset(); }
 
-FARPROC TWinsockLibrary::GetProc(const char* Name) {
+FARPROC TWinsockLibrary::GetProc(const char* name) {
     if (!Loaded()) throw EWinsockDLLError(CatalogueText(sWinsockNotLoaded));
-    FARPROC p = GetProcAddress(module_.get(), Name);
-    if (!p) throw EWinsockDLLError(fw::FormatStr(CatalogueText(sFunctionNotFound), Name));
+    FARPROC p = GetProcAddress(module_.get(), name);
+    if (!p) throw EWinsockDLLError(fw::FormatStr(CatalogueText(sFunctionNotFound), name));
     return p;
 }
 

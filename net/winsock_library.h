@@ -33,7 +33,7 @@ public:
     void Load();
     void Unload();
     bool Loaded() const { return module_.valid(); }
-    FARPROC GetProc(const char* Name);
+    FARPROC GetProc(const char* name);
 
     int WSAStartup(WORD wVersionRequested, LPWSADATA lpWSAData);
     int WSACleanup();

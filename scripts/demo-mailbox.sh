@@ -12,10 +12,16 @@ if "$ROOT/scripts/dovecot-fixture.sh" start "$DEMO_DIR" demo tide >/dev/null 2>&
   DEMO_PORT=$(cat "$DEMO_DIR/port")
   DEMO_STOP="'$ROOT/scripts/dovecot-fixture.sh' stop '$DEMO_DIR'"
   KEY='HKCU\Software\Brindlewick Software\Tidemark'
-  "$WINE" reg add "$KEY" /v server /d "127.0.0.1:$DEMO_PORT" /f >/dev/null 2>&1
-  "$WINE" reg add "$KEY" /v username /d demo /f >/dev/null 2>&1
-  "$WINE" reg add "$KEY" /v password /d tide /f >/dev/null 2>&1
-  "$WINE" reg add "$KEY" /v interval /d 5 /f >/dev/null 2>&1
+  # The demo is the first mailbox; a password Setup saved for it earlier
+  # would be read before the plain one.
+  BOX="$KEY\Mailboxes\1"
+  "$WINE" reg add "$BOX" /v name /d Demo /f >/dev/null 2>&1
+  "$WINE" reg add "$BOX" /v server /d "127.0.0.1:$DEMO_PORT" /f >/dev/null 2>&1
+  "$WINE" reg add "$BOX" /v security /d none /f >/dev/null 2>&1
+  "$WINE" reg add "$BOX" /v username /d demo /f >/dev/null 2>&1
+  "$WINE" reg add "$BOX" /v password /d tide /f >/dev/null 2>&1
+  "$WINE" reg delete "$BOX" /v password_protected /f >/dev/null 2>&1
+  "$WINE" reg add "$BOX" /v interval /d 5 /f >/dev/null 2>&1
   "$WINE" reg add "$KEY" /v hideonstart /t REG_DWORD /d 0 /f >/dev/null 2>&1
   wineserver -w
   echo "run: demo mailbox on 127.0.0.1:$DEMO_PORT (user demo, 3 messages, checked every 5 s once you"

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "framework/application.h"
+#include "framework/files.h"
 #include "framework/handles.h"
 #include "framework/sysutils.h"
 #include "mail/charsets.h"
@@ -77,20 +78,8 @@ std::string utf8(const std::u16string& text) {
 // The whole file ("-": standard input), or false when it cannot be read or
 // is beyond `limit` bytes.
 bool readFile(const std::string& path, std::string& bytes, std::size_t limit) {
-    fw::UniqueFile opened;
-    HANDLE file = GetStdHandle(STD_INPUT_HANDLE);
-    if (path != "-") {
-        opened.reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-        file = opened.get();
-    }
-    if (!file || file == INVALID_HANDLE_VALUE) return false;
-    char chunk[4096];
-    DWORD n = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &n, nullptr) && n > 0) {
-        bytes.append(chunk, n);
-        if (bytes.size() > limit) return false;
-    }
-    return true;
+    return path == "-" ? fw::ReadAll(GetStdHandle(STD_INPUT_HANDLE), bytes, limit)
+                       : fw::ReadWholeFile(path, bytes, limit);
 }
 
 }  // namespace

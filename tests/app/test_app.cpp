@@ -117,6 +117,7 @@ protected:
     void point(std::size_t i, const std::string& server, const std::string& name = "") {
         form->Settings.Mailboxes.resize(std::max(form->Settings.Mailboxes.size(), i + 1));
         TMailboxSettings& m = form->Settings.Mailboxes[i];
+        m.Slot = static_cast<int>(i) + 1;
         m.Server = server;
         m.Name = name;
         m.Security = net::TSecurity::None;
@@ -365,6 +366,7 @@ TEST_F(Controller, SetupListsTheMailboxesEditsAddsRemovesAndStoresThemAtOK) {
         std::vector<TMailboxSettings> many(15, form->Settings.Mailboxes[1]);
         d.SetMailboxes(many);
         fields(d.AddBtn, [](TMailboxDialog& m) { m.ServerEdit->SetText("s16"), m.UserNameEdit->SetText("u"); }, VK_RETURN);
+        Later refused(100, [&] { if (m.Visible()) shown += "opened|", m.CancelBtn->Click(); });
         d.AddBtn->Click();  // the 17th: refused, and nothing opens
         shown += std::to_string(d.MailboxList->Count()) + "|" + d.ProblemLabel->Text() + (m.Visible() ? "|open" : "");
         RedrawWindow(d.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
@@ -540,13 +542,24 @@ TEST_F(Controller, AMailboxWhoseServerHangsDelaysNoOtherAndCloseEndsEveryCheck) 
     for (TMailboxWatcher* w : form->Watchers) w->Handle(TWatchEvent::Tick);
     ASSERT_TRUE(testsupport::PumpUntil([&] { return !calls.balloons.empty(); }));
     EXPECT_LT(GetTickCount64() - start, 1500u) << "the answering mailbox waited on the silent one";
-    EXPECT_EQ(form->TrayIcon->ToolTip() + "|" + calls.balloons[0], "Show Desktop Icons\nSilent\nHarbour (1 message)|New mail|m");
+    EXPECT_EQ(form->TrayIcon->ToolTip() + "|" + calls.balloons[0], "Show Desktop Icons\nSilent\nHarbour (1 message)|Harbour: New mail|m");
     EXPECT_EQ(watcher(0).State(), TWatchState::Checking);
     EXPECT_TRUE(testsupport::PumpUntil([&] { return watcher(0).State() != TWatchState::Checking; }));
     EXPECT_EQ(form->TrayIcon->ToolTip(), "Show Desktop Icons\nSilent (retrying)\nHarbour (1 message)");
     form->Settings.Mailboxes[1].Name = std::string(130, 'x');
     form->ApplySettings();
     EXPECT_EQ(form->TrayIcon->ToolTip(), "Show Desktop Icons\nSilent (retrying)\n" + std::string(124 - 37, 'x') + "...");
+    // A failure that needs the user names its mailbox and switches only that one off.
+    form->Settings.Mailboxes[0].UserName = "";
+    form->ApplySettings();
+    watcher(0).Handle(TWatchEvent::Tick);
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return watcher(0).State() != TWatchState::Checking; }));
+    EXPECT_EQ(Boxes().at(0).first + (watcher(1).On() ? "" : " (both off)"), "Silent: UserName property is required.");
+    Boxes().clear();
+    // Taken out of the list, a mailbox takes its state with it; the other keeps its own.
+    form->Settings.Mailboxes.erase(form->Settings.Mailboxes.begin());
+    form->ApplySettings();
+    EXPECT_EQ(form->TrayIcon->ToolTip(), "Show Desktop Icons (1 message)");
     // Close during a check cancels it without a word and brings the icons back at once.
     fw::Application->SetMainForm(form.get());
     for (TMailboxWatcher* w : form->Watchers) w->Handle(TWatchEvent::Tick);

@@ -111,7 +111,8 @@ TEST_F(Setup, AnOldPlainPasswordMovesOverProtectedAndTheSecurityAndTheLogonEntry
     for (WPARAM key : {VK_ESCAPE, VK_RETURN, VK_ESCAPE}) setup(net::TSecurity::StartTls, false, key);
     EXPECT_EQ(shown, "old plain|None||hidden; old plain|None|logon|hidden; old plain|None|logon|hidden; old plain|STARTTLS||hidden; ");
     EXPECT_TRUE(UnprotectPassword(stored(), back) && back == "old plain" && stored().find(back) == std::string::npos);
-    EXPECT_EQ(ReadValue(RunKey, RunValueName) + ReadValue(MailboxKey(1).c_str(), "password") + ReadValue(MailboxKey(1).c_str(), "security"), "starttls");
+    EXPECT_EQ(ReadValue(RunKey, RunValueName) + ReadValue(MailboxKey(1).c_str(), "password") + ReadValue(SettingsKey, "password") +
+                  ReadValue(MailboxKey(1).c_str(), "security"), "starttls");
 }
 
 TEST_F(Setup, OkWithAFieldThatCannotWorkSaysWhyBesideItAndKeepsTheDialogAndTheTextOpen) {

@@ -119,7 +119,7 @@ TEST(FailureKind, EachFailureHasItsKind) {
         {F::Socket, 10061, "", false, true},  {F::Socket, 10065, "", false, true},  {F::Socket, 11002, "", false, true},
         {F::Socket, 57015, "", false, true},  {F::Socket, 11001, "", true, true},   {F::Socket, 11001, "", false, false},
         {F::Socket, 57104, "", false, false}, {F::Socket, 57016, "", false, false}, {F::TimedOut, 0, "", false, true},
-        {F::Canceled, 0, "", false, true},    {F::Certificate, 0, "", false, false}, {F::Other, 0, "", false, false},
+        {F::Canceled, 0, "", false, true}, {F::Other, 0, "", false, false},
         {F::ServerReply, 0, "-ERR [IN-USE] locked", false, true}, {F::ServerReply, 0, "-ERR [LOGIN-DELAY] w", false, true},
         {F::ServerReply, 0, "-ERR [sys/temp/quota] x", false, true}, {F::ServerReply, 0, "-ERR [AUTH] no", false, false},
         {F::ServerReply, 0, "-ERR [SYS/PERM] gone", false, false}, {F::ServerReply, 0, "-ERR [IN-USE-NOT] x", false, false},
