@@ -448,6 +448,7 @@ void TTrayController::SetupItemClick(fw::TObject* Sender) {
     // Filled from memory, not from the registry, before every show.
     dlg.SetMailboxes(Settings.Mailboxes);
     dlg.HideCheckBox->SetChecked(Settings.HideOnStart);
+    dlg.PlaySoundCheckBox->SetChecked(Settings.PlaySound);
     // The logon entry lives in the Run key, where the installer and the user
     // may change it too: read afresh for every show.
     dlg.StartAtLogonCheckBox->SetChecked(StartsAtLogon());
@@ -458,6 +459,7 @@ void TTrayController::SetupItemClick(fw::TObject* Sender) {
     FirstTick = false;
     Settings.Mailboxes = dlg.Mailboxes;
     Settings.HideOnStart = dlg.HideCheckBox->Checked();
+    Settings.PlaySound = dlg.PlaySoundCheckBox->Checked();
     // Saved first: a new mailbox gets its key there, and its watcher then
     // keeps its certificates in it. What was chosen is in use even when
     // the save fails.

@@ -333,10 +333,10 @@ TEST_F(Controller, SetupListsTheMailboxesEditsAddsRemovesAndStoresThemAtOK) {
     }, VK_ESCAPE);
     EXPECT_EQ(shown + testsupport::ReadValue(MailboxKey(1).c_str(), "server") + form->Settings.Mailboxes[0].Server, "||TLS|||60|announce; \ttyped\tu;");
     EXPECT_EQ(tabs, (std::vector<HWND>{d.OKBtn->Handle(), d.CancelBtn->Handle(), d.MailboxList->Handle(), d.AddBtn->Handle(), d.EditBtn->Handle(),
-                                       d.RemoveBtn->Handle(), d.HideCheckBox->Handle(), d.StartAtLogonCheckBox->Handle(), m.OKBtn->Handle(),
+                                       d.RemoveBtn->Handle(), d.HideCheckBox->Handle(), d.StartAtLogonCheckBox->Handle(), d.PlaySoundCheckBox->Handle(), m.OKBtn->Handle(),
                                        m.CancelBtn->Handle(), m.NameEdit->Handle(), m.ServerEdit->Handle(), m.SecurityCombo->Handle(),
                                        m.UserNameEdit->Handle(), m.PasswordEdit->Handle(), m.IntervalEdit->Handle(), m.IntervalUpDown->Handle(),
-                                       m.AnnounceCheckBox->Handle()}));
+                                       m.AnnounceCheckBox->Handle(), m.WebMailEdit->Handle()}));
     shown.clear();
     setup([&](TSetupDialog&) {
         fields(d.EditBtn, [](TMailboxDialog& m) {
