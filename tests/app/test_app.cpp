@@ -306,6 +306,9 @@ TEST_F(Controller, SetupListsTheMailboxesEditsAddsRemovesAndStoresThemAtOK) {
         for (HWND h = first->Handle(); order.size() < 12 && (order.empty() || h != first->Handle()); h = GetNextDlgTabItem(f.Handle(), h, FALSE))
             order.push_back(h);
         tabs.insert(tabs.end(), order.begin(), order.end());
+        // Each field's label comes just before it, where screen readers look for its name.
+        for (fw::TControl* c : f.Controls())
+            if (c->Label && GetWindow(c->Handle(), GW_HWNDPREV) != c->Label->Handle()) shown += "unnamed field|";
     };
     auto read = [&](TMailboxDialog& m) {
         shown += m.NameEdit->Text() + "|" + m.ServerEdit->Text() + "|" + m.SecurityCombo->Text() + "|" + m.UserNameEdit->Text() + "|" +
