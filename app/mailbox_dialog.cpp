@@ -48,6 +48,8 @@ TMailboxDialog::TMailboxDialog(TComponent* owner)
     Rows.AddRow(IntervalLabel = new TLabel(this, Frame, "Poll Interval (secs)", 0, 0), IntervalEdit, 80,
                 IntervalUpDown);
     Rows.AddCheck(AnnounceCheckBox = new TCheckBox(this, Frame, "Announce new mail", 0, 0, 0, 0));
+    WebMailLabel = new TLabel(this, Frame, "Webmail (optional)", 0, 0);
+    Rows.AddRow(WebMailLabel, WebMailEdit = new TEdit(this, Frame, "", 0, 0, 0, 0), 177);
     ProblemLabel = new TLabel(this, Frame, "", 0, 0);
     ProblemLabel->SetVisible(false);
     ActiveControl = OKBtn;
@@ -81,6 +83,8 @@ bool TMailboxDialog::CheckFields() {
     if (blank(UserNameEdit->Text())) return ShowProblem(UserNameEdit, "Enter the user name.");
     const long seconds = wholeNumber(IntervalEdit->Text());
     if (seconds < 1 || seconds > 10000) return ShowProblem(IntervalEdit, "Enter a whole number of seconds from 1 to 10000.");
+    if (!WebMailAddressValid(WebMailEdit->Text()))
+        return ShowProblem(WebMailEdit, "Enter a web address that starts with http:// or https://, or nothing.");
     // Stored as a plain number, as it is read back.
     IntervalEdit->SetText(std::to_string(seconds));
     return ShowProblem(nullptr, "");
@@ -96,6 +100,7 @@ void TMailboxDialog::Fill(const TMailboxSettings& mailbox) {
     PasswordEdit->SetText(mailbox.Password);
     IntervalEdit->SetText(std::to_string(mailbox.IntervalMs / 1000));
     AnnounceCheckBox->SetChecked(mailbox.Announce);
+    WebMailEdit->SetText(mailbox.WebMail);
 }
 
 TMailboxSettings TMailboxDialog::Read() const {
@@ -108,6 +113,7 @@ TMailboxSettings TMailboxDialog::Read() const {
     // CheckFields let only a whole number of seconds through.
     m.IntervalMs = IntervalMsFromSeconds(StrToInt(IntervalEdit->Text()));
     m.Announce = AnnounceCheckBox->Checked();
+    m.WebMail = WebMailEdit->Text();
     return m;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // One mailbox's fields, opened by Setup's Add and Edit: its name, the POP3
 // server, how the connection is protected, user name, password, poll
-// interval and whether new mail is announced. It refuses an OK with a field
+// interval, whether new mail is announced and its webmail address. It refuses an OK with a field
 // that cannot work.
 #include "framework/forms.h"
 #include "framework/row_layout.h"
@@ -30,6 +30,9 @@ public:
     fw::TEdit* IntervalEdit;
     fw::TUpDown* IntervalUpDown;
     fw::TCheckBox* AnnounceCheckBox;
+    // Where Open Mail goes: a webmail address, or empty for the mail program.
+    fw::TLabel* WebMailLabel;
+    fw::TEdit* WebMailEdit;
     // What is wrong with a field, beside it; hidden while nothing is.
     fw::TLabel* ProblemLabel;
     fw::TButton* OKBtn;

@@ -153,6 +153,7 @@ void TMailboxWatcher::checkDone(std::exception_ptr failure) {
             // a restart: checking goes on, and the reason is told once.
             if (!storeFailureReported_) storeFailure_ = textOf(std::current_exception());
         }
+        if (Announcer.Announced > 0 && OnNewMail) OnNewMail(*this, Announcer.Announced);
         // Never over a new-mail notice the user has not seen yet.
         if (!storeFailure_.empty() && !tray_.BalloonWaiting()) {
             storeFailureReported_ = true;

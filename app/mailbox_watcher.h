@@ -49,6 +49,8 @@ public:
     std::function<void(TMailboxWatcher&)> OnStatus;
     // A failure only the user can mend; checking is off already.
     std::function<void(TMailboxWatcher&, std::exception_ptr)> OnFailure;
+    // A notice announced this many new messages.
+    std::function<void(TMailboxWatcher&, std::size_t count)> OnNewMail;
     // The one warning after long trouble.
     std::function<void(TMailboxWatcher&, const std::string& text)> OnWarning;
 

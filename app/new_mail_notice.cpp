@@ -4,12 +4,14 @@
 #include <vector>
 
 #include "app/mail_notice_text.h"
+#include "desktop/new_mail_sound.h"
 #include "mail/charsets.h"
 #include "mail/header_text.h"
 
 namespace app {
 
 std::size_t TNewMailAnnouncer::AfterCheck(const mail::TPop3Mailbox& mailbox, desktop::TTrayIcon& tray) {
+    Announced = 0;
     if (!tray.BalloonWaiting()) {
         unseen_.clear();
         unseenCount_ = 0;
@@ -35,7 +37,10 @@ std::size_t TNewMailAnnouncer::AfterCheck(const mail::TPop3Mailbox& mailbox, des
         unseen_ = std::move(named);
         unseenCount_ += fresh.Indexes.size();
         const std::u16string title = NoticeTitle(unseenCount_);
-        tray.ShowBalloon(MailboxName.empty() ? title : MailboxName + u": " + title, NoticeText(unseen_, unseenCount_));
+        if (tray.ShowBalloon(MailboxName.empty() ? title : MailboxName + u": " + title, NoticeText(unseen_, unseenCount_))) {
+            Announced = fresh.Indexes.size();
+            if (Sound) desktop::PlayNewMailSound();
+        }
     }
     if (fresh.Changed || unsaved_) {
         unsaved_ = true;

@@ -19,6 +19,10 @@ public:
     // The "Announce new mail" choice: off, new ids are still taken as seen,
     // so switching it on later brings no flood of old news.
     bool Announce = true;
+    // New mail's sound goes with each notice shown.
+    bool Sound = true;
+    // Messages the last AfterCheck announced (0 when it showed no notice).
+    std::size_t Announced = 0;
     // Put before the notice's title ("Work: New mail") when several
     // mailboxes share the icon; empty with one.
     std::u16string MailboxName;

@@ -60,6 +60,12 @@ void readMailbox(TRegistry& reg, TMailboxSettings& box, TLoadMoment moment, std:
         box.Announce = reg.ReadInteger("announce") != 0;
     else if (empty)
         box.Announce = true;
+    readText("webmail", box.WebMail);
+    // Only ever opened as a web address: anything else is dropped, and said.
+    if (!WebMailAddressValid(box.WebMail)) {
+        problem = "The webmail address of " + box.Title() + " is not an http or https address: " + box.WebMail.substr(0, 100);
+        box.WebMail.clear();
+    }
 }
 }  // namespace
 
@@ -151,6 +157,7 @@ void LoadSettings(TSettings& settings, TLoadMoment moment) {
     }
     if (stored) settings.Mailboxes = std::move(found);
     if (reg.ValueExists("hideonstart")) settings.HideOnStart = reg.ReadInteger("hideonstart") != 0;
+    if (reg.ValueExists("playsound")) settings.PlaySound = reg.ReadInteger("playsound") != 0;
     // Told once, by the show-time load, after everything else is in place.
     if (!problem.empty() && moment == TLoadMoment::OnShow) throw Exception(problem);
 }
@@ -193,6 +200,7 @@ void SaveSettings(TSettings& settings) {
     // Whether the key could be opened shows at the first write.
     reg.OpenKey(SettingsKey, true);
     reg.WriteInteger("hideonstart", settings.HideOnStart ? 1 : 0);
+    reg.WriteInteger("playsound", settings.PlaySound ? 1 : 0);
     // The old values stay for an older version, all but a plain password:
     // once Setup has saved it protected, no copy in the clear is left.
     if (!reg.DeleteValue("password")) throw ERegistryException("Failed to delete 'password'");
@@ -225,7 +233,18 @@ void SaveSettings(TSettings& settings) {
         box.WriteString("interval", std::to_string(m.IntervalMs / 1000));
         box.WriteString("security", SecurityText(m.Security));
         box.WriteInteger("announce", m.Announce ? 1 : 0);
+        box.WriteString("webmail", m.WebMail);
     }
+}
+
+bool WebMailAddressValid(const std::string& text) {
+    if (text.empty()) return true;
+    const std::string lower = fw::LowerCaseAscii(text);
+    const std::size_t scheme = lower.rfind("https://", 0) == 0 ? 8 : lower.rfind("http://", 0) == 0 ? 7 : 0;
+    if (scheme == 0 || text.size() == scheme || text.size() > 2048) return false;
+    for (unsigned char c : text)
+        if (c <= ' ' || c == 0x7F) return false;
+    return true;
 }
 
 std::string TrustedCertificateValue(const std::string& server) {

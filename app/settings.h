@@ -30,12 +30,17 @@ struct TMailboxSettings {
     std::string Password;
     unsigned IntervalMs = 60000;
     bool Announce = true;
+    // Where "Open Mail" goes for this mailbox: a webmail address (http or
+    // https), or "" for the default mail program.
+    std::string WebMail;
     // What the tray and its boxes call it: the name, else the server text.
     std::string Title() const { return Name.empty() ? Server : Name; }
 };
 
 struct TSettings {
     bool HideOnStart = false;
+    // New mail plays the sound chosen for Tidemark's "New Mail" event.
+    bool PlaySound = true;
     std::vector<TMailboxSettings> Mailboxes;
 };
 
@@ -61,6 +66,10 @@ void SaveSettings(TSettings& settings);
 // The poll interval in milliseconds for a number of seconds, formed in
 // 32-bit arithmetic as the timer takes it.
 unsigned IntervalMsFromSeconds(std::int32_t seconds);
+
+// Whether `text` may be a mailbox's webmail address: "" or an http or https
+// address without spaces or control characters.
+bool WebMailAddressValid(const std::string& text);
 
 // "tls", "starttls", "none".
 std::string SecurityText(net::TSecurity security);

@@ -37,6 +37,7 @@ TSetupDialog::TSetupDialog(TComponent* owner)
     RemoveBtn->OnClick = [this](TObject*) { RemoveClick(); };
     checks_.AddCheck(HideCheckBox = new TCheckBox(this, Frame, "Hide icons on startup", 0, 0, 0, 0));
     checks_.AddCheck(StartAtLogonCheckBox = new TCheckBox(this, Frame, "Start Tidemark when I log on", 0, 0, 0, 0));
+    checks_.AddCheck(PlaySoundCheckBox = new TCheckBox(this, Frame, "Play a sound", 0, 0, 0, 0));
     ProblemLabel = new TLabel(this, Frame, "", 0, 0);
     ProblemLabel->SetVisible(false);
     MailboxDialog = new TMailboxDialog(this);

@@ -26,6 +26,7 @@ public:
     fw::TButton* RemoveBtn;
     fw::TCheckBox* HideCheckBox;
     fw::TCheckBox* StartAtLogonCheckBox;
+    fw::TCheckBox* PlaySoundCheckBox;
     // Why Add did nothing; hidden otherwise.
     fw::TLabel* ProblemLabel;
     fw::TButton* OKBtn;

@@ -1,5 +1,6 @@
 #include "app/tray_controller.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <utility>
@@ -11,7 +12,9 @@
 #include "app/setup_dialog.h"
 #include "app/start_at_logon.h"
 #include "desktop/about_box.h"
+#include "desktop/icon_badge.h"
 #include "desktop/mail_program.h"
+#include "desktop/new_mail_sound.h"
 #include "framework/application.h"
 #include "framework/graphics.h"
 #include "framework/sysutils.h"
@@ -57,7 +60,7 @@ TTrayController::TTrayController(fw::TComponent* owner) : fw::TForm(owner, mainF
         // The form keeps the tray icon's first image as icon-file bytes.
         fw::TIcon image;
         image.LoadFromIconFile(fw::LoadResourceBytes(programModule(), "TRAYICON_IMAGE"), desktop::TrayIconSize());
-        TrayIcon->SetIcon(&image);
+        showFrame(image);
     }
     TrayIcon->SetShowApp(false);
     TrayIcon->OnClick = [this](fw::TObject* s) { TrayIconClick(s); };
@@ -69,6 +72,9 @@ TTrayController::TTrayController(fw::TComponent* owner) : fw::TForm(owner, mainF
     DesktopIconsItem = new fw::TMenuItem(TrayMenu, "Hide Desktop &Icons", [this](fw::TObject* s) { DesktopIconsItemClick(s); });
     CheckMailItem =
         new fw::TMenuItem(TrayMenu, "Start Checking &email", [this](fw::TObject* s) { CheckMailItemClick(s); });
+    CheckNowItem = new fw::TMenuItem(TrayMenu, "Check &Now", [this](fw::TObject* s) { CheckNowItemClick(s); });
+    MarkSeenItem = new fw::TMenuItem(TrayMenu, "&Mark all as seen", [this](fw::TObject* s) { MarkSeenItemClick(s); });
+    OpenMailItem = new fw::TMenuItem(TrayMenu, "&Open Mail", [this](fw::TObject* s) { OpenMailItemClick(s); });
     new fw::TMenuItem(TrayMenu, "-");
     SetupItem = new fw::TMenuItem(TrayMenu, "&Setup", [this](fw::TObject* s) { SetupItemClick(s); });
     UpgradesItem =
@@ -77,6 +83,9 @@ TTrayController::TTrayController(fw::TComponent* owner) : fw::TForm(owner, mainF
     new fw::TMenuItem(TrayMenu, "-");
     CloseItem = new fw::TMenuItem(TrayMenu, "&Close", [this](fw::TObject* s) { CloseItemClick(s); });
     TrayIcon->SetPopupMenu(TrayMenu);
+    TrayMenu->OnPopup = [this](fw::TObject*) { UpdateMenu(); };
+    UpdateMenu();
+    desktop::RegisterNewMailSound();
 
     AnimationTimer = new fw::TTimer(this);
     AnimationTimer->Name = "AnimationTimer";
@@ -153,10 +162,56 @@ void TTrayController::DesktopIconsItemClick(fw::TObject* Sender) { TrayIconClick
 
 void TTrayController::CheckMailItemClick(fw::TObject* Sender) {
     // The timer follows the switch rather than being flipped, so the caption
-    // always tells whether checks will come. No check is made at once.
+    // always tells whether checks will come. The first check comes at once:
+    // a wrong setting shows now, not an interval later.
     CheckingMail = !CheckingMail;
-    tell(CheckingMail ? TWatchEvent::SwitchOn : TWatchEvent::SwitchOff);
     CheckMailItem->SetCaption(CheckingMail ? "Stop Checking &email" : "Start Checking &email");
+    tell(CheckingMail ? TWatchEvent::SwitchOn : TWatchEvent::SwitchOff);
+    if (CheckingMail) tell(TWatchEvent::Tick);
+    UpdateMenu();
+}
+
+void TTrayController::CheckNowItemClick(fw::TObject* Sender) {
+    // A tick starts a check in every state but Off and Checking.
+    if (CheckingMail) tell(TWatchEvent::Tick);
+    UpdateMenu();
+}
+
+void TTrayController::MarkSeenItemClick(fw::TObject* Sender) { setNewCount(0); }
+
+void TTrayController::OpenMailItemClick(fw::TObject* Sender) {
+    setNewCount(0);
+    std::vector<std::string> opened;
+    for (const TMailboxWatcher* w : Watchers) {
+        const std::string& address = w->Settings().WebMail;
+        if (std::find(opened.begin(), opened.end(), address) != opened.end()) continue;
+        opened.push_back(address);
+        desktop::OpenMail(address);
+    }
+    if (Watchers.empty()) desktop::OpenMail("");
+}
+
+void TTrayController::UpdateMenu() {
+    bool checking = false;
+    for (const TMailboxWatcher* w : Watchers) checking = checking || w->State() == TWatchState::Checking;
+    CheckNowItem->SetEnabled(CheckingMail && !checking);
+    MarkSeenItem->SetEnabled(NewCount > 0);
+}
+
+void TTrayController::setNewCount(std::size_t count) {
+    NewCount = count;
+    showFrame(plainFrame_);
+    MarkSeenItem->SetEnabled(NewCount > 0);
+}
+
+void TTrayController::showFrame(const fw::TIcon& frame) {
+    plainFrame_.Assign(frame);
+    fw::TIcon shown;
+    if (HICON badged = NewCount ? desktop::BadgedIcon(plainFrame_.Handle(), desktop::TrayIconSize(), NewCount) : nullptr)
+        shown.SetHandle(badged, true);
+    else
+        shown.Assign(frame);
+    TrayIcon->SetIcon(&shown);
 }
 
 void TTrayController::TrayIconMouseMove(fw::TObject* Sender) {
@@ -164,7 +219,7 @@ void TTrayController::TrayIconMouseMove(fw::TObject* Sender) {
     {
         fw::TIcon hover;
         hover.LoadFromResourceName(programModule(), "ICON_3", desktop::TrayIconSize());
-        TrayIcon->SetIcon(&hover);
+        showFrame(hover);
     }
     fw::Application->ProcessMessages();
 }
@@ -176,7 +231,7 @@ void TTrayController::AnimationTick(fw::TObject* Sender) {
         std::snprintf(name, sizeof name, "ICON_%d", static_cast<int>(IconIndex));
         fw::TIcon frame;
         frame.LoadFromResourceName(programModule(), name, desktop::TrayIconSize());
-        TrayIcon->SetIcon(&frame);
+        showFrame(frame);
     }
     fw::Application->ProcessMessages();
 
@@ -276,11 +331,16 @@ void TTrayController::ApplySettings() {
             const std::string title = Watchers.size() > 1 ? "Tidemark: " + w.Settings().Title() : "Tidemark";
             TrayIcon->ShowBalloon(fromAnsi(title), fromAnsi(text), NIIF_WARNING);
         };
+        watcher->OnNewMail = [this](TMailboxWatcher& w, std::size_t count) {
+            noticeWebMail_ = w.Settings().WebMail;
+            setNewCount(NewCount + count);
+        };
         if (CheckingMail) watcher->Handle(TWatchEvent::SwitchOn);
     }
     Watchers = kept;
     for (std::size_t i = 0; i < Watchers.size(); ++i) {
         Watchers[i]->SetSettings(Settings.Mailboxes[i]);
+        Watchers[i]->Announcer.Sound = Settings.PlaySound;
         // With several mailboxes a notice says whose mail it is.
         Watchers[i]->Announcer.MailboxName = Watchers.size() > 1 ? fromAnsi(Settings.Mailboxes[i].Title()) : u"";
     }
@@ -312,6 +372,7 @@ void TTrayController::tell(TWatchEvent event) {
 
 void TTrayController::watcherChanged(TMailboxWatcher&) {
     TrayIcon->SetToolTip(ToolTipText());
+    UpdateMenu();
     // "Start" again once no mailbox is watched any more (a failure that
     // needs the user turns its mailbox off).
     if (CheckingMail && !Watchers.empty()) {
@@ -388,6 +449,7 @@ void TTrayController::SetupItemClick(fw::TObject* Sender) {
     // Filled from memory, not from the registry, before every show.
     dlg.SetMailboxes(Settings.Mailboxes);
     dlg.HideCheckBox->SetChecked(Settings.HideOnStart);
+    dlg.PlaySoundCheckBox->SetChecked(Settings.PlaySound);
     // The logon entry lives in the Run key, where the installer and the user
     // may change it too: read afresh for every show.
     dlg.StartAtLogonCheckBox->SetChecked(StartsAtLogon());
@@ -398,6 +460,7 @@ void TTrayController::SetupItemClick(fw::TObject* Sender) {
     FirstTick = false;
     Settings.Mailboxes = dlg.Mailboxes;
     Settings.HideOnStart = dlg.HideCheckBox->Checked();
+    Settings.PlaySound = dlg.PlaySoundCheckBox->Checked();
     // Saved first: a new mailbox gets its key there, and its watcher then
     // keeps its certificates in it. What was chosen is in use even when
     // the save fails.
@@ -411,7 +474,10 @@ void TTrayController::SetupItemClick(fw::TObject* Sender) {
     SetStartAtLogon(dlg.StartAtLogonCheckBox->Checked());
 }
 
-void TTrayController::TrayIconBalloonClick(fw::TObject* Sender) { desktop::StartDefaultMailProgram(); }
+void TTrayController::TrayIconBalloonClick(fw::TObject* Sender) {
+    setNewCount(0);
+    desktop::OpenMail(noticeWebMail_);
+}
 
 void TTrayController::AboutItemClick(fw::TObject* Sender) { desktop::ShowAboutBox(this); }
 

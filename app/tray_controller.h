@@ -31,6 +31,9 @@ public:
     fw::TPopupMenu* TrayMenu;
     fw::TMenuItem* DesktopIconsItem;
     fw::TMenuItem* CheckMailItem;
+    fw::TMenuItem* CheckNowItem;
+    fw::TMenuItem* MarkSeenItem;
+    fw::TMenuItem* OpenMailItem;
     fw::TMenuItem* SetupItem;
     fw::TMenuItem* UpgradesItem;
     fw::TMenuItem* AboutItem;
@@ -50,6 +53,8 @@ public:
     TSettings Settings;
     std::string StatusText;
     std::int32_t IconIndex = 1;
+    // Messages announced since the user last looked: the icon's badge.
+    std::size_t NewCount = 0;
     // The shell-5 tooltip's 128 characters, its zero included.
     static constexpr std::size_t kMaxToolTip = 127;
 
@@ -66,6 +71,15 @@ public:
     void TrayIconClick(fw::TObject* Sender);
     void DesktopIconsItemClick(fw::TObject* Sender);
     void CheckMailItemClick(fw::TObject* Sender);
+    // Every mailbox that is switched on is checked at once.
+    void CheckNowItemClick(fw::TObject* Sender);
+    // The badge goes; so it does when the mail is opened.
+    void MarkSeenItemClick(fw::TObject* Sender);
+    // Each mailbox's webmail address, and the default mail program once for
+    // those without one.
+    void OpenMailItemClick(fw::TObject* Sender);
+    // Greys what cannot be done now; runs before the menu shows.
+    void UpdateMenu();
     void TrayIconMouseMove(fw::TObject* Sender);
     void AnimationTick(fw::TObject* Sender);
     // WM_POWERBROADCAST: PBT_APMSUSPEND, PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMESUSPEND.
@@ -77,7 +91,7 @@ public:
     // What a second start of the program posts to every top-level window
     // (RegisterWindowMessageA): the running one opens its Setup.
     static UINT SecondStartMessage();
-    // Starts the default mail program when the user clicks the notice.
+    // Opens the mail of the mailbox whose notice it is.
     void TrayIconBalloonClick(fw::TObject* Sender);
 
     // The generator's seed: the UTC time of day in milliseconds.
@@ -107,6 +121,13 @@ private:
     void tell(TWatchEvent event);
     void watcherChanged(TMailboxWatcher& watcher);
     void watcherFailed(TMailboxWatcher& watcher, std::exception_ptr failure);
+    // Shows `frame` (an animation image) with the badge over it.
+    void showFrame(const fw::TIcon& frame);
+    void setNewCount(std::size_t count);
+    // The image last shown, without its badge.
+    fw::TIcon plainFrame_;
+    // The web address of the mailbox whose notice came last.
+    std::string noticeWebMail_;
     // A failing first-tick load is reported once; later ticks retry quietly.
     bool firstTickFailureReported_ = false;
     // "Close" was chosen: a second start opens no Setup any more.

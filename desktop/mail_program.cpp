@@ -1,6 +1,7 @@
 #include "desktop/mail_program.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <vector>
 
@@ -61,6 +62,26 @@ bool StartDefaultMailProgram() {
     }
     fw::UniqueKernelHandle thread(process.hThread), child(process.hProcess);
     return true;
+}
+
+namespace {
+std::function<void(const std::string&)>& openSeam() {
+    static std::function<void(const std::string&)> seam;
+    return seam;
+}
+}  // namespace
+
+void SetOpenMailSeam(std::function<void(const std::string&)> seam) { openSeam() = std::move(seam); }
+
+void OpenMail(const std::string& webAddress) {
+    if (const auto& seam = openSeam()) return seam(webAddress);
+    if (webAddress.empty()) {
+        if (!StartDefaultMailProgram()) throw fw::Exception("No mail program is set up on this computer");
+        return;
+    }
+    // ShellExecute reports failure as a value of 32 or less.
+    const auto result = reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", webAddress.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    if (result <= 32) throw fw::Exception("Cannot open " + webAddress + ". " + fw::SystemErrorText(GetLastError()));
 }
 
 }  // namespace desktop

@@ -1,5 +1,6 @@
 #pragma once
 // The user's default mail program, as registered under Software\Clients\Mail.
+#include <functional>
 #include <string>
 
 namespace desktop {
@@ -15,5 +16,12 @@ std::string DefaultMailProgramCommand();
 // registered program that cannot be started raises fw::Exception naming
 // the command and the system's reason.
 bool StartDefaultMailProgram();
+
+// Opens a mailbox: its webmail address in the user's browser, or the
+// default mail program for "". A failure raises fw::Exception with the
+// system's reason; no mail program registered is said as such.
+void OpenMail(const std::string& webAddress);
+// Tests see what would be opened instead.
+void SetOpenMailSeam(std::function<void(const std::string& webAddress)> seam);
 
 }  // namespace desktop

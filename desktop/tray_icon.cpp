@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <windowsx.h>
+
 #include "framework/application.h"
 
 namespace desktop {
@@ -119,10 +121,11 @@ void TTrayIcon::Notification(fw::TComponent* component, fw::TOperation operation
 }
 
 void TTrayIcon::FillNotifyRecord() {
-    // The shell-5 record (Windows 2000 on): its tooltip holds 128 bytes,
-    // room for a line per mailbox; the fields after it stay zero.
+    // The whole record (Windows Vista on): NOTIFYICON_VERSION_4 needs it.
+    // Its tooltip holds 128 bytes, room for a line per mailbox; the fields
+    // after it stay zero.
     record_ = NOTIFYICONDATAA{};
-    record_.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    record_.cbSize = sizeof record_;
     record_.hWnd = WindowHandle();
     record_.uID = 0;
     record_.uFlags = kNotifyFlags;
@@ -135,6 +138,11 @@ void TTrayIcon::FillNotifyRecord() {
 bool TTrayIcon::ShellAdd() {
     FillNotifyRecord();
     bool ok = shellNotify(NIM_ADD, record_) != FALSE;
+    // Without version 4 the shell sends mouse messages only: the icon could
+    // not be used from the keyboard.
+    record_.uVersion = NOTIFYICON_VERSION_4;
+    version4_ = ok && shellNotify(NIM_SETVERSION, record_) != FALSE;
+    record_.uVersion = 0;
     // Some shells show no tooltip for an icon added with an empty one until
     // it is modified; the posted refresh sends whatever is current by then.
     if (toolTip_.empty()) PostMessageA(WindowHandle(), WM_TRAYREFRESH, 0, 0);
@@ -180,18 +188,40 @@ bool TTrayIcon::HandleTrayMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESUL
         return true;
     }
     if (msg == WM_TRAYNOTIFY) {
-        switch (static_cast<UINT>(lParam)) {
+        // Version 4 puts the event in the low word and the icon's place in
+        // wParam; before it, lParam is the event alone.
+        const POINT at{GET_X_LPARAM(wParam), GET_Y_LPARAM(wParam)};
+        switch (LOWORD(lParam)) {
         case WM_MOUSEMOVE:
             if (OnMouseMove) OnMouseMove(this);
             break;
+        // With version 4 a left click comes as WM_LBUTTONUP and then
+        // NIN_SELECT, a right click as WM_RBUTTONUP and then WM_CONTEXTMENU:
+        // each is acted on once.
         case WM_LBUTTONUP:
+            if (!version4_ && OnClick) OnClick(this);
+            break;
+        case NIN_KEYSELECT:
+            if (GetTickCount64() - lastKeySelect_ < 300) break;
+            lastKeySelect_ = GetTickCount64();
+            [[fallthrough]];
+        case NIN_SELECT:
             if (OnClick) OnClick(this);
             break;
         case WM_LBUTTONDBLCLK:
             if (OnDblClick) OnDblClick(this);
             break;
         case WM_RBUTTONUP:
-            HandleRightClick();
+            if (!version4_) {
+                POINT cursor{};
+                GetCursorPos(&cursor);
+                HandleRightClick(cursor);
+            }
+            break;
+        case WM_CONTEXTMENU:
+            HandleRightClick(at);
+            // The keyboard's place goes back to the icon (NIM_SETFOCUS).
+            shellNotify(NIM_SETFOCUS, record_);
             break;
         case NIN_BALLOONSHOW:
             shellReportsBalloons_ = balloonShown_ = true;
@@ -218,9 +248,7 @@ bool TTrayIcon::HandleTrayMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESUL
     return false;  // DefWindowProcA
 }
 
-void TTrayIcon::HandleRightClick() {
-    POINT pt{};
-    GetCursorPos(&pt);
+void TTrayIcon::HandleRightClick(POINT pt) {
     if (popupMenu_) {
         // Without the foreground, the menu would not close when the user
         // clicks elsewhere (TrackPopupMenu quirk for notification icons).

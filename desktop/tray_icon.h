@@ -1,7 +1,7 @@
 #pragma once
 // The notification-area icon: one icon in the taskbar's notification area,
-// its image and tooltip kept current, the shell's mouse notifications turned
-// into events, and a popup menu on a right click.
+// its image and tooltip kept current, the shell's mouse and keyboard
+// notifications turned into events, and a popup menu at the icon.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -83,6 +83,7 @@ public:
 
     fw::TNotifyEvent OnClick;
     fw::TNotifyEvent OnDblClick;
+    // After the menu has closed; X and Y are where it was shown.
     TMouseEvent OnRightClick;
     fw::TNotifyEvent OnMouseMove;
     // The user clicked the balloon (NIN_BALLOONUSERCLICK).
@@ -100,7 +101,12 @@ public:
     bool ShellModify();
     bool ShellDelete();
     bool HandleTrayMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
-    void HandleRightClick();
+    void HandleRightClick(POINT at);
+    // Whether the shell took NOTIFYICON_VERSION_4 for the icon: it then
+    // reports a click or Enter/Space as NIN_SELECT/NIN_KEYSELECT and a right
+    // click, the menu key or Shift+F10 as WM_CONTEXTMENU, with the icon's
+    // place in wParam.
+    bool Version4() const { return version4_; }
 
 private:
     NOTIFYICONDATAA record_{};
@@ -115,6 +121,9 @@ private:
     // that belongs to one it replaced.
     bool balloonShown_ = false;
     bool shellReportsBalloons_ = false;
+    bool version4_ = false;
+    // Enter on the icon comes as two NIN_KEYSELECT on some shells.
+    std::uint64_t lastKeySelect_ = 0;
     std::uint64_t balloonSince_ = 0;
 };
 

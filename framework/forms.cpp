@@ -387,8 +387,12 @@ void TForm::ApplyTabOrder() {
         auto last = std::find_if(lastOfParent.begin(), lastOfParent.end(), [&](auto& p) { return p.first == parent; });
         if (last == lastOfParent.end()) last = lastOfParent.insert(lastOfParent.end(), {parent, HWND_TOP});
         SetWindowLongPtrA(c->Handle(), GWL_STYLE, GetWindowLongPtrA(c->Handle(), GWL_STYLE) | WS_TABSTOP);
-        SetWindowPos(c->Handle(), last->second, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        last->second = c->Handle();
+        // A label takes no tab stop: the dialog keys pass over it to its control.
+        for (TControl* w : {c->Label, c}) {
+            if (!w || GetParent(w->Handle()) != parent) continue;
+            SetWindowPos(w->Handle(), last->second, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            last->second = w->Handle();
+        }
     }
 }
 

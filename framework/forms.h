@@ -119,6 +119,7 @@ public:
     // Control plumbing.
     int NextControlId() { return nextId_++; }
     void AddControl(TControl* c) { controls_.push_back(c); }
+    const std::vector<TControl*>& Controls() const { return controls_; }
     void RemoveControl(TControl* c);
     TControl* ControlById(int id) const;
     // Puts the controls into tab order (lowest TabOrder first).
@@ -167,6 +168,9 @@ public:
     bool AutoSize = false;
 
     int TabOrder = -1;
+    // The label that names this control: kept just before it in the
+    // z-order, where screen readers look for an unnamed control's name.
+    TControl* Label = nullptr;
     TNotifyEvent OnClick;
     TNotifyEvent OnDblClick;
     // Handles WM_COMMAND notifications aimed at this control.

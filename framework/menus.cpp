@@ -51,6 +51,7 @@ TPopupMenu::TPopupMenu(TComponent* owner) : TComponent(owner), menu_(CreatePopup
 TPopupMenu::~TPopupMenu() { DestroyComponents(); }
 
 void TPopupMenu::Popup(int x, int y) {
+    if (OnPopup) OnPopup(this);
     TrackPopupMenu(Handle(), TPM_LEFTALIGN | TPM_RIGHTBUTTON, x, y, 0, PopupListWindow(), nullptr);
 }
 
@@ -75,6 +76,11 @@ TMenuItem::~TMenuItem() {
 void TMenuItem::SetCaption(const std::string& text) {
     caption_ = text;
     ModifyMenuA(menu_->Handle(), command_, MF_BYCOMMAND | MF_STRING, command_, text.c_str());
+}
+
+void TMenuItem::SetEnabled(bool value) {
+    enabled_ = value;
+    EnableMenuItem(menu_->Handle(), command_, MF_BYCOMMAND | (value ? MF_ENABLED : MF_GRAYED));
 }
 
 void TMenuItem::Click() {

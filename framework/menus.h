@@ -21,6 +21,9 @@ public:
     const std::string& Caption() const { return caption_; }
     void SetCaption(const std::string& text);
     UINT Command() const { return command_; }
+    // A disabled item is shown greyed and cannot be chosen.
+    bool Enabled() const { return enabled_; }
+    void SetEnabled(bool value);
     void Click();
     TNotifyEvent OnClick;
     // Items get command ids in the order they are made, from this one on.
@@ -30,6 +33,7 @@ private:
     TPopupMenu* menu_;
     std::string caption_;
     UINT command_;
+    bool enabled_ = true;
 };
 
 class TPopupMenu : public TComponent {
@@ -41,6 +45,8 @@ public:
     // Shows the menu with its top-left corner at (x, y), tracked with either
     // mouse button; returns once it has closed.
     void Popup(int x, int y);
+    // Runs before the menu is shown, so its items can say what is possible now.
+    TNotifyEvent OnPopup;
 
     // The window that receives the menu commands, marked with this property
     // so that a program outside the process (an end-to-end test) finds it.

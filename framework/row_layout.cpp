@@ -21,6 +21,7 @@ void TRowLayout::AddTitle(TControl* label) { rows_.push_back({Kind::Title, label
 
 void TRowLayout::AddRow(TControl* label, TControl* control, int width, TControl* companion) {
     rows_.push_back({Kind::Row, label, control, width, companion});
+    control->Label = label;
     control->TabOrder = nextTabOrder_++;
     if (companion) companion->TabOrder = nextTabOrder_++;
 }

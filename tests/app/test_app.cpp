@@ -18,6 +18,8 @@
 #include "app/setup_dialog.h"
 #include "app/tray_controller.h"
 #include "desktop/about_box.h"
+#include "desktop/mail_program.h"
+#include "desktop/new_mail_sound.h"
 #include "framework/application.h"
 #include "gtest/gtest.h"
 #include "net/socket_errors.h"
@@ -72,6 +74,9 @@ protected:
     }
     void TearDown() override {
         form.reset();
+        desktop::SetSoundSeam(nullptr);
+        desktop::SetOpenMailSeam(nullptr);
+        desktop::SetNotificationStateSeam(nullptr);
         delete std::exchange(SetupDialog, nullptr);
         removeSettings();
         const std::string list = seenFolder() + '\0';  // SHFileOperation's list ends in two zeros
@@ -175,7 +180,18 @@ TEST_F(Controller, ItIsNeverSeenAndPutsItsIconWithItsMenuInTheNotificationArea) 
     EXPECT_FALSE(IsWindowVisible(form->Handle()) || IsWindowVisible(fw::Application->Handle()));
     std::string menu;
     for (fw::TMenuItem* item : form->TrayIcon->PopupMenu()->Items()) menu += item->Caption() + "|";
-    EXPECT_EQ(menu, "Hide Desktop &Icons|Start Checking &email|-|&Setup|Check for &Upgrades|&About|-|&Close|");
+    EXPECT_EQ(menu, "Hide Desktop &Icons|Start Checking &email|Check &Now|&Mark all as seen|&Open Mail|-|&Setup|Check for &Upgrades|&About|-|&Close|");
+    // New mail's sound is an event of its own, the system's new-mail sound
+    // its default; a sound the user chose stays.
+    const std::string apps = "AppEvents\\Schemes\\Apps\\", event = apps + desktop::SoundApplicationName() + "\\TidemarkNewMail\\.Current";
+    testsupport::WriteText((apps + ".Default\\MailBeep\\.Current").c_str(), "", "%SystemRoot%\\media\\mail.wav");
+    RegDeleteTreeA(HKEY_CURRENT_USER, (apps + desktop::SoundApplicationName()).c_str());
+    desktop::RegisterNewMailSound();
+    std::string sound = testsupport::ReadValue(event.c_str(), "");
+    testsupport::WriteText(event.c_str(), "", "C:\\chime.wav");
+    desktop::RegisterNewMailSound();
+    EXPECT_EQ(testsupport::ReadValue("AppEvents\\EventLabels\\TidemarkNewMail", "") + "|" + sound + "|" + testsupport::ReadValue(event.c_str(), ""),
+              "New Mail|C:\\windows\\media\\mail.wav|C:\\chime.wav");
     ASSERT_EQ(calls.at(0).message, static_cast<DWORD>(NIM_ADD));
     ICONINFO info{};
     EXPECT_TRUE(GetIconInfo(calls[0].data.hIcon, &info)) << "the first image went with its source";
@@ -185,16 +201,37 @@ TEST_F(Controller, ItIsNeverSeenAndPutsItsIconWithItsMenuInTheNotificationArea) 
 
 TEST_F(Controller, AClickOrTheMenuItemTogglesTheDesktopIconsAndTheMailSwitchTheChecks) {
     auto desk = testsupport::ProgramManager(true);
-    mouse(WM_LBUTTONUP);
+    mouse(NIN_SELECT);
     EXPECT_EQ(std::to_string(IsWindowVisible(desk.get())) + seen(), "0Show Desktop &Icons|Start Checking &email|Show Desktop Icons|");
     command(form->DesktopIconsItem);
     EXPECT_EQ(std::to_string(IsWindowVisible(desk.get())) + seen(), "1Hide Desktop &Icons|Start Checking &email|Hide Desktop Icons|");
     desk.reset();
-    mouse(WM_LBUTTONUP);  // without the desktop window the switch still flips
+    mouse(NIN_SELECT);  // without the desktop window the switch still flips
+    // Starting checks every mailbox at once; Check Now is greyed while
+    // checking is off or a check runs, and checks every mailbox again.
+    form->Settings.Mailboxes.clear();
+    form->ApplySettings();
+    form->MakeRunner = [] { return std::make_unique<FakeRunner>(); };
+    form->Settings.Mailboxes.resize(2);
+    form->Settings.Mailboxes[0].Name = "A";
+    form->Settings.Mailboxes[1].Name = "B";
+    form->ApplySettings();
+    auto state = [&] {
+        std::string out = GetMenuState(form->TrayMenu->Handle(), form->CheckNowItem->Command(), MF_BYCOMMAND) & MF_GRAYED ? "grey" : "now";
+        for (TMailboxWatcher* w : form->Watchers) out += " " + std::to_string(dynamic_cast<FakeRunner&>(w->Runner()).started);
+        return out;
+    };
+    const std::string off = state();
     command(form->CheckMailItem);
-    EXPECT_EQ(seen(), "Show Desktop &Icons|Stop Checking &email|Show Desktop Icons|polling");
+    EXPECT_EQ(off + "|" + state() + "|" + seen(), "grey 0 0|grey 1 1|Show Desktop &Icons|Stop Checking &email|Show Desktop Icons\nA\nB|");
+    for (TMailboxWatcher* w : form->Watchers) w->Handle(TWatchEvent::CheckDone);
+    const std::string idle = state();
+    command(form->CheckNowItem);
+    EXPECT_EQ(idle + "|" + state(), "now 1 1|grey 2 2");
+    for (TMailboxWatcher* w : form->Watchers) w->Handle(TWatchEvent::CheckDone);
     command(form->CheckMailItem);
-    EXPECT_EQ(seen(), "Show Desktop &Icons|Start Checking &email|Show Desktop Icons|");
+    command(form->CheckNowItem);
+    EXPECT_EQ(state() + "|" + seen(), "grey 2 2|Show Desktop &Icons|Start Checking &email|Show Desktop Icons\nA (No messages)\nB (No messages)|");
     mouse(WM_MOUSEMOVE);
     EXPECT_EQ(calls.back().data.hIcon, resourceIcon("ICON_3"));
 }
@@ -269,6 +306,9 @@ TEST_F(Controller, SetupListsTheMailboxesEditsAddsRemovesAndStoresThemAtOK) {
         for (HWND h = first->Handle(); order.size() < 12 && (order.empty() || h != first->Handle()); h = GetNextDlgTabItem(f.Handle(), h, FALSE))
             order.push_back(h);
         tabs.insert(tabs.end(), order.begin(), order.end());
+        // Each field's label comes just before it, where screen readers look for its name.
+        for (fw::TControl* c : f.Controls())
+            if (c->Label && GetWindow(c->Handle(), GW_HWNDPREV) != c->Label->Handle()) shown += "unnamed field|";
     };
     auto read = [&](TMailboxDialog& m) {
         shown += m.NameEdit->Text() + "|" + m.ServerEdit->Text() + "|" + m.SecurityCombo->Text() + "|" + m.UserNameEdit->Text() + "|" +
@@ -296,10 +336,10 @@ TEST_F(Controller, SetupListsTheMailboxesEditsAddsRemovesAndStoresThemAtOK) {
     }, VK_ESCAPE);
     EXPECT_EQ(shown + testsupport::ReadValue(MailboxKey(1).c_str(), "server") + form->Settings.Mailboxes[0].Server, "||TLS|||60|announce; \ttyped\tu;");
     EXPECT_EQ(tabs, (std::vector<HWND>{d.OKBtn->Handle(), d.CancelBtn->Handle(), d.MailboxList->Handle(), d.AddBtn->Handle(), d.EditBtn->Handle(),
-                                       d.RemoveBtn->Handle(), d.HideCheckBox->Handle(), d.StartAtLogonCheckBox->Handle(), m.OKBtn->Handle(),
+                                       d.RemoveBtn->Handle(), d.HideCheckBox->Handle(), d.StartAtLogonCheckBox->Handle(), d.PlaySoundCheckBox->Handle(), m.OKBtn->Handle(),
                                        m.CancelBtn->Handle(), m.NameEdit->Handle(), m.ServerEdit->Handle(), m.SecurityCombo->Handle(),
                                        m.UserNameEdit->Handle(), m.PasswordEdit->Handle(), m.IntervalEdit->Handle(), m.IntervalUpDown->Handle(),
-                                       m.AnnounceCheckBox->Handle()}));
+                                       m.AnnounceCheckBox->Handle(), m.WebMailEdit->Handle()}));
     shown.clear();
     setup([&](TSetupDialog&) {
         fields(d.EditBtn, [](TMailboxDialog& m) {
@@ -405,6 +445,10 @@ TEST_F(Controller, TheTwoLoadsOfTheStoredSettings) {
 // The count and the notice of a real server's check, through the mailbox's
 // thread; a failure that needs the user switches checking off with one box.
 TEST_F(Controller, TheTooltipTellsTheCountAfterTheStatusTextAndAFailureSwitchesCheckingOff) {
+    std::string sounds, opened;
+    desktop::SetSoundSeam([&](const std::string& alias) { sounds += alias + " "; });
+    desktop::SetOpenMailSeam([&](const std::string& address) { opened += "[" + address + "]"; });
+    const HICON plain = calls.back().data.hIcon;
     ScriptedServer one(mailbox(1, 0, "+OK\\r\\n1 u1\\r\\n."));
     point(0, one.Address());
     // The ids seen by an earlier run: none, so the message is news.
@@ -413,7 +457,21 @@ TEST_F(Controller, TheTooltipTellsTheCountAfterTheStatusTextAndAFailureSwitchesC
     checkAll();
     EXPECT_EQ(seen() + "|" + one.Received(), "Hide Desktop &Icons|Stop Checking &email|Tidemark: 1 message|polling|" + one.Expected());
     EXPECT_EQ(calls.balloons, std::vector<std::string>{"New mail|m"});
-    mouse(WM_LBUTTONUP);
+    // The count on the icon and the sound, once; the notice's click opens
+    // the mail and clears the count, as Mark all as seen and Open Mail do.
+    EXPECT_EQ(sounds + std::to_string(form->NewCount) + std::to_string(calls.back().data.hIcon != plain), "TidemarkNewMail 11");
+    form->TrayIcon->OnBalloonClick(nullptr);  // the notice stays unseen for what follows
+    std::string after = opened + std::to_string(form->NewCount) + std::to_string(calls.back().data.hIcon == plain);
+    for (fw::TMenuItem* item : {form->MarkSeenItem, form->OpenMailItem}) {
+        watcher().OnNewMail(watcher(), 12);
+        form->Settings.Mailboxes[0].WebMail = "https://mail.example.org/";
+        form->ApplySettings();
+        after += std::to_string(calls.back().data.hIcon != plain);
+        command(item);
+        after += std::to_string(form->NewCount) + std::to_string(calls.back().data.hIcon == plain);
+    }
+    EXPECT_EQ(after + opened, "[]01101101[][https://mail.example.org/]");
+    mouse(NIN_SELECT);
     ScriptedServer none(mailbox(0));
     point(0, none.Address());
     checkAll();
@@ -434,8 +492,8 @@ TEST_F(Controller, TheTooltipTellsTheCountAfterTheStatusTextAndAFailureSwitchesC
     checkAll();
     EXPECT_EQ(seen(), "Show Desktop &Icons|Start Checking &email|Show Desktop Icons (1 message)||UserName property is required.");
     EXPECT_EQ(Boxes()[0].second, "Tidemark");
-    command(form->CheckMailItem);  // the switch turns checking on again
-    EXPECT_EQ(seen(), "Show Desktop &Icons|Stop Checking &email|Show Desktop Icons (1 message)|polling|UserName property is required.");
+    command(form->CheckMailItem);  // the switch turns checking on again, and checks at once
+    EXPECT_EQ(seen() + std::to_string(watcher().State() == TWatchState::Checking), "Show Desktop &Icons|Stop Checking &email|Show Desktop Icons (1 message)||UserName property is required.1");
     // A mailbox taken out in the middle of a check: its thread ends, and its quit never ends the program.
     ScriptedServer silent;
     point(0, silent.Address());
@@ -477,7 +535,7 @@ TEST_F(Controller, AChangedCertificateIsAskedAboutOnceAndNoEndsTheChecks) {
 // silent one waits out its own time-out alone; Close then ends both at once.
 TEST_F(Controller, AMailboxWhoseServerHangsDelaysNoOtherAndCloseEndsEveryCheck) {
     auto desk = testsupport::ProgramManager(true);
-    mouse(WM_LBUTTONUP);
+    mouse(NIN_SELECT);
     ScriptedServer silent, answering(mailbox(1, 0, "+OK\\r\\n1 u1\\r\\n."));
     point(0, silent.Address(), "Silent");
     point(1, answering.Address(), "Harbour");
@@ -620,7 +678,13 @@ TEST_F(Controller, NewMessagesAreAnnouncedOnceAcrossChecksAndRestarts) {
     box.UniqueIdsKnown = true;
     box.CheckedMailbox = mail::MailboxName("pop.example.org", "anna");
     TNewMailAnnouncer announcer;
+    // Each notice's sound, but none under quiet hours (the sixth check).
+    std::string sounds;
+    int number = 0;
+    desktop::SetSoundSeam([&](const std::string&) { sounds += std::to_string(number); });
+    desktop::SetNotificationStateSeam([&] { return number == 6 ? QUNS_QUIET_TIME : QUNS_ACCEPTS_NOTIFICATIONS; });
     for (const auto& check : checks) {
+        ++number;
         for (UINT event : check.events) mouse(event);
         if (check.restart) announcer = TNewMailAnnouncer();
         announcer.Store.Folder = seenFolder();
@@ -642,6 +706,7 @@ TEST_F(Controller, NewMessagesAreAnnouncedOnceAcrossChecksAndRestarts) {
                                                         "2 new messages|f@example.org: about f\nd@example.org: about d",
                                                         "3 new messages|g@example.org: about g\nf@example.org: about f\nd@example.org: about d",
                                                         "4 new messages|(no subject)\nj@example.org: about j\ni@example.org: about i\nand 1 more"}));
+    EXPECT_EQ(sounds, "2478");
     // A list that could not be saved is saved at the next check, changed or not.
     box.UniqueIds = {mail::MessageKey("x", 1)};
     announcer.Store.Folder = testsupport::SourcePath("README.md");  // a file: no folder there

@@ -101,10 +101,11 @@ TEST(EndToEnd, StartCheckReportCorrectInSetupCheckAndClose) {
     EXPECT_GE(GetTickCount64() - started, 2900u) << "the icon came before the three-second splash ended";
     auto choose = [&](int item) { PostMessageA(commands, WM_COMMAND, fw::TMenuItem::FirstCommand + item, 0); };
 
-    PostMessageA(tray, desktop::TTrayIcon::WM_TRAYNOTIFY, 0, WM_LBUTTONUP);
+    // What the shell sends a version-4 icon for a click, then for a right click.
+    PostMessageA(tray, desktop::TTrayIcon::WM_TRAYNOTIFY, 0, NIN_SELECT);
     EXPECT_TRUE(PumpUntil([&] { return !IsWindowVisible(desk.get()); })) << "the desktop window was not hidden";
-    // A right click shows the menu; WM_CANCELMODE to its owner ends it.
-    PostMessageA(tray, desktop::TTrayIcon::WM_TRAYNOTIFY, 0, WM_RBUTTONUP);
+    // The menu shows at the icon; WM_CANCELMODE to its owner ends it.
+    PostMessageA(tray, desktop::TTrayIcon::WM_TRAYNOTIFY, MAKEWPARAM(300, 300), WM_CONTEXTMENU);
     auto menu = [] { return tidemark([](HWND h) { return IsWindowVisible(h) && text(h, true) == "#32768"; }); };
     EXPECT_TRUE(PumpUntil([&] { return menu(); })) << "no menu on a right click";
     PostMessageA(commands, WM_CANCELMODE, 0, 0);

@@ -118,28 +118,30 @@ TEST_F(Setup, AnOldPlainPasswordMovesOverProtectedAndTheSecurityAndTheLogonEntry
 TEST_F(Setup, OkWithAFieldThatCannotWorkSaysWhyBesideItAndKeepsTheDialogAndTheTextOpen) {
     form->Show();
     // What is typed before each OK; from the second OK on, what the dialog showed before it.
-    const struct { const char *server, *user, *interval; } typed[] = {
-        {"", "", "abc"}, {"pop.example.org:99999", "", "abc"}, {"pop.example.org", "", "abc"},
-        {"pop.example.org", "anna", "abc"}, {"pop.example.org", "anna", "0"}, {"pop.example.org:110", "anna", " 15 "}};
+    const struct { const char *server, *user, *interval, *web = ""; } typed[] = {
+        {"", "", "abc"}, {"pop.example.org:99999", "", "abc"}, {"pop.example.org", "", "abc"}, {"pop.example.org", "anna", "abc"},
+        {"pop.example.org", "anna", "0"}, {"pop.example.org:110", "anna", " 15 ", "file:///c:/x"}, {"pop.example.org:110", "anna", " 15 ", "https://mail.example.org/"}};
     std::string seen;
     std::vector<std::unique_ptr<testsupport::Later>> steps;
     TMailboxDialog& d = *SetupDialog->MailboxDialog;
     steps.push_back(std::make_unique<testsupport::Later>(20, [&] { SetupDialog->AddBtn->Click(); }));
-    steps.push_back(std::make_unique<testsupport::Later>(400, [&] { SetupDialog->OKBtn->Click(); }));
-    for (int i = 0; i < 6; ++i)
+    steps.push_back(std::make_unique<testsupport::Later>(460, [&] { SetupDialog->OKBtn->Click(); }));
+    for (int i = 0; i < 7; ++i)
         steps.push_back(std::make_unique<testsupport::Later>(40 + 60 * i, [&, i] {
             if (i > 0) seen += d.ProblemLabel->Text() + "|" + d.ServerEdit->Text() + "|" + d.IntervalEdit->Text() + (d.Visible() ? "; " : " closed; ");
             EXPECT_EQ(i == 4 ? looks(d, "mailbox-problem") : "", "") << "the problem beside its field";
             d.ServerEdit->SetText(typed[i].server), d.UserNameEdit->SetText(typed[i].user), d.IntervalEdit->SetText(typed[i].interval);
+            d.WebMailEdit->SetText(typed[i].web);
             d.OKBtn->Click();
         }));
     form->SetupItemClick(form.get());
     EXPECT_EQ(seen, "Enter the server's name (host or host:port).||abc; The port after ':' must be a number from 1 to 65535.|pop.example.org:99999|abc; "
                     "Enter the user name.|pop.example.org|abc; Enter a whole number of seconds from 1 to 10000.|pop.example.org|abc; "
-                    "Enter a whole number of seconds from 1 to 10000.|pop.example.org|0; ");
+                    "Enter a whole number of seconds from 1 to 10000.|pop.example.org|0; "
+                    "Enter a web address that starts with http:// or https://, or nothing.|pop.example.org:110| 15 ; ");
     EXPECT_EQ(ReadValue(MailboxKey(1).c_str(), "server") + "|" + ReadValue(MailboxKey(1).c_str(), "interval") + "|" +
-              std::to_string(form->Watchers.at(0)->PollTimer->Interval()) +
-              d.ProblemLabel->Text(), "pop.example.org:110|15|15000") << "stored; the next show starts without the old problem";
+              std::to_string(form->Watchers.at(0)->PollTimer->Interval()) + ReadValue(MailboxKey(1).c_str(), "webmail") +
+              d.ProblemLabel->Text(), "pop.example.org:110|15|15000https://mail.example.org/") << "stored; the next show starts without the old problem";
 }
 
 TEST_F(Setup, ADamagedProtectedPasswordIsReportedAndTheRestIsReadAndKept) {

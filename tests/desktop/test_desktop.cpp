@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <ddeml.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <stdexcept>
@@ -12,6 +13,7 @@
 
 #include "desktop/about_box.h"
 #include "desktop/desktop_icons.h"
+#include "desktop/icon_badge.h"
 #include "desktop/tray_icon.h"
 #include "framework/application.h"
 #include "framework/dialogs.h"
@@ -29,20 +31,25 @@ namespace {
 // What the shell was told so far: each call's kind, tooltip and image.
 std::string told(const testsupport::ShellCalls& calls) {
     std::string out;
+    const char* names[] = {"add ", "modify ", "delete ", "focus ", "version "};
     for (const auto& c : calls)
-        out += (c.message == NIM_ADD ? "add " : c.message == NIM_MODIFY ? "modify " : "delete ") + c.tip() +
+        out += names[c.message] + (c.message == NIM_SETVERSION ? std::to_string(c.data.uVersion) : c.tip()) +
                (c.data.hIcon == LoadIconA(GetModuleHandleA(nullptr), "ICON_3") ? " (3)" : "") + "; ";
     return out;
 }
 
-// What the shell does for a mouse event over the icon: the record's callback
-// message to the record's window.
-void notify(const NOTIFYICONDATAA& record, UINT mouse) {
-    SendMessageA(record.hWnd, record.uCallbackMessage, record.uID, mouse);
+// What the shell does for an event over the icon: the record's callback
+// message to the record's window, as version 4 sends it (the icon's place
+// in wParam).
+void notify(const NOTIFYICONDATAA& record, UINT event) {
+    SendMessageA(record.hWnd, record.uCallbackMessage, MAKEWPARAM(30, 40), MAKELPARAM(event, record.uID));
 }
 }  // namespace
 
-TEST(TrayIcon, TheShellGetsTheShell5RecordWhileActiveAndItsNotificationsBecomeEvents) {
+// Version 4: a click (NIN_SELECT) or Enter/Space (NIN_KEYSELECT, Enter's
+// second one dropped) is a click, WM_CONTEXTMENU the menu at the icon;
+// the mouse-up messages before them are not acted on twice.
+TEST(TrayIcon, TheShellGetsTheVersion4RecordWhileActiveAndItsNotificationsBecomeEvents) {
     ShellCalls calls;
     std::string seen;
     {
@@ -53,19 +60,19 @@ TEST(TrayIcon, TheShellGetsTheShell5RecordWhileActiveAndItsNotificationsBecomeEv
         t.OnClick = [&](fw::TObject*) { seen += "click "; };
         t.OnDblClick = [&](fw::TObject*) { seen += "double "; };
         t.OnMouseMove = [&](fw::TObject*) { throw std::runtime_error("Moved"); };
-        t.OnRightClick = [&](fw::TObject*, TMouseButton b, TShiftState, int, int) { seen += b == TMouseButton::mbRight ? "right" : "?"; };
+        t.OnRightClick = [&](fw::TObject*, TMouseButton, TShiftState, int x, int y) { seen += "menu at " + std::to_string(x) + "," + std::to_string(y); };
         t.SetActive(true);
         t.SetActive(true);
-        EXPECT_EQ(calls.at(0).data.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V2_SIZE));
+        EXPECT_EQ(calls.at(0).data.cbSize, static_cast<DWORD>(sizeof(NOTIFYICONDATAA)));
         EXPECT_EQ(calls[0].data.uFlags & (NIF_MESSAGE | NIF_ICON | NIF_TIP), static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
         testsupport::Boxes().clear();
-        for (UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_MBUTTONUP,
-                       WM_MOUSEMOVE, WM_RBUTTONUP})
+        for (UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP, NIN_SELECT, WM_LBUTTONDBLCLK, WM_LBUTTONUP, NIN_KEYSELECT, NIN_KEYSELECT,
+                       WM_RBUTTONDOWN, WM_MBUTTONUP, WM_MOUSEMOVE, WM_RBUTTONUP, WM_CONTEXTMENU})
             notify(calls[0].data, m);
         t.SetIcon(&three);
         // The shell restarted and forgot the icon: it is added again as it is now.
         PostMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
-        EXPECT_TRUE(PumpUntil([&] { return calls.size() == 3; }));
+        EXPECT_TRUE(PumpUntil([&] { return calls.size() == 6; }));
         t.SetActive(false);
         t.SetActive(false);
         t.SetToolTip("");
@@ -73,15 +80,65 @@ TEST(TrayIcon, TheShellGetsTheShell5RecordWhileActiveAndItsNotificationsBecomeEv
         PumpFor(100);
     }
     const std::string tip = std::string(125, '-') + "cu";
-    EXPECT_EQ(told(calls), "add " + tip + "; modify " + tip + " (3); add " + tip + " (3); delete " + tip +
-                               " (3); add  (3); modify  (3); delete  (3); ");
-    EXPECT_EQ(seen, "click double click right");
+    EXPECT_EQ(told(calls), "add " + tip + "; version 4; focus " + tip + "; modify " + tip + " (3); add " + tip + " (3); version 4 (3); delete " + tip +
+                               " (3); add  (3); version 4 (3); modify  (3); delete  (3); ");
+    EXPECT_EQ(seen, "click double click menu at 30,40");
+    // A shell without version 4 sends the mouse messages alone.
+    desktop::SetShellNotifySeam([](DWORD message, const NOTIFYICONDATAA&) { return message != NIM_SETVERSION; });
+    TTrayIcon old(nullptr);
+    old.OnClick = [&](fw::TObject*) { seen += " old click"; };
+    old.SetActive(true);
+    for (UINT m : {WM_LBUTTONUP, WM_LBUTTONDBLCLK}) SendMessageA(old.WindowHandle(), TTrayIcon::WM_TRAYNOTIFY, 0, m);
+    EXPECT_EQ(seen.substr(seen.size() - 10), " old click");
     EXPECT_EQ(testsupport::Boxes(), (testsupport::BoxList{{"Moved.", "Tidemark"}}));
 }
 
 // The new-mail balloon: the Unicode record (any script shows whatever the
 // ANSI code page) with only NIF_INFO, from an active icon only; its texts
 // are cut to the record's room, never inside a surrogate pair.
+// The count over every frame, at the icon sizes of 96, 120, 144 and 192
+// DPI, on a dark and a light taskbar, with the plain frame below for
+// comparison (artifacts/icon-badge.bmp): the plate in the lower right
+// corner, the frame untouched elsewhere.
+TEST(TrayIcon, TheBadgeCountsUpToNinePlusInTheCornerOfTheFrame) {
+    EXPECT_EQ(BadgeText(0) + "|" + BadgeText(1) + "|" + BadgeText(9) + "|" + BadgeText(10) + "|" + BadgeText(100000), "|1|9|9+|9+");
+    const HINSTANCE module = GetModuleHandleA(nullptr);
+    EXPECT_EQ(BadgedIcon(fw::ResourceIcon(module, "ICON_1", 16), 16, 0), nullptr);
+    fw::UniqueWindow shot(CreateWindowExA(WS_EX_TOPMOST, "STATIC", "", WS_POPUP | WS_VISIBLE, 0, 0, 360, 150, nullptr, nullptr, module, nullptr));
+    PumpFor(100);
+    HDC dc = GetDC(shot.get());
+    for (int row = 0; row < 2; ++row) {
+        fw::UniqueHandle<HGDIOBJ, &::DeleteObject> brush(CreateSolidBrush(row ? RGB(238, 238, 238) : RGB(28, 28, 28)));
+        RECT band{0, row * 75, 360, row * 75 + 75};
+        FillRect(dc, &band, static_cast<HBRUSH>(brush.get()));
+        int x = 4;
+        for (std::size_t count : {1, 9, 10})
+            for (int size : {16, 20, 24, 32}) {
+                const int y = row * 75 + 4;
+                HICON frame = fw::ResourceIcon(module, "ICON_" + std::to_string(count), size);
+                fw::UniqueIcon badged(BadgedIcon(frame, size, count));
+                DrawIconEx(dc, x, y, badged.get(), size, size, 0, nullptr, DI_NORMAL);
+                DrawIconEx(dc, x, y + 36, frame, size, size, 0, nullptr, DI_NORMAL);
+                const int high = std::max(9, size * 9 / 16);
+                int changed = 0, plate = 0;
+                for (int py = 0; py < size; ++py)
+                    for (int px = 0; px < size; ++px) {
+                        const COLORREF c = GetPixel(dc, x + px, y + py);
+                        changed += c != GetPixel(dc, x + px, y + 36 + py);
+                        plate += c == kBadgeColor;
+                        EXPECT_TRUE(px >= size / 2 || py >= size - high || c == GetPixel(dc, x + px, y + 36 + py)) << size << " " << count;
+                    }
+                EXPECT_GT(plate, high) << size << " " << count;
+                EXPECT_LE(changed, size * high) << size << " " << count;
+                x += size + 6;
+            }
+    }
+    GdiFlush();
+    PumpFor(50);  // Wine puts a window's drawing on the screen while messages are handled
+    testsupport::SaveShot(shot.get(), "icon-badge");
+    ReleaseDC(shot.get(), dc);
+}
+
 TEST(TrayIcon, TheBalloonIsTheUnicodeRecordOfTheActiveIcon) {
     ShellCalls calls;
     std::vector<NOTIFYICONDATAW> sent;
