@@ -22,9 +22,7 @@ std::u16string noticeLine(const TNoticeEntry& e) {
 }
 }  // namespace
 
-std::u16string NoticeTitle(std::size_t count) {
-    return count == 1 ? u"New mail" : decimal(count) + u" new messages";
-}
+std::u16string NoticeTitle(std::size_t count) { return count == 1 ? u"New mail" : decimal(count) + u" new messages"; }
 
 std::u16string NoticeText(const std::vector<TNoticeEntry>& entries, std::size_t count) {
     std::u16string text;

@@ -29,7 +29,8 @@ TMailboxDialog::TMailboxDialog(TComponent* owner)
     CancelBtn->TabOrder = 1;
 
     // What the tooltip, notices and boxes call it; the server when empty.
-    Rows.AddRow(NameLabel = new TLabel(this, Frame, "Name", 0, 0), NameEdit = new TEdit(this, Frame, "", 0, 0, 0, 0), 177);
+    Rows.AddRow(NameLabel = new TLabel(this, Frame, "Name", 0, 0), NameEdit = new TEdit(this, Frame, "", 0, 0, 0, 0),
+                177);
     Rows.AddRow(ServerLabel = new TLabel(this, Frame, "POP3 Mail Server", 0, 0),
                 ServerEdit = new TEdit(this, Frame, "", 0, 0, 0, 0), 177);
     Rows.AddRow(SecurityLabel = new TLabel(this, Frame, "Security", 0, 0),
@@ -56,8 +57,10 @@ TMailboxDialog::TMailboxDialog(TComponent* owner)
     // OK with a field that cannot work keeps the dialog open, with what was
     // typed, and says beside the field what is wrong.
     OnClose = [this](TObject*, TCloseAction& action) {
-        if (ModalResult == mrOk && CheckFields()) action = TCloseAction::caNone;
-        else ShowProblem(nullptr, "");
+        if (ModalResult == mrOk && CheckFields())
+            action = TCloseAction::caNone;
+        else
+            ShowProblem(nullptr, "");
     };
     DoCreate();
 }
@@ -79,10 +82,12 @@ bool TMailboxDialog::CheckFields() {
     const auto colon = server.find(':');
     if (blank(server.substr(0, colon))) return ShowProblem(ServerEdit, "Enter the server's name (host or host:port).");
     const long port = colon == std::string::npos ? 110 : wholeNumber(server.substr(colon + 1));
-    if (port < 1 || port > 65535) return ShowProblem(ServerEdit, "The port after ':' must be a number from 1 to 65535.");
+    if (port < 1 || port > 65535)
+        return ShowProblem(ServerEdit, "The port after ':' must be a number from 1 to 65535.");
     if (blank(UserNameEdit->Text())) return ShowProblem(UserNameEdit, "Enter the user name.");
     const long seconds = wholeNumber(IntervalEdit->Text());
-    if (seconds < 1 || seconds > 10000) return ShowProblem(IntervalEdit, "Enter a whole number of seconds from 1 to 10000.");
+    if (seconds < 1 || seconds > 10000)
+        return ShowProblem(IntervalEdit, "Enter a whole number of seconds from 1 to 10000.");
     if (!WebMailAddressValid(WebMailEdit->Text()))
         return ShowProblem(WebMailEdit, "Enter a web address that starts with http:// or https://, or nothing.");
     // Stored as a plain number, as it is read back.

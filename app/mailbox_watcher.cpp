@@ -119,7 +119,8 @@ void TMailboxWatcher::Handle(TWatchEvent event, std::exception_ptr failure) {
             break;
         case TWatchEvent::AddressChanged:
             // Only a check that failed for a passing reason waits for the network.
-            if (on_ && passingFailures_ > 0 && state_ == TWatchState::WaitingToRetry) retryIn(kCheckAfterAddressChangeMs);
+            if (on_ && passingFailures_ > 0 && state_ == TWatchState::WaitingToRetry)
+                retryIn(kCheckAfterAddressChangeMs);
             break;
         case TWatchEvent::Close:
             // A check waits on the network up to its time-out per wait: the
@@ -214,7 +215,8 @@ void TMailboxWatcher::keepTrying(const mail::TFailureFacts& facts, const std::st
     changed();
     if (!warningShown_ && now - failingSince_ >= BalloonAfterMs) {
         warningShown_ = true;
-        if (OnWarning) OnWarning(*this, FailingSinceNotice(failingSinceText_, reason, desktop::TTrayIcon::kMaxBalloonText));
+        if (OnWarning)
+            OnWarning(*this, FailingSinceNotice(failingSinceText_, reason, desktop::TTrayIcon::kMaxBalloonText));
     }
 }
 

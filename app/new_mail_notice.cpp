@@ -29,15 +29,16 @@ std::size_t TNewMailAnnouncer::AfterCheck(const mail::TPop3Mailbox& mailbox, des
         std::vector<TNoticeEntry> named;
         for (auto it = fresh.Indexes.rbegin(); it != fresh.Indexes.rend() && named.size() < kNoticeLines; ++it) {
             const auto& lines = mailbox.RemoteInfo.Items(static_cast<int>(*it)).Headers.Lines();
-            named.push_back({mail::DecodedSender(lines, mail::ConvertCharset),
-                             mail::DecodedSubject(lines, mail::ConvertCharset)});
+            named.push_back(
+                {mail::DecodedSender(lines, mail::ConvertCharset), mail::DecodedSubject(lines, mail::ConvertCharset)});
         }
         named.insert(named.end(), unseen_.begin(), unseen_.end());
         if (named.size() > kNoticeLines) named.resize(kNoticeLines);
         unseen_ = std::move(named);
         unseenCount_ += fresh.Indexes.size();
         const std::u16string title = NoticeTitle(unseenCount_);
-        if (tray.ShowBalloon(MailboxName.empty() ? title : MailboxName + u": " + title, NoticeText(unseen_, unseenCount_))) {
+        if (tray.ShowBalloon(MailboxName.empty() ? title : MailboxName + u": " + title,
+                             NoticeText(unseen_, unseenCount_))) {
             Announced = fresh.Indexes.size();
             if (Sound) desktop::PlayNewMailSound();
         }

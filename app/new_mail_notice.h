@@ -47,5 +47,4 @@ private:
     std::size_t unseenCount_ = 0;
 };
 
-
 }  // namespace app

@@ -20,10 +20,12 @@ const char kEntropy[] = "Tidemark POP3 password";
 const char* const kUnreadablePassword =
     "The saved password cannot be read here (it was saved by another user or on another computer). "
     "Please enter the password again in Setup";
-const char* const kBadSecurity = "The saved security setting '%s' is not tls, starttls or none; TLS is used until "
-                                 "Setup saves another";
+const char* const kBadSecurity =
+    "The saved security setting '%s' is not tls, starttls or none; TLS is used until "
+    "Setup saves another";
 
-const char* const kMailboxValues[] = {"server", "username", "password_protected", "password", "security", "interval", "announce"};
+const char* const kMailboxValues[] = {"server",   "username", "password_protected", "password", "security",
+                                      "interval", "announce"};
 
 // One mailbox's key, read into `box` as the load moment says.
 void readMailbox(TRegistry& reg, TMailboxSettings& box, TLoadMoment moment, std::string& problem) {
@@ -63,15 +65,14 @@ void readMailbox(TRegistry& reg, TMailboxSettings& box, TLoadMoment moment, std:
     readText("webmail", box.WebMail);
     // Only ever opened as a web address: anything else is dropped, and said.
     if (!WebMailAddressValid(box.WebMail)) {
-        problem = "The webmail address of " + box.Title() + " is not an http or https address: " + box.WebMail.substr(0, 100);
+        problem =
+            "The webmail address of " + box.Title() + " is not an http or https address: " + box.WebMail.substr(0, 100);
         box.WebMail.clear();
     }
 }
 }  // namespace
 
-unsigned IntervalMsFromSeconds(std::int32_t seconds) {
-    return static_cast<std::uint32_t>(seconds) * 1000u;
-}
+unsigned IntervalMsFromSeconds(std::int32_t seconds) { return static_cast<std::uint32_t>(seconds) * 1000u; }
 
 std::string SecurityText(net::TSecurity security) {
     switch (security) {
@@ -113,8 +114,7 @@ bool UnprotectPassword(const std::string& blob, std::string& password) {
     DATA_BLOB in{static_cast<DWORD>(blob.size()), reinterpret_cast<BYTE*>(const_cast<char*>(blob.data()))};
     DATA_BLOB entropy{sizeof kEntropy - 1, reinterpret_cast<BYTE*>(const_cast<char*>(kEntropy))};
     DATA_BLOB out{};
-    if (blob.empty() ||
-        !CryptUnprotectData(&in, nullptr, &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out))
+    if (blob.empty() || !CryptUnprotectData(&in, nullptr, &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out))
         return false;
     UniqueLocalMemory owned(out.pbData);
     password.assign(reinterpret_cast<const char*>(out.pbData), out.cbData);
@@ -262,13 +262,13 @@ bool AcceptCertificate(const std::string& key, const std::string& server, const 
     }
     if (!trusted.empty() && trusted == verdict.Fingerprint) return true;
     // A changed certificate is what an interception looks like: that comes first.
-    const std::string question =
-        trusted.empty()
-            ? verdict.Message + ".\n\nTrust this certificate for " + server + "? SHA-256 fingerprint: " +
-                  verdict.Fingerprint
-            : "The certificate of " + server + " has changed since you trusted it. " + verdict.Message +
-                  ".\n\nSHA-256 fingerprint you trusted: " + trusted + "\nSHA-256 fingerprint now: " +
-                  verdict.Fingerprint + "\n\nTrust the new certificate for " + server + "?";
+    const std::string question = trusted.empty()
+                                     ? verdict.Message + ".\n\nTrust this certificate for " + server +
+                                           "? SHA-256 fingerprint: " + verdict.Fingerprint
+                                     : "The certificate of " + server + " has changed since you trusted it. " +
+                                           verdict.Message + ".\n\nSHA-256 fingerprint you trusted: " + trusted +
+                                           "\nSHA-256 fingerprint now: " + verdict.Fingerprint +
+                                           "\n\nTrust the new certificate for " + server + "?";
     if (!ask || !ask(question)) return false;
     TRegistry reg;
     reg.OpenKey(key, true);

@@ -69,7 +69,8 @@ TTrayController::TTrayController(fw::TComponent* owner) : fw::TForm(owner, mainF
 
     TrayMenu = new fw::TPopupMenu(this);
     TrayMenu->Name = "TrayMenu";
-    DesktopIconsItem = new fw::TMenuItem(TrayMenu, "Hide Desktop &Icons", [this](fw::TObject* s) { DesktopIconsItemClick(s); });
+    DesktopIconsItem =
+        new fw::TMenuItem(TrayMenu, "Hide Desktop &Icons", [this](fw::TObject* s) { DesktopIconsItemClick(s); });
     CheckMailItem =
         new fw::TMenuItem(TrayMenu, "Start Checking &email", [this](fw::TObject* s) { CheckMailItemClick(s); });
     CheckNowItem = new fw::TMenuItem(TrayMenu, "Check &Now", [this](fw::TObject* s) { CheckNowItemClick(s); });
@@ -77,8 +78,7 @@ TTrayController::TTrayController(fw::TComponent* owner) : fw::TForm(owner, mainF
     OpenMailItem = new fw::TMenuItem(TrayMenu, "&Open Mail", [this](fw::TObject* s) { OpenMailItemClick(s); });
     new fw::TMenuItem(TrayMenu, "-");
     SetupItem = new fw::TMenuItem(TrayMenu, "&Setup", [this](fw::TObject* s) { SetupItemClick(s); });
-    UpgradesItem =
-        new fw::TMenuItem(TrayMenu, "Check for &Upgrades", [this](fw::TObject* s) { UpgradesItemClick(s); });
+    UpgradesItem = new fw::TMenuItem(TrayMenu, "Check for &Upgrades", [this](fw::TObject* s) { UpgradesItemClick(s); });
     AboutItem = new fw::TMenuItem(TrayMenu, "&About", [this](fw::TObject* s) { AboutItemClick(s); });
     new fw::TMenuItem(TrayMenu, "-");
     CloseItem = new fw::TMenuItem(TrayMenu, "&Close", [this](fw::TObject* s) { CloseItemClick(s); });
@@ -207,7 +207,8 @@ void TTrayController::setNewCount(std::size_t count) {
 void TTrayController::showFrame(const fw::TIcon& frame) {
     plainFrame_.Assign(frame);
     fw::TIcon shown;
-    if (HICON badged = NewCount ? desktop::BadgedIcon(plainFrame_.Handle(), desktop::TrayIconSize(), NewCount) : nullptr)
+    if (HICON badged =
+            NewCount ? desktop::BadgedIcon(plainFrame_.Handle(), desktop::TrayIconSize(), NewCount) : nullptr)
         shown.SetHandle(badged, true);
     else
         shown.Assign(frame);
@@ -422,15 +423,10 @@ bool TTrayController::HandleFormMessage(UINT msg, WPARAM wp, LPARAM, LRESULT& re
 
 void TTrayController::PowerBroadcast(WPARAM event) {
     switch (event) {
-    case PBT_APMSUSPEND:
-        tell(TWatchEvent::Suspend);
-        break;
-    case PBT_APMRESUMEAUTOMATIC:
-    case PBT_APMRESUMESUSPEND:
-        tell(TWatchEvent::Resume);
-        break;
-    default:
-        break;
+        case PBT_APMSUSPEND: tell(TWatchEvent::Suspend); break;
+        case PBT_APMRESUMEAUTOMATIC:
+        case PBT_APMRESUMESUSPEND: tell(TWatchEvent::Resume); break;
+        default: break;
     }
 }
 

@@ -42,7 +42,10 @@ inline double median(std::vector<double> v) {
 // reference clients, which connect by address.
 struct Mailbox {
     explicit Mailbox(char** argv)
-        : server(argv[1]), user(argv[2]), password(argv[3]), host(server.substr(0, server.find(':'))),
+        : server(argv[1]),
+          user(argv[2]),
+          password(argv[3]),
+          host(server.substr(0, server.find(':'))),
           port(static_cast<unsigned short>(std::atoi(server.substr(server.find(':') + 1).c_str()))) {}
     std::string server, user, password, host;
     unsigned short port;
@@ -60,7 +63,9 @@ inline void configure(mail::TPop3Mailbox& pop, const Mailbox& m) { configure(pop
 // What the class library would show in a box goes to standard error; Winsock
 // is started for the reference clients' blocking sockets.
 inline void startUp(fw::TApplication& app) {
-    app.OnShowException = [](const std::string& text, const std::string&) { std::fprintf(stderr, "%s\n", text.c_str()); };
+    app.OnShowException = [](const std::string& text, const std::string&) {
+        std::fprintf(stderr, "%s\n", text.c_str());
+    };
     static WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);
 }

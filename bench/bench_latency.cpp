@@ -93,7 +93,8 @@ int main(int argc, char** argv) {
         pop.UpdateInfo();
         const int count = pop.MessageCount;
         if (!pop.Pipelined()) std::fprintf(stderr, "bench_latency: the server does not offer PIPELINING\n");
-        if (bench::pipelinedCheck(m.host, m.port, m.user, m.password) != count) throw std::runtime_error("mailbox changed");
+        if (bench::pipelinedCheck(m.host, m.port, m.user, m.password) != count)
+            throw std::runtime_error("mailbox changed");
 
         // Two round trips per message, plus the log-in's six.
         const double serialEstimate = (2.0 * count + 6) * rtt;
@@ -103,15 +104,16 @@ int main(int argc, char** argv) {
         bench::configure(serial, m);
         serial.UsePipelining = false;
         Timing shipped, reference, oneByOne, serialReference;
-        measure({{component, repeats, &shipped},
-                 {[&] { return bench::pipelinedCheck(m.host, m.port, m.user, m.password); }, repeats, &reference},
-                 {[&] {
-                      serial.UpdateInfo();
-                      return serial.RemoteInfo.Count();
-                  },
-                  serialRepeats, &oneByOne},
-                 {[&] { return bench::serialCheck(m.host, m.port, m.user, m.password); }, serialRepeats, &serialReference}},
-                count);
+        measure(
+            {{component, repeats, &shipped},
+             {[&] { return bench::pipelinedCheck(m.host, m.port, m.user, m.password); }, repeats, &reference},
+             {[&] {
+                  serial.UpdateInfo();
+                  return serial.RemoteInfo.Count();
+              },
+              serialRepeats, &oneByOne},
+             {[&] { return bench::serialCheck(m.host, m.port, m.user, m.password); }, serialRepeats, &serialReference}},
+            count);
 
         char speedUp[32] = "-";
         if (serialReference.run) std::snprintf(speedUp, sizeof speedUp, "%.1f", serialReference.wall / shipped.wall);

@@ -214,9 +214,10 @@ int main(int argc, char** argv) {
         const double f = bench::median(first), rep = bench::median(repeat);
         const double perFirst = count ? static_cast<double>(keptFirst) / count : 0;
         const double perRepeat = count ? static_cast<double>(keptRepeat) / count : 0;
-        std::printf("%8d %10.1f %10.1f %7.1f%% %8.0f %8.0f %9.1f   first: %s\n%8s %10s %10s %8s %8s %8s %9s   repeat: %s\n",
-                    count, f, rep, 100.0 * rep / f, perFirst, perRepeat, keptRepeat / 1048576.0,
-                    commandSummary(sessions[0]).c_str(), "", "", "", "", "", "", "", commandSummary(sessions[1]).c_str());
+        std::printf(
+            "%8d %10.1f %10.1f %7.1f%% %8.0f %8.0f %9.1f   first: %s\n%8s %10s %10s %8s %8s %8s %9s   repeat: %s\n",
+            count, f, rep, 100.0 * rep / f, perFirst, perRepeat, keptRepeat / 1048576.0,
+            commandSummary(sessions[0]).c_str(), "", "", "", "", "", "", "", commandSummary(sessions[1]).c_str());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_new_mail: %s\n", e.what());
         return 1;

@@ -114,7 +114,8 @@ inline int pipelinedCheck(const std::string& host, unsigned short port, const st
     BlockingClient c(host, port);
     const int count = logIn(c, user, password);
     std::string commands;
-    for (int n = 1; n <= count; ++n) commands += "LIST " + std::to_string(n) + "\r\nTOP " + std::to_string(n) + " 1\r\n";
+    for (int n = 1; n <= count; ++n)
+        commands += "LIST " + std::to_string(n) + "\r\nTOP " + std::to_string(n) + " 1\r\n";
     c.send(commands);
     for (int n = 1; n <= count; ++n) {
         c.readLine();

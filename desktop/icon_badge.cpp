@@ -56,8 +56,9 @@ HICON BadgedIcon(HICON frame, int size, std::size_t count) {
     // The plate: about 9/16 of the icon high, as wide as its text needs.
     std::fill(badge.bits, badge.bits + n, kKey);
     const int high = std::max(9, size * 9 / 16);
-    UniqueObject font(CreateFontA(-(high - 2), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                  CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY, DEFAULT_PITCH | FF_SWISS, "Tahoma"));
+    UniqueObject font(CreateFontA(-(high - 2), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY,
+                                  DEFAULT_PITCH | FF_SWISS, "Tahoma"));
     HDC dc = badge.dc.get();
     SelectObject(dc, font.get());
     SIZE extent{};
@@ -70,7 +71,8 @@ HICON BadgedIcon(HICON frame, int size, std::size_t count) {
     RoundRect(dc, plate.left, plate.top, plate.right, plate.bottom, high / 2, high / 2);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(255, 255, 255));
-    DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &plate, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &plate,
+              DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
     GdiFlush();
 
     for (std::size_t i = 0; i < n; ++i) {
@@ -89,7 +91,8 @@ HICON BadgedIcon(HICON frame, int size, std::size_t count) {
     const std::size_t stride = (size + 15) / 16 * 2;
     for (int y = 0; y < size; ++y)
         for (int x = 0; x < size; ++x)
-            if (mask.bits[y * size + x] & 0xFFFFFF) rows[y * stride + x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+            if (mask.bits[y * size + x] & 0xFFFFFF)
+                rows[y * stride + x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
     UniqueObject monochrome(CreateBitmap(size, size, 1, 1, rows.data()));
     ICONINFO info{TRUE, 0, 0, static_cast<HBITMAP>(monochrome.get()), static_cast<HBITMAP>(color.bitmap.get())};
     return CreateIconIndirect(&info);

@@ -80,7 +80,8 @@ void OpenMail(const std::string& webAddress) {
         return;
     }
     // ShellExecute reports failure as a value of 32 or less.
-    const auto result = reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", webAddress.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    const auto result =
+        reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", webAddress.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
     if (result <= 32) throw fw::Exception("Cannot open " + webAddress + ". " + fw::SystemErrorText(GetLastError()));
 }
 

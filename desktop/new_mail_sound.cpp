@@ -52,7 +52,8 @@ void RegisterNewMailSound() {
     writeDefault(app, "Tidemark");
     const std::string key = app + "\\" + event;
     fw::UniqueKey existing;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, (key + "\\.Current").c_str(), 0, KEY_QUERY_VALUE, existing.put()) == ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, (key + "\\.Current").c_str(), 0, KEY_QUERY_VALUE, existing.put()) ==
+        ERROR_SUCCESS)
         return;
     // The file names hold %SystemRoot% and the like: kept unexpanded.
     const std::string mailBeep = readDefault("AppEvents\\Schemes\\Apps\\.Default\\MailBeep\\.Current");

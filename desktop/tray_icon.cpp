@@ -58,11 +58,10 @@ void SetShellNotifyWideSeam(ShellNotifyWideSeam seam) { wideSeam() = std::move(s
 TTrayIcon::TTrayIcon(fw::TComponent* owner) : fw::TComponent(owner) {
     // A top-level window rather than a message-only one: HWND_MESSAGE
     // windows never see broadcasts such as "TaskbarCreated".
-    window_ = std::make_unique<fw::TUtilWindow>(
-        [this](HWND, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
-            return HandleTrayMessage(msg, wp, lp, result);
-        },
-        fw::WindowKind::TopLevel);
+    window_ =
+        std::make_unique<fw::TUtilWindow>([this](HWND, UINT msg, WPARAM wp, LPARAM lp,
+                                                 LRESULT& result) { return HandleTrayMessage(msg, wp, lp, result); },
+                                          fw::WindowKind::TopLevel);
     SetPropA(window_->Handle(), kWindowProperty, reinterpret_cast<HANDLE>(1));
     SetShowApp(false);
 }
@@ -192,50 +191,47 @@ bool TTrayIcon::HandleTrayMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESUL
         // wParam; before it, lParam is the event alone.
         const POINT at{GET_X_LPARAM(wParam), GET_Y_LPARAM(wParam)};
         switch (LOWORD(lParam)) {
-        case WM_MOUSEMOVE:
-            if (OnMouseMove) OnMouseMove(this);
-            break;
-        // With version 4 a left click comes as WM_LBUTTONUP and then
-        // NIN_SELECT, a right click as WM_RBUTTONUP and then WM_CONTEXTMENU:
-        // each is acted on once.
-        case WM_LBUTTONUP:
-            if (!version4_ && OnClick) OnClick(this);
-            break;
-        case NIN_KEYSELECT:
-            if (GetTickCount64() - lastKeySelect_ < 300) break;
-            lastKeySelect_ = GetTickCount64();
-            [[fallthrough]];
-        case NIN_SELECT:
-            if (OnClick) OnClick(this);
-            break;
-        case WM_LBUTTONDBLCLK:
-            if (OnDblClick) OnDblClick(this);
-            break;
-        case WM_RBUTTONUP:
-            if (!version4_) {
-                POINT cursor{};
-                GetCursorPos(&cursor);
-                HandleRightClick(cursor);
-            }
-            break;
-        case WM_CONTEXTMENU:
-            HandleRightClick(at);
-            // The keyboard's place goes back to the icon (NIM_SETFOCUS).
-            shellNotify(NIM_SETFOCUS, record_);
-            break;
-        case NIN_BALLOONSHOW:
-            shellReportsBalloons_ = balloonShown_ = true;
-            break;
-        case NIN_BALLOONTIMEOUT:
-        case NIN_BALLOONHIDE:
-            if (balloonShown_) balloonWaiting_ = false;
-            break;
-        case NIN_BALLOONUSERCLICK:
-            balloonWaiting_ = false;
-            if (OnBalloonClick) OnBalloonClick(this);
-            break;
-        default:
-            break;
+            case WM_MOUSEMOVE:
+                if (OnMouseMove) OnMouseMove(this);
+                break;
+            // With version 4 a left click comes as WM_LBUTTONUP and then
+            // NIN_SELECT, a right click as WM_RBUTTONUP and then WM_CONTEXTMENU:
+            // each is acted on once.
+            case WM_LBUTTONUP:
+                if (!version4_ && OnClick) OnClick(this);
+                break;
+            case NIN_KEYSELECT:
+                if (GetTickCount64() - lastKeySelect_ < 300) break;
+                lastKeySelect_ = GetTickCount64();
+                [[fallthrough]];
+            case NIN_SELECT:
+                if (OnClick) OnClick(this);
+                break;
+            case WM_LBUTTONDBLCLK:
+                if (OnDblClick) OnDblClick(this);
+                break;
+            case WM_RBUTTONUP:
+                if (!version4_) {
+                    POINT cursor{};
+                    GetCursorPos(&cursor);
+                    HandleRightClick(cursor);
+                }
+                break;
+            case WM_CONTEXTMENU:
+                HandleRightClick(at);
+                // The keyboard's place goes back to the icon (NIM_SETFOCUS).
+                shellNotify(NIM_SETFOCUS, record_);
+                break;
+            case NIN_BALLOONSHOW: shellReportsBalloons_ = balloonShown_ = true; break;
+            case NIN_BALLOONTIMEOUT:
+            case NIN_BALLOONHIDE:
+                if (balloonShown_) balloonWaiting_ = false;
+                break;
+            case NIN_BALLOONUSERCLICK:
+                balloonWaiting_ = false;
+                if (OnBalloonClick) OnBalloonClick(this);
+                break;
+            default: break;
         }
         return true;
     }

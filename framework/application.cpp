@@ -152,7 +152,7 @@ void TApplication::UnregisterForm(TForm* form) {
 namespace {
 // Per thread: each worker's waits keep their own pace.
 thread_local ULONGLONG lastDispatch = 0;
-}
+}  // namespace
 
 void DispatchPendingEvery(DWORD intervalMs) {
     if (GetTickCount64() - lastDispatch >= intervalMs) DispatchPending();
@@ -176,8 +176,6 @@ void DispatchPending() {
     }
 }
 
-void WaitForInput(DWORD maxMs) {
-    MsgWaitForMultipleObjectsEx(0, nullptr, maxMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-}
+void WaitForInput(DWORD maxMs) { MsgWaitForMultipleObjectsEx(0, nullptr, maxMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE); }
 
 }  // namespace fw

@@ -50,7 +50,8 @@ void TComponent::remove(TComponent* c) {
 
 void TComponent::FreeNotification(TComponent* component) {
     if (!component || component == this) return;
-    if (std::find(component->freeNotifies_.begin(), component->freeNotifies_.end(), this) == component->freeNotifies_.end())
+    if (std::find(component->freeNotifies_.begin(), component->freeNotifies_.end(), this) ==
+        component->freeNotifies_.end())
         component->freeNotifies_.push_back(this);
     if (std::find(freeNotifies_.begin(), freeNotifies_.end(), component) == freeNotifies_.end())
         freeNotifies_.push_back(component);

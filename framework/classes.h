@@ -43,7 +43,6 @@ public:
     void FreeNotification(TComponent* component);
     void RemoveFreeNotification(TComponent* component);
 
-
 protected:
     // Detaches and destroys every owned component, newest first. Window
     // classes call it first thing in their destructors, while their own

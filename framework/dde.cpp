@@ -69,8 +69,8 @@ bool TDdeClientConv::OpenConversation(const std::string& service, const std::str
 std::string TDdeClientConv::RequestItem(const std::string& item) {
     if (!conv_) return {};
     const UniqueDdeString hszItem(DdeCreateStringHandleA(DdeInstance(), item.c_str(), CP_WINANSI));
-    const UniqueDdeData data(DdeClientTransaction(nullptr, 0, conv_.get(), hszItem.get(), format_, XTYP_REQUEST,
-                                                  RequestTimeoutMs, nullptr));
+    const UniqueDdeData data(
+        DdeClientTransaction(nullptr, 0, conv_.get(), hszItem.get(), format_, XTYP_REQUEST, RequestTimeoutMs, nullptr));
     if (!data) return {};
     // The server's data need not end with a NUL: copy it into a buffer of
     // our own, one byte larger, and let the text end at the first NUL.

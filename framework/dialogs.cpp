@@ -23,7 +23,9 @@ void MessageDlg(const std::string& text, TMsgDlgType type) {
         seam()(text, type);
         return;
     }
-    UINT icon = type == TMsgDlgType::mtError ? MB_ICONERROR : type == TMsgDlgType::mtInformation ? MB_ICONINFORMATION : 0;
+    UINT icon = type == TMsgDlgType::mtError         ? MB_ICONERROR
+                : type == TMsgDlgType::mtInformation ? MB_ICONINFORMATION
+                                                     : 0;
     std::string caption = Application ? Application->Title : "";
     // No owner: the box is centred on the screen.
     MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_TASKMODAL | MB_SETFOREGROUND | icon);

@@ -24,29 +24,28 @@ const char* const kBevelClass = "TidemarkBevel";
 template <bool Etched>
 LRESULT CALLBACK containerWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
-    case WM_COMMAND:
-    case WM_NOTIFY:
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-        return SendMessageA(GetAncestor(hwnd, GA_ROOT), msg, wp, lp);
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(hwnd, &ps);
-        RECT r;
-        GetClientRect(hwnd, &r);
-        FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
-        if (Etched) {
-            DrawEdge(dc, &r, EDGE_ETCHED, BF_RECT);
-        } else {
-            DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT);
-            InflateRect(&r, -1, -1);
-            DrawEdge(dc, &r, BDR_RAISEDINNER, BF_RECT);
+        case WM_COMMAND:
+        case WM_NOTIFY:
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORLISTBOX: return SendMessageA(GetAncestor(hwnd, GA_ROOT), msg, wp, lp);
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(hwnd, &ps);
+            RECT r;
+            GetClientRect(hwnd, &r);
+            FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
+            if (Etched) {
+                DrawEdge(dc, &r, EDGE_ETCHED, BF_RECT);
+            } else {
+                DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT);
+                InflateRect(&r, -1, -1);
+                DrawEdge(dc, &r, BDR_RAISEDINNER, BF_RECT);
+            }
+            EndPaint(hwnd, &ps);
+            return 0;
         }
-        EndPaint(hwnd, &ps);
-        return 0;
-    }
     }
     return DefWindowProcA(hwnd, msg, wp, lp);
 }
@@ -118,8 +117,8 @@ int ScaleToDpi(int designPixels, UINT dpi) { return MulDiv(designPixels, static_
 
 UniqueFont MakeDialogFont(UINT dpi) {
     return UniqueFont(CreateFontA(-ScaleToDpi(11, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                  DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif"));
+                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                  "MS Sans Serif"));
 }
 
 HFONT DefaultFont() {
@@ -165,16 +164,14 @@ TForm::TForm(TComponent* owner, const TFormDesc& d) : TComponent(owner) {
     DWORD style = WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
     DWORD ex = 0;
     switch (d.BorderStyle) {
-    case TBorderStyle::bsSingle:
-        style |= WS_CAPTION | WS_SYSMENU | WS_BORDER | (d.MinimizeBox ? WS_MINIMIZEBOX : 0);
-        break;
-    case TBorderStyle::bsDialog:
-        style |= WS_CAPTION | WS_SYSMENU | WS_DLGFRAME;
-        ex |= WS_EX_DLGMODALFRAME;
-        break;
-    case TBorderStyle::bsNone:
-        style |= WS_POPUP;
-        break;
+        case TBorderStyle::bsSingle:
+            style |= WS_CAPTION | WS_SYSMENU | WS_BORDER | (d.MinimizeBox ? WS_MINIMIZEBOX : 0);
+            break;
+        case TBorderStyle::bsDialog:
+            style |= WS_CAPTION | WS_SYSMENU | WS_DLGFRAME;
+            ex |= WS_EX_DLGMODALFRAME;
+            break;
+        case TBorderStyle::bsNone: style |= WS_POPUP; break;
     }
     if (d.StayOnTop) ex |= WS_EX_TOPMOST;
     dpi_ = SystemDpi();
@@ -360,13 +357,17 @@ void TForm::SetClientSize(int width, int height) {
     SetWindowPos(Handle(), nullptr, 0, 0, Width() - ClientWidth() + width, Height() - ClientHeight() + height,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
-void TForm::SetLeft(int v) { SetWindowPos(Handle(), nullptr, v, Top(), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE); }
+void TForm::SetLeft(int v) {
+    SetWindowPos(Handle(), nullptr, v, Top(), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
 void TForm::SetHeight(int v) {
     SetWindowPos(Handle(), nullptr, 0, 0, Width(), v, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 void TForm::SetClientHeight(int v) { SetHeight(Height() - ClientHeight() + v); }
 
-void TForm::RemoveControl(TControl* c) { controls_.erase(std::remove(controls_.begin(), controls_.end(), c), controls_.end()); }
+void TForm::RemoveControl(TControl* c) {
+    controls_.erase(std::remove(controls_.begin(), controls_.end(), c), controls_.end());
+}
 
 TControl* TForm::ControlById(int id) const {
     for (TControl* c : controls_)
@@ -378,7 +379,8 @@ void TForm::ApplyTabOrder() {
     std::vector<TControl*> ordered;
     for (TControl* c : controls_)
         if (c->TabOrder >= 0) ordered.push_back(c);
-    std::stable_sort(ordered.begin(), ordered.end(), [](TControl* a, TControl* b) { return a->TabOrder < b->TabOrder; });
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](TControl* a, TControl* b) { return a->TabOrder < b->TabOrder; });
     // The dialog keys follow the z-order of each parent's children, and go
     // into a WS_EX_CONTROLPARENT child where it lies: order siblings only.
     std::vector<std::pair<HWND, HWND>> lastOfParent;
@@ -410,41 +412,37 @@ LRESULT CALLBACK TForm::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 LRESULT TForm::handleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     HWND hwnd = Handle();
     switch (msg) {
-    case CM_RELEASE:
-        delete this;
-        return 0;
-    case WM_CLOSE:
-        Close();
-        return 0;
-    case WM_DPICHANGED:
-        // Sent to per-monitor aware windows moved to a monitor of another
-        // DPI, with the window rectangle the system suggests there.
-        ChangeDpi(LOWORD(wp), *reinterpret_cast<const RECT*>(lp));
-        return 0;
-    case DM_GETDEFID:
-        for (TControl* c : controls_)
-            if (auto* b = dynamic_cast<TButton*>(c); b && b->Default && b->Visible())
-                return MAKELRESULT(b->Id(), DC_HASDEFID);
-        return 0;
-    case WM_COMMAND: {
-        WORD id = LOWORD(wp), code = HIWORD(wp);
-        if (TControl* c = ControlById(id)) {
-            c->Command(code);
+        case CM_RELEASE: delete this; return 0;
+        case WM_CLOSE: Close(); return 0;
+        case WM_DPICHANGED:
+            // Sent to per-monitor aware windows moved to a monitor of another
+            // DPI, with the window rectangle the system suggests there.
+            ChangeDpi(LOWORD(wp), *reinterpret_cast<const RECT*>(lp));
             return 0;
-        }
-        // Enter and Esc from the dialog keys: the default and cancel buttons.
-        if (id == IDOK || id == IDCANCEL) {
-            for (TControl* c : controls_) {
-                auto* b = dynamic_cast<TButton*>(c);
-                if (b && b->Visible() && ((id == IDOK && b->Default) || (id == IDCANCEL && b->Cancel))) {
-                    b->Click();
-                    break;
-                }
+        case DM_GETDEFID:
+            for (TControl* c : controls_)
+                if (auto* b = dynamic_cast<TButton*>(c); b && b->Default && b->Visible())
+                    return MAKELRESULT(b->Id(), DC_HASDEFID);
+            return 0;
+        case WM_COMMAND: {
+            WORD id = LOWORD(wp), code = HIWORD(wp);
+            if (TControl* c = ControlById(id)) {
+                c->Command(code);
+                return 0;
             }
-            return 0;
+            // Enter and Esc from the dialog keys: the default and cancel buttons.
+            if (id == IDOK || id == IDCANCEL) {
+                for (TControl* c : controls_) {
+                    auto* b = dynamic_cast<TButton*>(c);
+                    if (b && b->Visible() && ((id == IDOK && b->Default) || (id == IDCANCEL && b->Cancel))) {
+                        b->Click();
+                        break;
+                    }
+                }
+                return 0;
+            }
+            break;
         }
-        break;
-    }
     }
     if (LRESULT result = 0; HandleFormMessage(msg, wp, lp, result)) return result;
     return DefWindowProcA(hwnd, msg, wp, lp);
@@ -493,7 +491,6 @@ void TControl::Command(WORD code) {
     if (code == BN_CLICKED && OnClick) OnClick(this);
 }
 
-
 TLabel::TLabel(TForm* form, TControl* parent, const std::string& caption, int left, int top, int width, int height)
     : TControl(form, parent, "STATIC", caption, SS_LEFT | SS_NOPREFIX, 0, left, top, width, height) {
     AutoSize = width == 0;
@@ -525,15 +522,16 @@ void TButton::Command(WORD code) {
     if (code == BN_CLICKED) Click();
 }
 
-TCheckBox::TCheckBox(TForm* form, TControl* parent, const std::string& caption, int left, int top, int width, int height)
+TCheckBox::TCheckBox(TForm* form, TControl* parent, const std::string& caption, int left, int top, int width,
+                     int height)
     : TControl(form, parent, "BUTTON", caption, BS_AUTOCHECKBOX, 0, left, top, width, height) {}
 bool TCheckBox::Checked() const { return SendMessageA(Handle(), BM_GETCHECK, 0, 0) == BST_CHECKED; }
 void TCheckBox::SetChecked(bool v) { SendMessageA(Handle(), BM_SETCHECK, v ? BST_CHECKED : BST_UNCHECKED, 0); }
 
 TUpDown::TUpDown(TForm* form, TControl* parent, TControl* associate, int left, int top, int width, int height, int min,
                  int max, int position, bool thousands)
-    : TControl(form, parent, UPDOWN_CLASSA, "",
-               UDS_SETBUDDYINT | UDS_ARROWKEYS | (thousands ? 0 : UDS_NOTHOUSANDS), 0, left, top, width, height) {
+    : TControl(form, parent, UPDOWN_CLASSA, "", UDS_SETBUDDYINT | UDS_ARROWKEYS | (thousands ? 0 : UDS_NOTHOUSANDS), 0,
+               left, top, width, height) {
     SendMessageA(Handle(), UDM_SETBUDDY, reinterpret_cast<WPARAM>(associate->Handle()), 0);
     SendMessageA(Handle(), UDM_SETRANGE32, static_cast<WPARAM>(min), static_cast<LPARAM>(max));
     SendMessageA(Handle(), UDM_SETPOS32, 0, static_cast<LPARAM>(position));
@@ -541,8 +539,8 @@ TUpDown::TUpDown(TForm* form, TControl* parent, TControl* associate, int left, i
 int TUpDown::Position() const { return static_cast<int>(SendMessageA(Handle(), UDM_GETPOS32, 0, 0)); }
 void TUpDown::SetPosition(int v) { SendMessageA(Handle(), UDM_SETPOS32, 0, static_cast<LPARAM>(v)); }
 
-TComboBox::TComboBox(TForm* form, TControl* parent, const std::vector<std::string>& items, int left, int top,
-                     int width, int height)
+TComboBox::TComboBox(TForm* form, TControl* parent, const std::vector<std::string>& items, int left, int top, int width,
+                     int height)
     : TControl(form, parent, "COMBOBOX", "", CBS_DROPDOWNLIST | WS_VSCROLL, 0, left, top, width, height) {
     for (const std::string& item : items)
         SendMessageA(Handle(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
@@ -554,7 +552,9 @@ TListBox::TListBox(TForm* form, TControl* parent, int left, int top, int width, 
     : TControl(form, parent, "LISTBOX", "", LBS_NOTIFY | LBS_USETABSTOPS | LBS_NOINTEGRALHEIGHT | WS_VSCROLL,
                WS_EX_CLIENTEDGE, left, top, width, height) {}
 void TListBox::Clear() { SendMessageA(Handle(), LB_RESETCONTENT, 0, 0); }
-void TListBox::Add(const std::string& line) { SendMessageA(Handle(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str())); }
+void TListBox::Add(const std::string& line) {
+    SendMessageA(Handle(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+}
 int TListBox::Count() const { return static_cast<int>(SendMessageA(Handle(), LB_GETCOUNT, 0, 0)); }
 int TListBox::ItemIndex() const { return static_cast<int>(SendMessageA(Handle(), LB_GETCURSEL, 0, 0)); }
 void TListBox::SetItemIndex(int index) { SendMessageA(Handle(), LB_SETCURSEL, static_cast<WPARAM>(index), 0); }

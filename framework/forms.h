@@ -142,8 +142,8 @@ private:
 // Base of the child controls: a child window of a form or panel.
 class TControl : public TComponent {
 public:
-    TControl(TForm* form, TControl* parent, const char* className, const std::string& text, DWORD style,
-             DWORD exStyle, int left, int top, int width, int height);
+    TControl(TForm* form, TControl* parent, const char* className, const std::string& text, DWORD style, DWORD exStyle,
+             int left, int top, int width, int height);
     ~TControl() override;
 
     HWND Handle() const { return hwnd_.get(); }

@@ -37,8 +37,7 @@ bool TRegistry::ValueExists(const std::string& name) const {
 
 std::string TRegistry::ReadString(const std::string& name) const {
     DWORD type = 0, size = 0;
-    if (!key_ || RegQueryValueExA(key_.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-        return "";
+    if (!key_ || RegQueryValueExA(key_.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return "";
     if (type != REG_SZ && type != REG_EXPAND_SZ) fail("Invalid data type for '%s'", name);
     if (size == 0) return "";
     std::vector<char> data(size + 1, '\0');

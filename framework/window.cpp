@@ -35,8 +35,7 @@ void HandleCallbackException() {
     try {
         throw;
     } catch (const std::exception& e) {
-        if (Application)
-            Application->HandleException(e);
+        if (Application) Application->HandleException(e);
     } catch (...) {
         if (Application) Application->HandleException(Exception("Unknown error"));
     }

@@ -8,15 +8,26 @@ namespace mail {
 namespace {
 bool passingSocketError(int code, bool hostKnown) {
     switch (code) {
-    case net::sWsaNetworkIsDown: case net::sWsaNetworkIsUnreachable: case net::sWsaNetworkDroppedConnectionOrReset: case net::sWsaSoftwareCausedConnectionAbort: case net::sWsaConnectionResetByPeer:
-    case net::sWsaNoBufferSpaceAvailable: case net::sWsaSocketIsNotConnected: case net::sWsaCannotSendAfterSocketShutdown: case net::sWsaConnectionTimedOut: case net::sWsaConnectionRefused:
-    case net::sWsaHostIsDown: case net::sWsaNoRouteToHost: case net::sWsaNetworkSubsystemIsUnavailable: case net::sWsaNonAuthoritativeHostNotFound: case net::sWsaNonRecoverableErrors:
-    case net::sConnectionClosed: case net::sTlsClosedInHandshake:
-        return true;
-    case net::sWsaHostNotFound: case net::sWsaValidNameNoDataRecordOfRequestedType:
-        return hostKnown;
-    default:
-        return false;
+        case net::sWsaNetworkIsDown:
+        case net::sWsaNetworkIsUnreachable:
+        case net::sWsaNetworkDroppedConnectionOrReset:
+        case net::sWsaSoftwareCausedConnectionAbort:
+        case net::sWsaConnectionResetByPeer:
+        case net::sWsaNoBufferSpaceAvailable:
+        case net::sWsaSocketIsNotConnected:
+        case net::sWsaCannotSendAfterSocketShutdown:
+        case net::sWsaConnectionTimedOut:
+        case net::sWsaConnectionRefused:
+        case net::sWsaHostIsDown:
+        case net::sWsaNoRouteToHost:
+        case net::sWsaNetworkSubsystemIsUnavailable:
+        case net::sWsaNonAuthoritativeHostNotFound:
+        case net::sWsaNonRecoverableErrors:
+        case net::sConnectionClosed:
+        case net::sTlsClosedInHandshake: return true;
+        case net::sWsaHostNotFound:
+        case net::sWsaValidNameNoDataRecordOfRequestedType: return hostKnown;
+        default: return false;
     }
 }
 
@@ -34,20 +45,15 @@ bool passingResponseCode(const std::string& code) {
 TFailureKind ClassifyFailure(const TFailureFacts& facts) {
     bool passing = false;
     switch (facts.Source) {
-    case TFailureFacts::TimedOut:
-    case TFailureFacts::Canceled:
-        passing = true;
-        break;
-    case TFailureFacts::Socket:
-        passing = passingSocketError(facts.Code, facts.HostKnown);
-        break;
-    case TFailureFacts::ServerReply:
-        // Any other refusal ([AUTH], [SYS/PERM], a bare "-ERR" to USER or
-        // PASS, a reply that is no POP3 at all) will be the same next time.
-        passing = passingResponseCode(PopResponseCode(facts.Reply));
-        break;
-    case TFailureFacts::Other:
-        break;
+        case TFailureFacts::TimedOut:
+        case TFailureFacts::Canceled: passing = true; break;
+        case TFailureFacts::Socket: passing = passingSocketError(facts.Code, facts.HostKnown); break;
+        case TFailureFacts::ServerReply:
+            // Any other refusal ([AUTH], [SYS/PERM], a bare "-ERR" to USER or
+            // PASS, a reply that is no POP3 at all) will be the same next time.
+            passing = passingResponseCode(PopResponseCode(facts.Reply));
+            break;
+        case TFailureFacts::Other: break;
     }
     return passing ? TFailureKind::Passing : TFailureKind::NeedsUser;
 }

@@ -10,7 +10,6 @@ namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-
 std::string_view trimBlanks(std::string_view s) {
     while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
     while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
@@ -56,7 +55,8 @@ bool decodeQ(std::string_view in, std::string& out) {
         if (c == '_') {
             out += ' ';
         } else if (c == '=') {
-            if (i + 2 >= in.size() || fw::HexDigitValue(in[i + 1]) < 0 || fw::HexDigitValue(in[i + 2]) < 0) return false;
+            if (i + 2 >= in.size() || fw::HexDigitValue(in[i + 1]) < 0 || fw::HexDigitValue(in[i + 2]) < 0)
+                return false;
             out += static_cast<char>(fw::HexDigitValue(in[i + 1]) * 16 + fw::HexDigitValue(in[i + 2]));
             i += 2;
         } else {
@@ -144,14 +144,12 @@ std::uint32_t CodePageOfCharset(std::string_view charset) {
         std::uint32_t codePage;
     };
     static constexpr Alias aliases[] = {
-        {"utf8", 65001},       {"usascii", 20127},    {"ascii", 20127},     {"latin1", 28591},
-        {"latin2", 28592},     {"koi8r", 20866},      {"koi8u", 21866},     {"shiftjis", 932},
-        {"sjis", 932},         {"xsjis", 932},        {"windows31j", 932},  {"eucjp", 20932},
-        {"iso2022jp", 50220},  {"gb2312", 936},       {"gbk", 936},         {"xgbk", 936},
-        {"euccn", 936},        {"gb18030", 54936},    {"big5", 950},        {"big5hkscs", 950},
-        {"euckr", 949},        {"ksc56011987", 949},  {"iso2022kr", 50225}, {"tis620", 874},
-        {"iso885911", 874},    {"iso88598i", 38598},  {"utf7", 65000},      {"macintosh", 10000},
-        {"xmacroman", 10000},  {"xmaccyrillic", 10007},
+        {"utf8", 65001},      {"usascii", 20127},   {"ascii", 20127},     {"latin1", 28591},    {"latin2", 28592},
+        {"koi8r", 20866},     {"koi8u", 21866},     {"shiftjis", 932},    {"sjis", 932},        {"xsjis", 932},
+        {"windows31j", 932},  {"eucjp", 20932},     {"iso2022jp", 50220}, {"gb2312", 936},      {"gbk", 936},
+        {"xgbk", 936},        {"euccn", 936},       {"gb18030", 54936},   {"big5", 950},        {"big5hkscs", 950},
+        {"euckr", 949},       {"ksc56011987", 949}, {"iso2022kr", 50225}, {"tis620", 874},      {"iso885911", 874},
+        {"iso88598i", 38598}, {"utf7", 65000},      {"macintosh", 10000}, {"xmacroman", 10000}, {"xmaccyrillic", 10007},
     };
     for (const Alias& a : aliases)
         if (name == a.name) return a.codePage;
@@ -333,9 +331,9 @@ std::u16string DecodedSender(const std::vector<std::string>& lines, const TChars
     // A name that decodes to nothing ("", =?utf-8?B??=): the address says
     // at least who wrote.
     const std::size_t open = from.find('<');
-    const std::string_view address =
-        open == std::string::npos ? std::string_view(from).substr(0, from.find_first_of("(,"))
-                                  : std::string_view(from).substr(open + 1, from.find('>', open) - open - 1);
+    const std::string_view address = open == std::string::npos
+                                         ? std::string_view(from).substr(0, from.find_first_of("(,"))
+                                         : std::string_view(from).substr(open + 1, from.find('>', open) - open - 1);
     return withoutControls(DecodeHeaderText(trimBlanks(address), convert));
 }
 
@@ -343,7 +341,8 @@ std::u16string DecodedSubject(const std::vector<std::string>& lines, const TChar
     return withoutControls(DecodeHeaderText(HeaderValue(lines, "Subject"), convert));
 }
 
-std::u16string DecodedField(const std::vector<std::string>& lines, std::string_view name, const TCharsetConverter& convert) {
+std::u16string DecodedField(const std::vector<std::string>& lines, std::string_view name,
+                            const TCharsetConverter& convert) {
     return withoutControls(DecodeHeaderText(HeaderValue(lines, name), convert));
 }
 

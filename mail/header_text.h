@@ -53,6 +53,7 @@ std::string SenderDisplayText(std::string_view from);
 std::u16string DecodedSender(const std::vector<std::string>& lines, const TCharsetConverter& convert);
 std::u16string DecodedSubject(const std::vector<std::string>& lines, const TCharsetConverter& convert);
 // Any field decoded that way, whole (a From with its address).
-std::u16string DecodedField(const std::vector<std::string>& lines, std::string_view name, const TCharsetConverter& convert);
+std::u16string DecodedField(const std::vector<std::string>& lines, std::string_view name,
+                            const TCharsetConverter& convert);
 
 }  // namespace mail

@@ -94,8 +94,6 @@ TMessageInfo& TMailboxInfo::Items(int index) {
     return items_[static_cast<std::size_t>(index)];
 }
 
-const TMessageInfo& TMailboxInfo::Items(int index) const {
-    return const_cast<TMailboxInfo*>(this)->Items(index);
-}
+const TMessageInfo& TMailboxInfo::Items(int index) const { return const_cast<TMailboxInfo*>(this)->Items(index); }
 
 }  // namespace mail

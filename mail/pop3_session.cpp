@@ -35,8 +35,7 @@ int TPop3Session::ReadReply() {
     const int code = ReadLine(LastReply);
     // A server that hangs up in the middle of its status line leaves no line
     // at all; an empty message box would tell the user nothing.
-    if (code == -1 && LastReply.empty())
-        throw net::EServerError(net::CatalogueText(net::sConnectionClosed), true);
+    if (code == -1 && LastReply.empty()) throw net::EServerError(net::CatalogueText(net::sConnectionClosed), true);
     return code;
 }
 
@@ -296,7 +295,8 @@ void TPop3Mailbox::SaveMessage(std::int32_t number, fw::TMemoryStream& contents)
         return;
     }
     const std::string name = MessageFileName(messageDirectory_, number);
-    fw::UniqueFile file(CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    fw::UniqueFile file(
+        CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) throw fw::Exception("Cannot create file \"" + name + "\". " + fw::SystemErrorText(GetLastError()));
     const char* data = contents.Memory();
     std::size_t left = static_cast<std::size_t>(contents.Size());

@@ -139,10 +139,10 @@ TCertificateVerdict CheckServerCertificate(const CERT_CONTEXT* cert, const std::
     fw::UniqueCertChain chain;
     // Revocation of the server's certificate and its intermediates; a root
     // is revoked by taking it out of the store, not by a list.
-    if (!CertGetCertificateChain(nullptr, cert, nullptr, additional, &para,
-                                 CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
-                                     CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT,
-                                 nullptr, chain.put()))
+    if (!CertGetCertificateChain(
+            nullptr, cert, nullptr, additional, &para,
+            CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT | CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT, nullptr,
+            chain.put()))
         return invalid(v, codeText(GetLastError()));
 
     DWORD trust = chain.get()->TrustStatus.dwErrorStatus;
@@ -160,7 +160,8 @@ TCertificateVerdict CheckServerCertificate(const CERT_CONTEXT* cert, const std::
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;
-    ssl.fdwChecks = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_REVOCATION;
+    ssl.fdwChecks =
+        SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_REVOCATION;
     ssl.pwszServerName = name.data();
     CERT_CHAIN_POLICY_PARA policyPara{};
     policyPara.cbSize = sizeof policyPara;
@@ -190,8 +191,9 @@ TCertificateVerdict CheckServerCertificate(const CERT_CONTEXT* cert, const std::
     else if (revoked)
         v.Message = CatalogueText(sCertRevoked);
     else if (other)
-        v.Message = fw::FormatStr(CatalogueText(sCertInvalid), "its chain is not valid (trust status " +
-                                                                   fw::IntToStr(static_cast<std::int64_t>(other)) + ")");
+        v.Message =
+            fw::FormatStr(CatalogueText(sCertInvalid), "its chain is not valid (trust status " +
+                                                           fw::IntToStr(static_cast<std::int64_t>(other)) + ")");
     else if (otherPolicy)
         v.Message = fw::FormatStr(CatalogueText(sCertInvalid), codeText(static_cast<DWORD>(policy)));
     else if (names == TNameCheck::NoNames)

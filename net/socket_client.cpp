@@ -81,8 +81,7 @@ bool TSocketClient::handleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             if (!asyncFailed_ && TWinsockLibrary::WSAGETSELECTEVENT(lp) == FD_CONNECT) connectEvent_ = true;
             woken_ = true;
             return true;
-        default:
-            return false;
+        default: return false;
     }
 }
 
@@ -206,8 +205,8 @@ void TSocketClient::sendBytes(const std::string& data) {
     // A full send buffer clears with FD_WRITE, which wakes the wait.
     raiseUnlessDone(wait(TWaitOrder::TimeOutFirst, false, [&] {
         if (sent == data.size()) return TStep::Done;
-        const int n = transferred(
-            Winsock.send(socket_.get(), data.data() + sent, static_cast<int>(data.size() - sent), 0));
+        const int n =
+            transferred(Winsock.send(socket_.get(), data.data() + sent, static_cast<int>(data.size() - sent), 0));
         if (n <= 0) return TStep::Idle;
         sent += static_cast<std::size_t>(n);
         return sent == data.size() ? TStep::Done : TStep::Progress;

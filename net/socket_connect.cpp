@@ -42,8 +42,8 @@ void TSocketClient::resolveHost(const std::string& host) {
     if (remoteAddr_ != INADDR_NONE) return;
 
     hostResolved_ = false;
-    asyncHandle_ = Winsock.WSAAsyncGetHostByName(WindowHandle(), WM_ASYNC_HOST, host.c_str(), hostEntry_,
-                                                 sizeof hostEntry_);
+    asyncHandle_ =
+        Winsock.WSAAsyncGetHostByName(WindowHandle(), WM_ASYNC_HOST, host.c_str(), hostEntry_, sizeof hostEntry_);
     if (!asyncHandle_) {
         const int error = Winsock.WSAGetLastError();
         RaiseSocketError(static_cast<std::uint16_t>(error ? error : sResolveError));
@@ -58,8 +58,8 @@ void TSocketClient::resolveHost(const std::string& host) {
     const auto* entry = reinterpret_cast<const hostent*>(hostEntry_);
     if (!entry->h_addr_list || !entry->h_addr_list[0]) RaiseSocketError(sResolveError);
     const auto* b = reinterpret_cast<const unsigned char*>(entry->h_addr_list[0]);
-    const std::string dotted = fw::IntToStr(b[0]) + "." + fw::IntToStr(b[1]) + "." + fw::IntToStr(b[2]) + "." +
-                               fw::IntToStr(b[3]);
+    const std::string dotted =
+        fw::IntToStr(b[0]) + "." + fw::IntToStr(b[1]) + "." + fw::IntToStr(b[2]) + "." + fw::IntToStr(b[3]);
     remoteAddr_ = Winsock.inet_addr(dotted.c_str());
     if (remoteAddr_ == INADDR_NONE) RaiseSocketError(sResolveError);
 }
@@ -72,8 +72,8 @@ void TSocketClient::resolvePort(std::uint16_t portPart) {
     if (ServiceName.empty()) RaiseSocketError(sServiceRequired);
     if (canceled_) raiseCanceled();
     servResolved_ = false;
-    asyncHandle_ = Winsock.WSAAsyncGetServByName(WindowHandle(), WM_ASYNC_SERV, ServiceName.c_str(), "tcp",
-                                                 servEntry_, sizeof servEntry_);
+    asyncHandle_ = Winsock.WSAAsyncGetServByName(WindowHandle(), WM_ASYNC_SERV, ServiceName.c_str(), "tcp", servEntry_,
+                                                 sizeof servEntry_);
     if (!asyncHandle_) {
         port_ = DefaultPort;
         return;

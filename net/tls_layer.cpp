@@ -93,9 +93,9 @@ struct TTlsLayer::State {
         // No input at all on the first call, and when a renegotiation has
         // to be answered before the server sends anything more.
         const bool noInput = first || pending.empty();
-        const SECURITY_STATUS status = InitializeSecurityContextA(
-            credentials.get(), current, const_cast<char*>(host.c_str()), kRequest, 0, 0, noInput ? nullptr : &inDesc,
-            0, fresh, &outDesc, &attributes, nullptr);
+        const SECURITY_STATUS status =
+            InitializeSecurityContextA(credentials.get(), current, const_cast<char*>(host.c_str()), kRequest, 0, 0,
+                                       noInput ? nullptr : &inDesc, 0, fresh, &outDesc, &attributes, nullptr);
         fw::UniqueContextBuffer token(out[0].pvBuffer);
         if (first && (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK)) context.set_valid();
         if (status == SEC_E_INCOMPLETE_MESSAGE) return status;
@@ -253,11 +253,10 @@ std::string TTlsLayer::Encrypt(const char* data, std::size_t size) {
         const std::size_t n = std::min(size, most);
         std::string record(s.sizes.cbHeader + n + s.sizes.cbTrailer, '\0');
         std::memcpy(record.data() + s.sizes.cbHeader, data, n);
-        SecBuffer b[4] = {
-            {s.sizes.cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
-            {static_cast<unsigned long>(n), SECBUFFER_DATA, record.data() + s.sizes.cbHeader},
-            {s.sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + s.sizes.cbHeader + n},
-            {0, SECBUFFER_EMPTY, nullptr}};
+        SecBuffer b[4] = {{s.sizes.cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
+                          {static_cast<unsigned long>(n), SECBUFFER_DATA, record.data() + s.sizes.cbHeader},
+                          {s.sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + s.sizes.cbHeader + n},
+                          {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc desc{SECBUFFER_VERSION, 4, b};
         const SECURITY_STATUS status = EncryptMessage(s.context.get(), 0, &desc, 0);
         if (status != SEC_E_OK) throw ETlsError(fw::FormatStr(CatalogueText(sTlsFailed), statusText(status)));
@@ -279,8 +278,8 @@ std::string TTlsLayer::Shutdown() noexcept {
     SecBufferDesc outDesc{SECBUFFER_VERSION, 1, out};
     ULONG attributes = 0;
     const SECURITY_STATUS status =
-        InitializeSecurityContextA(s.credentials.get(), s.context.get(), const_cast<char*>(s.host.c_str()), kRequest,
-                                   0, 0, nullptr, 0, nullptr, &outDesc, &attributes, nullptr);
+        InitializeSecurityContextA(s.credentials.get(), s.context.get(), const_cast<char*>(s.host.c_str()), kRequest, 0,
+                                   0, nullptr, 0, nullptr, &outDesc, &attributes, nullptr);
     fw::UniqueContextBuffer token(out[0].pvBuffer);
     s.established = false;
     if (FAILED(status) || !token || out[0].cbBuffer == 0) return "";
@@ -310,8 +309,10 @@ TTlsInfo TTlsLayer::Info() const {
     else
         info.Protocol = "protocol " + hex32(c.dwProtocol);
     switch (c.aiCipher) {
-        case CALG_AES_128: case CALG_AES_192: case CALG_AES_256: case CALG_AES:
-            info.Cipher = "AES-" + fw::IntToStr(c.dwCipherStrength); break;
+        case CALG_AES_128:
+        case CALG_AES_192:
+        case CALG_AES_256:
+        case CALG_AES: info.Cipher = "AES-" + fw::IntToStr(c.dwCipherStrength); break;
         case CALG_3DES: info.Cipher = "3DES"; break;
         default: info.Cipher = "cipher " + hex32(c.aiCipher) + " (" + fw::IntToStr(c.dwCipherStrength) + " bits)";
     }

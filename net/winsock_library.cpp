@@ -63,12 +63,12 @@ int TWinsockLibrary::recv(SOCKET s, char* buf, int len, int flags) {
 int TWinsockLibrary::closesocket(SOCKET s) { return proc<int(WINAPI*)(SOCKET)>("closesocket")(s); }
 
 HANDLE TWinsockLibrary::WSAAsyncGetHostByName(HWND hWnd, u_int wMsg, const char* name, char* buf, int buflen) {
-    return proc<HANDLE(WINAPI*)(HWND, u_int, const char*, char*, int)>("WSAAsyncGetHostByName")(hWnd, wMsg, name,
-                                                                                                 buf, buflen);
+    return proc<HANDLE(WINAPI*)(HWND, u_int, const char*, char*, int)>("WSAAsyncGetHostByName")(hWnd, wMsg, name, buf,
+                                                                                                buflen);
 }
 
 HANDLE TWinsockLibrary::WSAAsyncGetServByName(HWND hWnd, u_int wMsg, const char* name, const char* proto, char* buf,
-                                         int buflen) {
+                                              int buflen) {
     return proc<HANDLE(WINAPI*)(HWND, u_int, const char*, const char*, char*, int)>("WSAAsyncGetServByName")(
         hWnd, wMsg, name, proto, buf, buflen);
 }

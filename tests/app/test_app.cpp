@@ -294,8 +294,9 @@ TEST_F(Controller, SetupListsTheMailboxesEditsAddsRemovesAndStoresThemAtOK) {
     for (fw::TControl* c : std::initializer_list<fw::TControl*>{m.NameLabel, m.ServerLabel, m.SecurityLabel, m.UserNameLabel, m.PasswordLabel,
                                                                 m.IntervalLabel, m.AnnounceCheckBox})
         texts += "|" + c->Caption();
-    EXPECT_EQ(texts, "Vesk Setup|Vesk Agent Mailbox Setup|&Add...|&Edit...|&Remove|Hide icons on startup|Start Tidemark when I log on|OK|"
-                     "Cancel|Mailbox|Name|POP3 Mail Server|Security|Username|Password|Poll Interval (secs)|Announce new mail");
+    EXPECT_EQ(texts,
+              "Vesk Setup|Vesk Agent Mailbox Setup|&Add...|&Edit...|&Remove|Hide icons on startup|Start Tidemark when I log on|OK|"
+              "Cancel|Mailbox|Name|POP3 Mail Server|Security|Username|Password|Poll Interval (secs)|Announce new mail");
     int low = 0, high = 0;
     SendMessageA(m.IntervalUpDown->Handle(), UDM_GETRANGE32, reinterpret_cast<WPARAM>(&low), reinterpret_cast<LPARAM>(&high));
     EXPECT_EQ(std::to_string(low) + ".." + std::to_string(high), "1..10000");
@@ -326,14 +327,17 @@ TEST_F(Controller, SetupListsTheMailboxesEditsAddsRemovesAndStoresThemAtOK) {
     setup([&](TSetupDialog&) {
         tabOrder(d, d.OKBtn);
         shown += GetFocus() == d.OKBtn->Handle() ? "" : "not on OK|";
-        fields(d.EditBtn, [&](TMailboxDialog& m) {
-            read(m);
-            tabOrder(m, m.OKBtn);
-            m.ServerEdit->SetText("typed"), m.UserNameEdit->SetText("u");
-        }, VK_RETURN);
+        fields(
+            d.EditBtn, [&](TMailboxDialog& m) {
+                read(m);
+                tabOrder(m, m.OKBtn);
+                m.ServerEdit->SetText("typed"), m.UserNameEdit->SetText("u");
+            },
+            VK_RETURN);
         command(form->SetupItem);  // chosen again while open: what was typed stays
         shown += list();
-    }, VK_ESCAPE);
+    },
+          VK_ESCAPE);
     EXPECT_EQ(shown + testsupport::ReadValue(MailboxKey(1).c_str(), "server") + form->Settings.Mailboxes[0].Server, "||TLS|||60|announce; \ttyped\tu;");
     EXPECT_EQ(tabs, (std::vector<HWND>{d.OKBtn->Handle(), d.CancelBtn->Handle(), d.MailboxList->Handle(), d.AddBtn->Handle(), d.EditBtn->Handle(),
                                        d.RemoveBtn->Handle(), d.HideCheckBox->Handle(), d.StartAtLogonCheckBox->Handle(), d.PlaySoundCheckBox->Handle(), m.OKBtn->Handle(),
@@ -342,21 +346,26 @@ TEST_F(Controller, SetupListsTheMailboxesEditsAddsRemovesAndStoresThemAtOK) {
                                        m.AnnounceCheckBox->Handle(), m.WebMailEdit->Handle()}));
     shown.clear();
     setup([&](TSetupDialog&) {
-        fields(d.EditBtn, [](TMailboxDialog& m) {
-            m.NameEdit->SetText("Home");
-            m.ServerEdit->SetText("pop.example.org:1110");
-            m.SecurityCombo->SetItemIndex(SecurityIndex(net::TSecurity::None));
-            m.UserNameEdit->SetText("anna");
-            m.PasswordEdit->SetText("s3cret pass");
-            m.IntervalEdit->SetText(" 30 ");
-            m.AnnounceCheckBox->SetChecked(false);
-        }, VK_RETURN);
-        fields(d.AddBtn, [&](TMailboxDialog& m) {
-            read(m);
-            m.NameEdit->SetText("Work"), m.ServerEdit->SetText("pop.work.example"), m.UserNameEdit->SetText("bo");
-        }, VK_RETURN);
+        fields(
+            d.EditBtn, [](TMailboxDialog& m) {
+                m.NameEdit->SetText("Home");
+                m.ServerEdit->SetText("pop.example.org:1110");
+                m.SecurityCombo->SetItemIndex(SecurityIndex(net::TSecurity::None));
+                m.UserNameEdit->SetText("anna");
+                m.PasswordEdit->SetText("s3cret pass");
+                m.IntervalEdit->SetText(" 30 ");
+                m.AnnounceCheckBox->SetChecked(false);
+            },
+            VK_RETURN);
+        fields(
+            d.AddBtn, [&](TMailboxDialog& m) {
+                read(m);
+                m.NameEdit->SetText("Work"), m.ServerEdit->SetText("pop.work.example"), m.UserNameEdit->SetText("bo");
+            },
+            VK_RETURN);
         d.HideCheckBox->SetChecked(true);
-    }, VK_RETURN);
+    },
+          VK_RETURN);
     std::string stored;
     for (const char* name : {"name", "server", "username", "interval", "announce"}) stored += testsupport::ReadValue(MailboxKey(1).c_str(), name) + "|";
     EXPECT_EQ(shown + stored + testsupport::ReadValue(MailboxKey(2).c_str(), "name") + testsupport::ReadValue(SettingsKey, "hideonstart") +
@@ -368,13 +377,15 @@ TEST_F(Controller, SetupListsTheMailboxesEditsAddsRemovesAndStoresThemAtOK) {
         d.RemoveBtn->Click();
         std::vector<TMailboxSettings> many(15, form->Settings.Mailboxes[1]);
         d.SetMailboxes(many);
-        fields(d.AddBtn, [](TMailboxDialog& m) { m.ServerEdit->SetText("s16"), m.UserNameEdit->SetText("u"); }, VK_RETURN);
+        fields(
+            d.AddBtn, [](TMailboxDialog& m) { m.ServerEdit->SetText("s16"), m.UserNameEdit->SetText("u"); }, VK_RETURN);
         Later refused(100, [&] { if (m.Visible()) shown += "opened|", m.CancelBtn->Click(); });
         d.AddBtn->Click();  // the 17th: refused, and nothing opens
         shown += std::to_string(d.MailboxList->Count()) + "|" + d.ProblemLabel->Text() + (m.Visible() ? "|open" : "");
         RedrawWindow(d.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
         testsupport::SaveShot(d.Handle(), "setup-17th-refused");
-    }, VK_RETURN);
+    },
+          VK_RETURN);
     EXPECT_EQ(shown, "Home|pop.example.org:1110|None|anna|s3cret pass|30|; 16|Tidemark watches at most 16 mailboxes. Remove one before you add another.");
     EXPECT_EQ(std::to_string(form->Watchers.size()) + testsupport::ReadValue(MailboxKey(16).c_str(), "server"), "16s16");
 }
@@ -672,8 +683,7 @@ TEST_F(Controller, NewMessagesAreAnnouncedOnceAcrossChecksAndRestarts) {
         const char* ids;
         bool restart, announce;
         std::vector<UINT> events = {};
-    } checks[] = {{"a b", false, true}, {"a b c", false, true}, {"a b c", false, true}, {"b c d", true, true}, {"b c d e", false, false, {NIN_BALLOONSHOW}},
-                  {"b c d e f", false, true}, {"b c d e f g", false, true, {NIN_BALLOONTIMEOUT}}, {"b c d e f g h i j k", false, true, {NIN_BALLOONSHOW, NIN_BALLOONHIDE}}};
+    } checks[] = {{"a b", false, true}, {"a b c", false, true}, {"a b c", false, true}, {"b c d", true, true}, {"b c d e", false, false, {NIN_BALLOONSHOW}}, {"b c d e f", false, true}, {"b c d e f g", false, true, {NIN_BALLOONTIMEOUT}}, {"b c d e f g h i j k", false, true, {NIN_BALLOONSHOW, NIN_BALLOONHIDE}}};
     mail::TPop3Mailbox box(nullptr);
     box.UniqueIdsKnown = true;
     box.CheckedMailbox = mail::MailboxName("pop.example.org", "anna");

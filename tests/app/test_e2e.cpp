@@ -73,8 +73,7 @@ TEST(EndToEnd, StartCheckReportCorrectInSetupCheckAndClose) {
     removeSettings();
     const std::string seenList = mail::TSeenIdStore().FileFor(mail::MailboxName(server, "demo"));
     DeleteFileA(seenList.c_str());  // the ids of an earlier run's server
-    for (auto [name, value] : {std::pair<const char*, std::string>{"server", server}, {"username", "demo"},
-                               {"password", "wrong"}, {"interval", "1"}})
+    for (auto [name, value] : {std::pair<const char*, std::string>{"server", server}, {"username", "demo"}, {"password", "wrong"}, {"interval", "1"}})
         testsupport::WriteText(app::SettingsKey, name, value);
     auto desk = testsupport::ProgramManager(true);
 
@@ -97,7 +96,8 @@ TEST(EndToEnd, StartCheckReportCorrectInSetupCheckAndClose) {
         tray = tidemark([](HWND h) { return GetPropA(h, desktop::TTrayIcon::kWindowProperty); });
         commands = tidemark([](HWND h) { return GetPropA(h, fw::TPopupMenu::kWindowProperty); });
         return tray && commands;
-    }, 10000));
+    },
+                          10000));
     EXPECT_GE(GetTickCount64() - started, 2900u) << "the icon came before the three-second splash ended";
     auto choose = [&](int item) { PostMessageA(commands, WM_COMMAND, fw::TMenuItem::FirstCommand + item, 0); };
 
@@ -122,7 +122,9 @@ TEST(EndToEnd, StartCheckReportCorrectInSetupCheckAndClose) {
     PROCESS_INFORMATION second{};
     ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &second));
     fw::UniqueKernelHandle secondProcess(second.hProcess), secondThread(second.hThread);
-    struct Ender secondEnder{second.hProcess};
+    struct Ender secondEnder {
+        second.hProcess
+    };
     DWORD secondCode = 1;  // STILL_ACTIVE while it runs
     EXPECT_TRUE(PumpUntil([&] { return GetExitCodeProcess(second.hProcess, &secondCode) && secondCode == 0; }, 10000)) << "a second Tidemark runs";
     HWND setup = nullptr;
@@ -151,7 +153,9 @@ TEST(EndToEnd, StartCheckReportCorrectInSetupCheckAndClose) {
             for (HWND h = GetTopWindow(nullptr); h; h = GetWindow(h, GW_HWNDNEXT))
                 if (IsWindowVisible(h) && text(h, true) == "tooltips_class32" && text(h) == shown) return (balloon = h) != nullptr;
             return false;
-        }, 10000)) << "no notice of " << shown;
+        },
+                              10000))
+            << "no notice of " << shown;
     }
     testsupport::SaveShot(balloon, "new-mail-notice");
 

@@ -50,7 +50,8 @@ std::string lookAt(HWND parent, int edge) {
         if (!_stricmp(cls, "ComboBox")) need.cx = extent(text).cx + GetSystemMetrics(SM_CXVSCROLL) + 4;
         ReleaseDC(c, dc);
         if (!IntersectRect(&both, &r, &area) || !EqualRect(&both, &r)) faults += name + " outside; ";
-        for (const auto& [other, o] : siblings) if (IntersectRect(&both, &r, &o)) faults += name + " over " + other + "; ";
+        for (const auto& [other, o] : siblings)
+            if (IntersectRect(&both, &r, &o)) faults += name + " over " + other + "; ";
         if (need.cx > client.right || need.cy > client.bottom) faults += name + " cut off; ";
         siblings.emplace_back(name, r);
         faults += lookAt(c, 2);
@@ -74,7 +75,10 @@ protected:
             RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
         RegDeleteKeyValueA(HKEY_CURRENT_USER, RunKey, RunValueName);
     }
-    static std::string stored() { fw::TRegistry reg; return reg.OpenKey(MailboxKey(1), false) ? reg.ReadBinaryData("password_protected") : ""; }
+    static std::string stored() {
+        fw::TRegistry reg;
+        return reg.OpenKey(MailboxKey(1), false) ? reg.ReadBinaryData("password_protected") : "";
+    }
     testsupport::ShellCalls calls;
     std::unique_ptr<TSetupDialog> dialog{SetupDialog = new TSetupDialog(nullptr)};
     std::unique_ptr<TTrayController> form{new TTrayController(nullptr)};
@@ -112,15 +116,15 @@ TEST_F(Setup, AnOldPlainPasswordMovesOverProtectedAndTheSecurityAndTheLogonEntry
     EXPECT_EQ(shown, "old plain|None||hidden; old plain|None|logon|hidden; old plain|None|logon|hidden; old plain|STARTTLS||hidden; ");
     EXPECT_TRUE(UnprotectPassword(stored(), back) && back == "old plain" && stored().find(back) == std::string::npos);
     EXPECT_EQ(ReadValue(RunKey, RunValueName) + ReadValue(MailboxKey(1).c_str(), "password") + ReadValue(SettingsKey, "password") +
-                  ReadValue(MailboxKey(1).c_str(), "security"), "starttls");
+                  ReadValue(MailboxKey(1).c_str(), "security"),
+              "starttls");
 }
 
 TEST_F(Setup, OkWithAFieldThatCannotWorkSaysWhyBesideItAndKeepsTheDialogAndTheTextOpen) {
     form->Show();
     // What is typed before each OK; from the second OK on, what the dialog showed before it.
     const struct { const char *server, *user, *interval, *web = ""; } typed[] = {
-        {"", "", "abc"}, {"pop.example.org:99999", "", "abc"}, {"pop.example.org", "", "abc"}, {"pop.example.org", "anna", "abc"},
-        {"pop.example.org", "anna", "0"}, {"pop.example.org:110", "anna", " 15 ", "file:///c:/x"}, {"pop.example.org:110", "anna", " 15 ", "https://mail.example.org/"}};
+        {"", "", "abc"}, {"pop.example.org:99999", "", "abc"}, {"pop.example.org", "", "abc"}, {"pop.example.org", "anna", "abc"}, {"pop.example.org", "anna", "0"}, {"pop.example.org:110", "anna", " 15 ", "file:///c:/x"}, {"pop.example.org:110", "anna", " 15 ", "https://mail.example.org/"}};
     std::string seen;
     std::vector<std::unique_ptr<testsupport::Later>> steps;
     TMailboxDialog& d = *SetupDialog->MailboxDialog;
@@ -135,13 +139,16 @@ TEST_F(Setup, OkWithAFieldThatCannotWorkSaysWhyBesideItAndKeepsTheDialogAndTheTe
             d.OKBtn->Click();
         }));
     form->SetupItemClick(form.get());
-    EXPECT_EQ(seen, "Enter the server's name (host or host:port).||abc; The port after ':' must be a number from 1 to 65535.|pop.example.org:99999|abc; "
-                    "Enter the user name.|pop.example.org|abc; Enter a whole number of seconds from 1 to 10000.|pop.example.org|abc; "
-                    "Enter a whole number of seconds from 1 to 10000.|pop.example.org|0; "
-                    "Enter a web address that starts with http:// or https://, or nothing.|pop.example.org:110| 15 ; ");
+    EXPECT_EQ(seen,
+              "Enter the server's name (host or host:port).||abc; The port after ':' must be a number from 1 to 65535.|pop.example.org:99999|abc; "
+              "Enter the user name.|pop.example.org|abc; Enter a whole number of seconds from 1 to 10000.|pop.example.org|abc; "
+              "Enter a whole number of seconds from 1 to 10000.|pop.example.org|0; "
+              "Enter a web address that starts with http:// or https://, or nothing.|pop.example.org:110| 15 ; ");
     EXPECT_EQ(ReadValue(MailboxKey(1).c_str(), "server") + "|" + ReadValue(MailboxKey(1).c_str(), "interval") + "|" +
-              std::to_string(form->Watchers.at(0)->PollTimer->Interval()) + ReadValue(MailboxKey(1).c_str(), "webmail") +
-              d.ProblemLabel->Text(), "pop.example.org:110|15|15000https://mail.example.org/") << "stored; the next show starts without the old problem";
+                  std::to_string(form->Watchers.at(0)->PollTimer->Interval()) + ReadValue(MailboxKey(1).c_str(), "webmail") +
+                  d.ProblemLabel->Text(),
+              "pop.example.org:110|15|15000https://mail.example.org/")
+        << "stored; the next show starts without the old problem";
 }
 
 TEST_F(Setup, ADamagedProtectedPasswordIsReportedAndTheRestIsReadAndKept) {
@@ -150,7 +157,8 @@ TEST_F(Setup, ADamagedProtectedPasswordIsReportedAndTheRestIsReadAndKept) {
     form->Show();
     EXPECT_EQ(form->Settings.Mailboxes.at(0).UserName + "|" + form->Settings.Mailboxes.at(0).Password + "|" + stored(), "anna||damaged");
     EXPECT_EQ(testsupport::Boxes(), (testsupport::BoxList{{"The saved password cannot be read here (it was saved by another user or on "
-                                                           "another computer). Please enter the password again in Setup.", "Tidemark"}}));
+                                                           "another computer). Please enter the password again in Setup.",
+                                                           "Tidemark"}}));
 }
 
 TEST_F(Setup, ACertificateTrustedForAServerIsKeptAndAChangedOneAskedAbout) {
@@ -159,9 +167,10 @@ TEST_F(Setup, ACertificateTrustedForAServerIsKeptAndAChangedOneAskedAbout) {
         return AcceptCertificate(MailboxKey(1), "mail.lan", {false, true, "Not trusted", fingerprint}, [&](const std::string& q) { return asked += q + "|", yes; });
     };
     EXPECT_TRUE(accept("AB:CD", true) && accept("AB:CD", false) && !accept("EF:01", false)) << "kept; a changed one asked about again";
-    EXPECT_EQ(asked, "Not trusted.\n\nTrust this certificate for mail.lan? SHA-256 fingerprint: AB:CD|The certificate of mail.lan "
-                     "has changed since you trusted it. Not trusted.\n\nSHA-256 fingerprint you trusted: AB:CD\nSHA-256 "
-                     "fingerprint now: EF:01\n\nTrust the new certificate for mail.lan?|");
+    EXPECT_EQ(asked,
+              "Not trusted.\n\nTrust this certificate for mail.lan? SHA-256 fingerprint: AB:CD|The certificate of mail.lan "
+              "has changed since you trusted it. Not trusted.\n\nSHA-256 fingerprint you trusted: AB:CD\nSHA-256 "
+              "fingerprint now: EF:01\n\nTrust the new certificate for mail.lan?|");
     EXPECT_EQ(ReadValue(MailboxKey(1).c_str(), "trusted_certificate mail.lan"), "AB:CD");
 }
 

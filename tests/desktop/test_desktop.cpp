@@ -232,9 +232,10 @@ struct Browsers {
         if (type == XTYP_CONNECT) return reinterpret_cast<HDDEDATA>(current->accepts.find(pair) != std::string::npos);
         if (type != XTYP_REQUEST) return nullptr;
         const std::string request = text(topic) + " " + text(other);
-        said += (request == "WWW_Activate 0xffffffff,0x0"                                         ? "activate"
+        said += (request == "WWW_Activate 0xffffffff,0x0"                                      ? "activate"
                  : request == "WWW_OpenURL http://www.brindlewick.example/,,0xFFFFFFFF,0x0,,," ? "open"
-                                                                                                 : request) + ", ";
+                                                                                               : request) +
+                ", ";
         return DdeCreateDataHandle(current->instance, reinterpret_cast<LPBYTE>(const_cast<char*>("OK")), 2, 0, other, format, 0);
     }
     static inline Browsers* current = nullptr;

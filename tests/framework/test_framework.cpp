@@ -103,7 +103,7 @@ TEST(Registry, ValuesReadAsTheyAreStoredOrTheFailureNamesThem) {
     testsupport::WriteValue(key, "expand", REG_EXPAND_SZ, "%TEMP%", 6);
     testsupport::WriteValue(key, "long", REG_DWORD, "12345678", 8);
     testsupport::WriteValue(key, "bare", REG_SZ, "abc", 3);  // without its terminator, as older versions wrote
-    r.WriteString("text", "");  // the system counts a missed terminator itself, but not for an empty text
+    r.WriteString("text", "");                               // the system counts a missed terminator itself, but not for an empty text
     HKEY k = nullptr;
     DWORD size = 0;
     RegOpenKeyExA(HKEY_CURRENT_USER, key, 0, KEY_READ, &k), RegQueryValueExA(k, "text", nullptr, nullptr, nullptr, &size), RegCloseKey(k);
@@ -115,9 +115,7 @@ TEST(Registry, ValuesReadAsTheyAreStoredOrTheFailureNamesThem) {
 }
 
 TEST(StrToInt, BlanksSignsAndDollarHexadecimalInThe32BitRangeAndNothingElse) {
-    const std::pair<const char*, std::int32_t> good[] = {{"60", 60}, {"   60", 60}, {"+7", 7}, {"-7", -7}, {"$3C", 60},
-                                                         {"$3c", 60}, {"2147483647", 2147483647}, {"-2147483648", INT32_MIN},
-                                                         {"$FFFFFFFF", -1}};
+    const std::pair<const char*, std::int32_t> good[] = {{"60", 60}, {"   60", 60}, {"+7", 7}, {"-7", -7}, {"$3C", 60}, {"$3c", 60}, {"2147483647", 2147483647}, {"-2147483648", INT32_MIN}, {"$FFFFFFFF", -1}};
     for (auto [text, value] : good) EXPECT_EQ(StrToInt(text), value) << text;
     for (const char* bad : {"", " ", "1,000", "60 ", "1.5", "+", "-", "$", "$G", "2147483648", "-2147483649",
                             "$100000000", "0x10", "+-1", " - 1"})

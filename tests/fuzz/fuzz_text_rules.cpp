@@ -30,7 +30,9 @@ void check(bool ok) {
 }
 
 void fuzzReplyLine(const std::string& line) {
-    check(mail::PopReplyCode(line) == (line.empty() ? 0 : line[0] == '+' ? 1 : line[0] == '-' ? -1 : 0));
+    check(mail::PopReplyCode(line) == (line.empty() ? 0 : line[0] == '+' ? 1
+                                                      : line[0] == '-'   ? -1
+                                                                         : 0));
     // Without a blank after the status indicator nothing may be assigned.
     const bool hasFields = line.size() > 4 && line.find(' ', 4) != std::string::npos;
     std::int32_t count = -7, size = -9;

@@ -27,8 +27,10 @@ constexpr DWORD kDeadlineMs = 20000;
 
 std::string path(int csidl, const char* rest) {
     char path[MAX_PATH] = {};
-    if (csidl < 0) GetModuleFileNameA(nullptr, path, MAX_PATH), *std::strrchr(path, '\\') = 0;
-    else SHGetFolderPathA(nullptr, csidl, nullptr, 0, path);
+    if (csidl < 0)
+        GetModuleFileNameA(nullptr, path, MAX_PATH), *std::strrchr(path, '\\') = 0;
+    else
+        SHGetFolderPathA(nullptr, csidl, nullptr, 0, path);
     return path + std::string(rest);
 }
 const std::string kSetup = path(-1, "\\..\\..\\" TIDEMARK_SETUP_NAME), kShipped = path(-1, "\\..\\..\\installer\\tidemark.exe");
@@ -111,11 +113,19 @@ TEST_F(Installer, ASilentInstallReplacesAnOlderOneAndTheUninstallEndsTidemarkKee
 
     EXPECT_EQ(fileSize(kExe), fileSize(kShipped));
     EXPECT_TRUE(fileSize(kShipped) > 1 && fileSize(kUninstaller) && fileSize(kShortcut));
-    const struct { const char* key; const char* name; std::string value; } expected[] = {
-        {kUninstallKey, "DisplayName", "Tidemark"}, {kUninstallKey, "DisplayVersion", TIDEMARK_VERSION},
-        {kUninstallKey, "Publisher", "Brindlewick Software"}, {kUninstallKey, "DisplayIcon", kExe + ",0"},
-        {kUninstallKey, "InstallLocation", kDir}, {kUninstallKey, "UninstallString", "\"" + kUninstaller + "\""},
-        {kRunKey, "Tidemark", "\"" + kExe + "\""}, {kSettingsKey, "server", "pop.example.org"},
+    const struct {
+        const char* key;
+        const char* name;
+        std::string value;
+    } expected[] = {
+        {kUninstallKey, "DisplayName", "Tidemark"},
+        {kUninstallKey, "DisplayVersion", TIDEMARK_VERSION},
+        {kUninstallKey, "Publisher", "Brindlewick Software"},
+        {kUninstallKey, "DisplayIcon", kExe + ",0"},
+        {kUninstallKey, "InstallLocation", kDir},
+        {kUninstallKey, "UninstallString", "\"" + kUninstaller + "\""},
+        {kRunKey, "Tidemark", "\"" + kExe + "\""},
+        {kSettingsKey, "server", "pop.example.org"},
     };
     for (const auto& e : expected) EXPECT_EQ(ReadValue(e.key, e.name), e.value) << e.name;
     EXPECT_GE(std::stoul(ReadValue(kUninstallKey, "EstimatedSize").substr(1)), fileSize(kShipped) / 1024) << "in KB";
@@ -142,7 +152,9 @@ TEST_F(Installer, TheOptionsPageOffersBothChoicesCheckedAndHonoursThem) {
         // Shown and painted, for the screenshot.
         return logon && now && IsWindowVisible(now) && !GetUpdateRect(page, nullptr, FALSE) &&
                !GetUpdateRect(logon, nullptr, FALSE) && !GetUpdateRect(now, nullptr, FALSE);
-    }, kDeadlineMs)) << "no options page";
+    },
+                          kDeadlineMs))
+        << "no options page";
     testsupport::SaveShot(window, "installer-options");
     EXPECT_EQ(SendMessageA(logon, BM_GETCHECK, 0, 0) + SendMessageA(now, BM_GETCHECK, 0, 0), 2 * BST_CHECKED);
 
@@ -167,9 +179,12 @@ TEST_F(Installer, TheOptionsPageOffersBothChoicesCheckedAndHonoursThem) {
     const char* keep = "Keep your Tidemark settings (mail server, user name, password, poll interval) for a later install?";
     HWND question = nullptr;
     ASSERT_TRUE(PumpUntil([&] {
-        while ((question = FindWindowExA(nullptr, question, "#32770", nullptr)) && !FindWindowExA(question, nullptr, "Static", keep)) {}
+        while ((question = FindWindowExA(nullptr, question, "#32770", nullptr)) && !FindWindowExA(question, nullptr, "Static", keep)) {
+        }
         return question;
-    }, kDeadlineMs)) << "not asked whether to keep the settings";
+    },
+                          kDeadlineMs))
+        << "not asked whether to keep the settings";
     PostMessageA(question, WM_COMMAND, IDNO, 0);
     EXPECT_TRUE(PumpUntil([&] { return !fileSize(seenDir) && ReadValue(kSettingsKey, "server").empty(); }, kDeadlineMs))
         << "the settings or the seen ids are left";

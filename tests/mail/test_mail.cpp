@@ -31,10 +31,7 @@ std::string joined(const THeaderLines& lines) {
 }  // namespace
 
 TEST(Pop3Text, StatSetsTheCountBeforeTheSizeIsConvertedAndListTakesAllAfterTheFirstBlank) {
-    const char* stat[][2] = {{"+OK 2 320", "2 320 ''"},           {"+OK 3 4500 octets", "3 4500 'octets'"},
-                             {"+OK 5", "-1 -1 '5'"},              {"+OK", "-1 -1 ''"},
-                             {"+OK 2 abc", "2 -1 'abc' is not a valid integer value"},
-                             {"+OK x 12", "-1 -1 'x' is not a valid integer value"}};
+    const char* stat[][2] = {{"+OK 2 320", "2 320 ''"}, {"+OK 3 4500 octets", "3 4500 'octets'"}, {"+OK 5", "-1 -1 '5'"}, {"+OK", "-1 -1 ''"}, {"+OK 2 abc", "2 -1 'abc' is not a valid integer value"}, {"+OK x 12", "-1 -1 'x' is not a valid integer value"}};
     for (auto [reply, expected] : stat) {
         std::int32_t count = -1, size = -1;
         std::string rest = reply;
@@ -42,9 +39,7 @@ TEST(Pop3Text, StatSetsTheCountBeforeTheSizeIsConvertedAndListTakesAllAfterTheFi
         EXPECT_EQ(std::to_string(count) + " " + std::to_string(size) + " " + (error[0] == '<' ? "'" + rest + "'" : error),
                   expected);
     }
-    const std::pair<const char*, std::int32_t> list[] = {{"+OK 1 120", 120}, {"+OK 120", 120}, {"+OK 1 120 octets", 0},
-                                                         {"+OK 1 abc", 0},   {"+OK 1 ", 0},     {"+OK", 0},
-                                                         {"", 0},            {"+OK 7 99999999999", 0}};
+    const std::pair<const char*, std::int32_t> list[] = {{"+OK 1 120", 120}, {"+OK 120", 120}, {"+OK 1 120 octets", 0}, {"+OK 1 abc", 0}, {"+OK 1 ", 0}, {"+OK", 0}, {"", 0}, {"+OK 7 99999999999", 0}};
     for (auto [reply, size] : list) EXPECT_EQ(ParseListSize(reply), size) << reply;
 }
 
@@ -128,7 +123,13 @@ TEST(Popcheck, ExitCodesMessagesAndSecureConnections) {
     std::FILE* f = std::fopen(passwordFile, "wb");
     ASSERT_TRUE(f && std::fputs("secret\r\nnot this line\r\n", f) >= 0 && std::fclose(f) == 0);
     const std::string login = "S +OK\nC CAPA\nS -ERR\nC USER anna\nS +OK\nC PASS pw from stdin\nS +OK\nC STAT\nS +OK 1 120\n";
-    const struct { std::string args; std::string script; DWORD code; const char* output; const char* input = ""; } table[] = {
+    const struct {
+        std::string args;
+        std::string script;
+        DWORD code;
+        const char* output;
+        const char* input = "";
+    } table[] = {
         {"--timeout 1 {server} anna pw", "", 75, "popcheck: Operation timed out"},
         {"{server} anna pw", "S +OK\nC CAPA\nS -ERR\nC USER anna\nS -ERR [IN-USE] locked", 75, "popcheck: -ERR [IN-USE] locked"},
         {"{server} anna pw", "s +OK hel\nX", 75, "popcheck: Connection closed by the server"},
@@ -144,7 +145,8 @@ TEST(Popcheck, ExitCodesMessagesAndSecureConnections) {
         {"--ca", "", 2, "popcheck: --ca needs a value\r\n"},
         // One line per message, its fields decoded and unfolded as in the notice, no tab or control inside one.
         {"--password-file - {server} anna", login + "C LIST 1\nS +OK 1 120\nC TOP 1 1\nS +OK\nS Subject: =?utf-8?q?caf=C3=A9?=\nS \\tau\\tlait\x01\n"
-         "S From: =?utf-8?b?SsO2bnM=?= <j@example.org>\nS \nS .\nC QUIT\nS +OK", 0, "\r\n1\t120\tcaf\xC3\xA9 au lait \tJ\xC3\xB6ns <j@example.org>\r\n", "pw from stdin\r\n"},
+                                                    "S From: =?utf-8?b?SsO2bnM=?= <j@example.org>\nS \nS .\nC QUIT\nS +OK",
+         0, "\r\n1\t120\tcaf\xC3\xA9 au lait \tJ\xC3\xB6ns <j@example.org>\r\n", "pw from stdin\r\n"},
         {"--tls" + ca + "--password-file " + passwordFile + " localhost:" + tls + " alice", "", 0, "\tafter the filler\t"},
         {"--starttls" + ca + "localhost:" + plain + " alice secret", "", 0, "Secure connection: TLS"},
         {"--tls" + ca + "127.0.0.2:" + tls + " alice secret", "", 1, "not trusted: it is not issued by a trusted authority"},
@@ -152,9 +154,7 @@ TEST(Popcheck, ExitCodesMessagesAndSecureConnections) {
     // The certificate check: the name by the subject alternative names
     // alone, and the CA's revocation list (beside the server's certificate).
     const std::pair<const char*, const char*> checks[] = {
-        {"wild example.org", "it is not issued for example.org (may trust once)"}, {"ip 127.0.0.1", ""}, {"server LOCALHOST.", ""},
-        {"dnsip 127.0.0.1", "it is not issued for 127.0.0.1 (may trust once)"}, {"revoked localhost", "it has been revoked"},
-        {"nosan localhost", "it names no server (it has no subject alternative names) (may trust once)"}};
+        {"wild example.org", "it is not issued for example.org (may trust once)"}, {"ip 127.0.0.1", ""}, {"server LOCALHOST.", ""}, {"dnsip 127.0.0.1", "it is not issued for 127.0.0.1 (may trust once)"}, {"revoked localhost", "it has been revoked"}, {"nosan localhost", "it names no server (it has no subject alternative names) (may trust once)"}};
     auto read = [](const std::string& name) { std::ifstream in(dovecot::Folder(true) + "\\tls\\" + name, std::ios::binary); return std::string(std::istreambuf_iterator<char>(in), {}); };
     const std::string crl = read("ca.crl");
     for (auto [check, message] : checks) {

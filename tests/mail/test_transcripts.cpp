@@ -167,7 +167,9 @@ std::vector<Case> readCases(const std::string& path) {
         } else if (key == "=" && what == "item") {
             c.items.push_back(ScriptedServer::Unescape(rest));
         } else if (key == "=") {
-            (what == "stat" ? c.stat : what == "events" ? c.events : what == "ids" ? c.ids : c.waited) = rest;
+            (what == "stat" ? c.stat : what == "events" ? c.events
+                                   : what == "ids"      ? c.ids
+                                                        : c.waited) = rest;
         } else {
             c.settings[key] = value;
         }
@@ -190,7 +192,8 @@ void play(Mailbox& box, Case c) {
     box.UserName = setting("user", "alice");
     box.Password = setting("password", "secret");
     const std::string security = setting("security", "none");
-    box.Security = security == "tls" ? net::TSecurity::Tls : security == "starttls" ? net::TSecurity::StartTls : net::TSecurity::None;
+    box.Security = security == "tls" ? net::TSecurity::Tls : security == "starttls" ? net::TSecurity::StartTls
+                                                                                    : net::TSecurity::None;
     box.UseUniqueIds = c.settings.count("uidl") != 0;
     const unsigned timeOut = std::stoul(setting("timeout", "1"));
     box.SetTimeOut(static_cast<std::int32_t>(timeOut));

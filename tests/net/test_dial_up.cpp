@@ -68,8 +68,9 @@ TEST(Ras, TheServiceMustBeInThePhoneBookAndASocketDialsBeforeItOpensAndHangsUpOn
     r.SetService("Office");
     EXPECT_EQ(r.Service(), "office");
     fw::SetMessageDialogSeam(nullptr);
-    EXPECT_EQ(dialogs, "TDialUp component was unable to detect\rRAS on your system.|Invalid service name|"
-                       "This property can be set only before\restablishing the connection|");
+    EXPECT_EQ(dialogs,
+              "TDialUp component was unable to detect\rRAS on your system.|Invalid service name|"
+              "This property can be set only before\restablishing the connection|");
 }
 
 TEST(Ras, AFailedUnansweredOrCancelledDialIsHungUpAndToldInTheLibrarysWords) {

@@ -20,12 +20,10 @@ TEST(SocketText, TheServerSettingSplitsAtTheFirstColonAndThePortTakesItsLow16Bit
     const struct {
         const char *server, *host;
         unsigned port;
-    } table[] = {{"mail.example.org", "mail.example.org", 0}, {"mail.example.org:110", "mail.example.org", 110},
-                 {"host:65535", "host", 65535}, {"host:65646", "host", 110}, {"host: +110", "host", 110},
-                 {"host:$6E", "host", 110}, {"host:", "host", 0}, {"host:pop", "host", 0}, {"host:65536", "host", 0},
-                 {"host:110:25", "host", 0}, {":110", "", 110}, {"", "", 0}};
+    } table[] = {{"mail.example.org", "mail.example.org", 0}, {"mail.example.org:110", "mail.example.org", 110}, {"host:65535", "host", 65535}, {"host:65646", "host", 110}, {"host: +110", "host", 110}, {"host:$6E", "host", 110}, {"host:", "host", 0}, {"host:pop", "host", 0}, {"host:65536", "host", 0}, {"host:110:25", "host", 0}, {":110", "", 110}, {"", "", 0}};
     for (const auto& t : table) EXPECT_EQ(SplitServer(t.server).Host + ":" + std::to_string(SplitServer(t.server).Port),
-                                          t.host + std::string(":") + std::to_string(t.port)) << t.server;
+                                          t.host + std::string(":") + std::to_string(t.port))
+                                    << t.server;
 }
 
 TEST(SocketText, LineEndsAndTheEndOfData) {
@@ -37,18 +35,17 @@ TEST(SocketText, LineEndsAndTheEndOfData) {
         const char* data;
         std::size_t start;
         bool complete;
-    } data[] = {{"a\r\n.\r\n", 0, true}, {"\r\n.\r\n", 0, true}, {".\r\n", 0, true}, {"abc.\r\n", 3, true},
-                {"a\r\n.\r\nb", 0, false}, {"a\r\n..\r\n", 0, false}, {"a\n.\n", 0, false}, {".\r", 0, false},
-                {"abc.\r\n", 0, false}, {"ab.\r\n", 1, false}, {"", 0, false}};
+    } data[] = {{"a\r\n.\r\n", 0, true}, {"\r\n.\r\n", 0, true}, {".\r\n", 0, true}, {"abc.\r\n", 3, true}, {"a\r\n.\r\nb", 0, false}, {"a\r\n..\r\n", 0, false}, {"a\n.\n", 0, false}, {".\r", 0, false}, {"abc.\r\n", 0, false}, {"ab.\r\n", 1, false}, {"", 0, false}};
     for (const auto& d : data) EXPECT_EQ(IsDataComplete(d.data, std::strlen(d.data), d.start), d.complete) << d.data;
 }
 
 // A certificate's name stands for one host; its wildcard for one whole left-most label.
 TEST(SocketText, CertificateNamesAndAddressTexts) {
-    const struct { const char *pattern, *host; bool matches; } names[] = {
-        {"Mail.Example.org", "mail.example.ORG.", true}, {"*.example.org", "mail.example.org", true}, {"*.example.org", "a.mail.example.org", false},
-        {"*.example.org", "example.org", false}, {"*.org", "example.org", false}, {"*.org.", "example.org", false}, {"m*.example.org", "mail.example.org", false},
-        {"mail.*.org", "mail.x.org", false}, {"*.*.org", "a.b.org", false}, {"*.example.org", ".example.org", false}, {"*.example.org", "*.example.org", false}};
+    const struct {
+        const char *pattern, *host;
+        bool matches;
+    } names[] = {
+        {"Mail.Example.org", "mail.example.ORG.", true}, {"*.example.org", "mail.example.org", true}, {"*.example.org", "a.mail.example.org", false}, {"*.example.org", "example.org", false}, {"*.org", "example.org", false}, {"*.org.", "example.org", false}, {"m*.example.org", "mail.example.org", false}, {"mail.*.org", "mail.x.org", false}, {"*.*.org", "a.b.org", false}, {"*.example.org", ".example.org", false}, {"*.example.org", "*.example.org", false}};
     for (const auto& n : names) EXPECT_EQ(CertificateNameMatches(n.pattern, n.host), n.matches) << n.pattern << " " << n.host;
     unsigned char ip[4];
     for (const char* text : {"127.256.0.1", "127.2.3", "127.2.3.4.", "0x7f.0.0.1", "127.2.3.0004", "localhost"}) EXPECT_FALSE(Ipv4Bytes(text, ip)) << text;
@@ -58,8 +55,7 @@ TEST(SocketText, ProgressIsRoundedHalvesToEven) {
     const struct {
         std::int64_t size;
         std::int32_t expected, percent;
-    } table[] = {{0, 200, 0}, {1, 200, 0}, {3, 200, 2}, {5, 200, 2}, {2, 3, 67}, {1, 3, 33}, {300, 200, 150},
-                 {100, 0, -1}, {100, -1, -1}, {50000000, 100000000, 50}};
+    } table[] = {{0, 200, 0}, {1, 200, 0}, {3, 200, 2}, {5, 200, 2}, {2, 3, 67}, {1, 3, 33}, {300, 200, 150}, {100, 0, -1}, {100, -1, -1}, {50000000, 100000000, 50}};
     for (const auto& t : table) EXPECT_EQ(ProgressPercent(t.size, t.expected), t.percent) << t.size << "/" << t.expected;
 }
 

@@ -19,7 +19,9 @@ namespace testsupport {
 // Dispatches messages (blocking while none come) until `done` holds; false
 // when `ms` passed first.
 bool PumpUntil(const std::function<bool()>& done, DWORD ms = 3000);
-inline void PumpFor(DWORD ms) { PumpUntil([] { return false; }, ms); }
+inline void PumpFor(DWORD ms) {
+    PumpUntil([] { return false; }, ms);
+}
 
 // Runs `step` once, `ms` from now, inside whatever loop dispatches messages
 // then (a modal form's, a menu's, a waiting socket's).

@@ -81,7 +81,11 @@ std::string ScriptedServer::Unescape(const std::string& text) {
         } else if (text[i] == '\\' && i + 1 < text.size()) {
             const char e = text[++i];
             const bool hex = e == 'x' && i + 2 < text.size();
-            out += hex ? static_cast<char>(std::strtoul(text.substr(i + 1, 2).c_str(), nullptr, 16)) : e == 'r' ? '\r' : e == 'n' ? '\n' : e == 't' ? '\t' : e == '0' ? '\0' : e;
+            out += hex ? static_cast<char>(std::strtoul(text.substr(i + 1, 2).c_str(), nullptr, 16)) : e == 'r' ? '\r'
+                                                                                                   : e == 'n'   ? '\n'
+                                                                                                   : e == 't'   ? '\t'
+                                                                                                   : e == '0'   ? '\0'
+                                                                                                                : e;
             i += hex ? 2 : 0;
         } else {
             out += text[i];
