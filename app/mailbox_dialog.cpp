@@ -20,13 +20,7 @@ TMailboxDialog::TMailboxDialog(TComponent* owner)
     : TForm(owner, TFormDesc{"Mailbox", 0, 0, 317, 233, TBorderStyle::bsDialog, TPosition::poScreenCenter}) {
     // Every place below comes from LayoutControls: the rows are measured in
     // the font the dialog gets, whose widths differ between systems.
-    Frame = new TBevel(this, nullptr, 0, 0, 0, 0);
-    OKBtn = new TButton(this, nullptr, "OK", 0, 0, 0, 0, mrOk);
-    OKBtn->Default = true;
-    OKBtn->TabOrder = 0;
-    CancelBtn = new TButton(this, nullptr, "Cancel", 0, 0, 0, 0, mrCancel);
-    CancelBtn->Cancel = true;
-    CancelBtn->TabOrder = 1;
+    std::tie(Frame, OKBtn, CancelBtn) = AddDialogFrame(this);
 
     // What the tooltip, notices and boxes call it; the server when empty.
     Rows.AddRow(NameLabel = new TLabel(this, Frame, "Name", 0, 0), NameEdit = new TEdit(this, Frame, "", 0, 0, 0, 0),

@@ -12,13 +12,7 @@ TSetupDialog::TSetupDialog(TComponent* owner)
     : TForm(owner, TFormDesc{"Vesk Setup", 0, 0, 317, 233, TBorderStyle::bsDialog, TPosition::poScreenCenter}) {
     // Every place below comes from LayoutControls, measured in the font the
     // dialog gets.
-    Frame = new TBevel(this, nullptr, 0, 0, 0, 0);
-    OKBtn = new TButton(this, nullptr, "OK", 0, 0, 0, 0, mrOk);
-    OKBtn->Default = true;
-    OKBtn->TabOrder = 0;
-    CancelBtn = new TButton(this, nullptr, "Cancel", 0, 0, 0, 0, mrCancel);
-    CancelBtn->Cancel = true;
-    CancelBtn->TabOrder = 1;
+    std::tie(Frame, OKBtn, CancelBtn) = AddDialogFrame(this);
     TitleLabel = new TLabel(this, Frame, "Vesk Agent Mailbox Setup", 0, 0);
     MailboxList = new TListBox(this, Frame, 0, 0, 0, 0);
     MailboxList->TabOrder = 2;

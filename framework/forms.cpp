@@ -579,4 +579,15 @@ void TImage::Command(WORD code) {
     if (code == STN_DBLCLK && OnDblClick) OnDblClick(this);
 }
 
+std::tuple<TBevel*, TButton*, TButton*> AddDialogFrame(TForm* form) {
+    auto* frame = new TBevel(form, nullptr, 0, 0, 0, 0);
+    auto* ok = new TButton(form, nullptr, "OK", 0, 0, 0, 0, mrOk);
+    ok->Default = true;
+    ok->TabOrder = 0;
+    auto* cancel = new TButton(form, nullptr, "Cancel", 0, 0, 0, 0, mrCancel);
+    cancel->Cancel = true;
+    cancel->TabOrder = 1;
+    return {frame, ok, cancel};
+}
+
 }  // namespace fw

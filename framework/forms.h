@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "framework/classes.h"
@@ -271,5 +272,9 @@ public:
 private:
     UniqueBitmap bitmap_;
 };
+
+// A dialog's frame and its OK and Cancel buttons (Enter is OK, Escape is
+// Cancel, both first in the tab order); the form's LayoutControls places them.
+std::tuple<TBevel*, TButton*, TButton*> AddDialogFrame(TForm* form);
 
 }  // namespace fw
