@@ -20,7 +20,7 @@ if "$ROOT/scripts/dovecot-fixture.sh" start "$DEMO_DIR" demo tide >/dev/null 2>&
   "$WINE" reg add "$BOX" /v security /d none /f >/dev/null 2>&1
   "$WINE" reg add "$BOX" /v username /d demo /f >/dev/null 2>&1
   "$WINE" reg add "$BOX" /v password /d tide /f >/dev/null 2>&1
-  "$WINE" reg delete "$BOX" /v password_protected /f >/dev/null 2>&1
+  "$WINE" reg delete "$BOX" /v password_protected /f >/dev/null 2>&1 || true
   "$WINE" reg add "$BOX" /v interval /d 5 /f >/dev/null 2>&1
   "$WINE" reg add "$KEY" /v hideonstart /t REG_DWORD /d 0 /f >/dev/null 2>&1
   wineserver -w
