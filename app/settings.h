@@ -19,6 +19,13 @@ constexpr int kMaxMailboxes = 16;
 // SettingsKey + "\\Mailboxes\\" + n.
 std::string MailboxKey(int slot);
 
+// How a mailbox is read: POP3 (every message in the drop counts) or IMAP
+// (the inbox's unread messages count). Stored as "pop3" or "imap".
+enum class TProtocol { Pop3, Imap };
+// How Tidemark proves who it is: the mailbox's password, or a token from the
+// provider the user signed in with in the browser (XOAUTH2).
+enum class TSignIn { Password, Microsoft, Google, Other };
+
 struct TMailboxSettings {
     // The n of its key, kept while it exists (its trusted certificates stay
     // with it); 0 for one not stored yet.
@@ -26,8 +33,18 @@ struct TMailboxSettings {
     std::string Name;
     std::string Server;
     net::TSecurity Security = net::TSecurity::Tls;
+    TProtocol Protocol = TProtocol::Pop3;
     std::string UserName;
     std::string Password;
+    TSignIn SignIn = TSignIn::Password;
+    // After signing in with a provider: the account it named, and the
+    // refresh token (plain here; stored protected, never in plain text).
+    std::string Account;
+    std::string RefreshToken;
+    // A client id of the user's own instead of the built-in one; for
+    // "Other", also the provider's endpoints and scope.
+    std::string ClientId;
+    std::string AuthorizationUrl, TokenUrl, Scope;
     unsigned IntervalMs = 60000;
     bool Announce = true;
     // Where "Open Mail" goes for this mailbox: a webmail address (http or

@@ -13,6 +13,7 @@ constexpr std::string_view kFormatLine = "Tidemark seen messages 2";
 // The ids themselves, one per line, without sizes.
 constexpr std::string_view kOldFormatLine = "Tidemark seen messages 1";
 constexpr std::string_view kMailboxPrefix = "mailbox ";
+constexpr std::string_view kUidFormatLine = "Tidemark seen uids 1";
 
 std::uint64_t idHash(std::string_view id) {
     // FNV-1a, then a final mix so that ids differing in their last byte
@@ -118,6 +119,42 @@ bool TSeenIds::FromText(std::string_view text, const std::string& mailbox) {
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
     Ids = std::move(ids);
+    Known = true;
+    return true;
+}
+
+std::string TUidMark::ToText(const std::string& mailbox) const {
+    std::string text;
+    text.append(kUidFormatLine).append("\r\n").append(kMailboxPrefix).append(mailbox).append("\r\n");
+    return text.append(std::to_string(UidValidity)).append(" ").append(std::to_string(HighestUid)).append("\r\n");
+}
+
+bool TUidMark::FromText(std::string_view text, const std::string& mailbox) {
+    *this = {};
+    std::string_view line;
+    if (!fw::NextLine(text, line) || line != kUidFormatLine || !fw::NextLine(text, line) ||
+        line.substr(0, kMailboxPrefix.size()) != kMailboxPrefix || line.substr(kMailboxPrefix.size()) != mailbox ||
+        !fw::NextLine(text, line))
+        return false;
+    std::uint64_t numbers[2] = {0, 0};
+    int field = 0;
+    bool digit = false;
+    for (char c : line) {
+        if (c == ' ' && digit && field == 0) {
+            field = 1;
+            digit = false;
+        } else if (c >= '0' && c <= '9' && numbers[field] <= 0xFFFFFFFFull / 10) {
+            numbers[field] = numbers[field] * 10 + static_cast<unsigned>(c - '0');
+            digit = true;
+        } else {
+            return false;
+        }
+    }
+    std::string_view rest;
+    if (field != 1 || !digit || numbers[0] > 0xFFFFFFFFull || numbers[1] > 0xFFFFFFFFull || fw::NextLine(text, rest))
+        return false;
+    UidValidity = static_cast<std::uint32_t>(numbers[0]);
+    HighestUid = static_cast<std::uint32_t>(numbers[1]);
     Known = true;
     return true;
 }

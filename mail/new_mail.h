@@ -60,6 +60,22 @@ public:
     bool FromText(std::string_view text, const std::string& mailbox);
 };
 
+// An IMAP mailbox is kept by UID instead: a message is new when its UID is
+// above the highest one the last check saw and it is unseen. UIDs hold only
+// while the server's UIDVALIDITY stays the same.
+struct TUidMark {
+    bool Known = false;
+    std::uint32_t UidValidity = 0;
+    std::uint32_t HighestUid = 0;
+    bool operator==(const TUidMark&) const = default;
+    // The stored form: a line naming the format, one naming the mailbox,
+    // then "<uidvalidity> <highest uid>".
+    std::string ToText(const std::string& mailbox) const;
+    // False (and unknown) for another mailbox's mark, another format or a
+    // damaged line.
+    bool FromText(std::string_view text, const std::string& mailbox);
+};
+
 // One line naming a mailbox by server and user name, unambiguous whatever
 // they contain (blanks, percent signs and control characters are written as
 // %XX).

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs everything Tidemark needs to build, run and test on Debian:
 # the two mingw-w64 cross compilers, Wine (32- and 64-bit), Xvfb, Dovecot's
-# POP3 server, clang for the fuzzer, the GoogleTest sources, NSIS for the
+# POP3 and IMAP servers, clang for the fuzzer, the GoogleTest sources, NSIS for the
 # setup program, openssl (test certificates, s_server), iproute2 (the test
 # that runs in a network namespace of its own) and GnuTLS, which
 # Wine's SChannel stands on.
@@ -10,7 +10,7 @@ set -eu
 
 PKGS="cmake make ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
 wine wine64 wine32:i386 xvfb xauth x11-utils imagemagick xdotool \
-dovecot-pop3d googletest clang libclang-rt-14-dev python3 nsis \
+dovecot-pop3d dovecot-imapd googletest clang libclang-rt-14-dev python3 nsis \
 openssl libgnutls30 libgnutls30:i386 iproute2"
 
 SUDO=""

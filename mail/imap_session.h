@@ -1,0 +1,79 @@
+#pragma once
+// The IMAP session: log in, look at the inbox read-only, count its unread
+// messages, read the headers of the new ones, and wait in IDLE for the
+// server to say that something changed. Tidemark never changes a flag: the
+// inbox is opened with EXAMINE and headers are read with BODY.PEEK.
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "mail/mail_session.h"
+#include "mail/mailbox_info.h"
+#include "mail/new_mail.h"
+
+namespace mail {
+
+struct TImapMessage {
+    std::uint32_t Uid = 0;
+    // Size (RFC822.SIZE when sent, else 0) and the From, Subject and Date fields.
+    TMessageInfo Info;
+};
+
+class TImapMailbox : public TMailSession {
+public:
+    explicit TImapMailbox(fw::TComponent* owner);
+    ~TImapMailbox() override;
+
+    std::string UserName;
+    std::string Password;
+    // The capability names of the last CAPABILITY list (after the log-in
+    // when the server sent a new one), upper-cased.
+    std::set<std::string> Capabilities;
+
+    // A server text without a port gets the standard one of the security
+    // mode: the "imaps" service or 993 for TLS, "imap" or 143 otherwise.
+    void Open() override;
+    // Greeting (OK, PREAUTH or BYE), CAPABILITY, STARTTLS when the mode says
+    // so (never a word of the log-in in plain text), then LOGIN, or
+    // AUTHENTICATE PLAIN where the server says LOGINDISABLED.
+    void Login() override;
+    // LOGOUT; the socket stays open for Disconnect to close.
+    void Logout() override;
+
+    // One check; connects and logs in when no session is open, and leaves
+    // it open (in the inbox, examined) for IDLE or the next check. Reads the
+    // unread count and the messages that are new since `mark`: unseen with
+    // a UID above mark.HighestUid. Without a known mark, or when the
+    // server's UIDVALIDITY differs from the mark's, nothing is new (no
+    // headers are read) and the mark starts afresh.
+    void Check(const TUidMark& mark);
+
+    // The outcome of the last Check.
+    std::int64_t UnseenCount = -1;
+    std::int64_t MessageCount = -1;  // EXISTS
+    // The mark as this check leaves it: the server's UIDVALIDITY and the
+    // highest UID the inbox holds.
+    TUidMark Mark;
+    // Ascending UID; the From, Subject and Date fields only.
+    std::vector<TImapMessage> NewMessages;
+    // MailboxName of Server and UserName as they were when the check began.
+    std::string CheckedMailbox;
+
+    bool CanIdle() const { return Capabilities.count("IDLE") != 0; }
+    // Sends IDLE and reads the server's go-ahead (a refusal raises).
+    void StartIdle();
+    bool Idling() const { return idling_; }
+    // Takes the responses the server has sent while idling, without waiting
+    // for more: true when the inbox changed (EXISTS, EXPUNGE, FETCH). A BYE
+    // or a closed connection raises.
+    bool IdleChanged();
+    // Sends DONE and reads the IDLE command's tagged answer; true when a
+    // change came meanwhile.
+    bool EndIdle();
+
+private:
+    bool idling_ = false;
+};
+
+}  // namespace mail
