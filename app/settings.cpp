@@ -2,6 +2,8 @@
 
 #include <wincrypt.h>
 
+#include <algorithm>
+
 #include "framework/registry.h"
 #include "framework/security_handles.h"
 #include "framework/sysutils.h"
@@ -23,6 +25,15 @@ const char* const kUnreadablePassword =
 const char* const kBadSecurity =
     "The saved security setting '%s' is not tls, starttls or none; TLS is used until "
     "Setup saves another";
+
+const char* const kUnreadableSignIn =
+    "The saved sign-in of %s cannot be read here (it was saved by another user or on another computer). "
+    "Please sign in again in Setup";
+const char* const kBadProtocol = "The saved protocol '%s' is not pop3 or imap; POP3 is used until Setup saves another";
+const char* const kBadSignIn =
+    "The saved sign-in '%s' is not password, microsoft, google or other; the password is used until Setup saves "
+    "another";
+const char* const kSignInTexts[] = {"password", "microsoft", "google", "other"};
 
 const char* const kMailboxValues[] = {"server",   "username", "password_protected", "password", "security",
                                       "interval", "announce"};
@@ -54,6 +65,29 @@ void readMailbox(TRegistry& reg, TMailboxSettings& box, TLoadMoment moment, std:
         box.Security = net::TSecurity::Tls;
         problem = FormatStr(kBadSecurity, securityText);
     }
+    const std::string protocolText = reg.ValueExists("protocol") ? LowerCaseAscii(reg.ReadString("protocol")) : "";
+    box.Protocol = protocolText == "imap" ? TProtocol::Imap : TProtocol::Pop3;
+    if (!protocolText.empty() && protocolText != "imap" && protocolText != "pop3")
+        problem = FormatStr(kBadProtocol, protocolText.substr(0, 100));
+    const std::string signInText = reg.ValueExists("signin") ? LowerCaseAscii(reg.ReadString("signin")) : "";
+    box.SignIn = TSignIn::Password;
+    for (int i = 0; i < 4; ++i)
+        if (signInText == kSignInTexts[i]) box.SignIn = static_cast<TSignIn>(i);
+    if (!signInText.empty() && signInText != kSignInTexts[static_cast<int>(box.SignIn)])
+        problem = FormatStr(kBadSignIn, signInText.substr(0, 100));
+    readText("account", box.Account);
+    if (reg.ValueExists("refresh_token_protected")) {
+        if (!UnprotectPassword(reg.ReadBinaryData("refresh_token_protected"), box.RefreshToken)) {
+            box.RefreshToken.clear();
+            problem = FormatStr(kUnreadableSignIn, box.Title());
+        }
+    } else if (empty) {
+        box.RefreshToken.clear();
+    }
+    readText("oauth_client_id", box.ClientId);
+    readText("oauth_authorize_url", box.AuthorizationUrl);
+    readText("oauth_token_url", box.TokenUrl);
+    readText("oauth_scope", box.Scope);
     if (reg.ValueExists("interval")) {
         const std::string text = reg.ReadString("interval");
         if (!(empty && text.empty())) box.IntervalMs = IntervalMsFromSeconds(StrToInt(text));
@@ -72,6 +106,11 @@ void readMailbox(TRegistry& reg, TMailboxSettings& box, TLoadMoment moment, std:
 }
 }  // namespace
 
+int StandardPort(TProtocol protocol, net::TSecurity security) {
+    const bool tls = security == net::TSecurity::Tls;
+    return protocol == TProtocol::Imap ? (tls ? 993 : 143) : (tls ? 995 : 110);
+}
+
 unsigned IntervalMsFromSeconds(std::int32_t seconds) { return static_cast<std::uint32_t>(seconds) * 1000u; }
 
 std::string SecurityText(net::TSecurity security) {
@@ -85,7 +124,8 @@ std::string SecurityText(net::TSecurity security) {
 bool SecurityFromText(const std::string& text, const std::string& server, net::TSecurity& security) {
     const std::string t = fw::LowerCaseAscii(text);
     if (t.empty()) {
-        const bool implicit = server.size() >= 4 && server.compare(server.size() - 4, 4, ":995") == 0;
+        const std::string port = server.substr(server.size() - std::min<std::size_t>(server.size(), 4));
+        const bool implicit = port == ":995" || port == ":993";
         security = implicit ? net::TSecurity::Tls : net::TSecurity::None;
     } else if (t == "tls") {
         security = net::TSecurity::Tls;
@@ -194,8 +234,12 @@ bool MoveSingleMailbox() {
 }
 
 void SaveSettings(TSettings& settings) {
-    std::vector<std::string> protectedPasswords;
-    for (const TMailboxSettings& m : settings.Mailboxes) protectedPasswords.push_back(ProtectPassword(m.Password));
+    // Protected before anything is written: a failure leaves the stored settings whole.
+    std::vector<std::string> protectedPasswords, protectedTokens;
+    for (const TMailboxSettings& m : settings.Mailboxes) {
+        protectedPasswords.push_back(ProtectPassword(m.Password));
+        protectedTokens.push_back(m.RefreshToken.empty() ? "" : ProtectPassword(m.RefreshToken));
+    }
     TRegistry reg;
     // Whether the key could be opened shows at the first write.
     reg.OpenKey(SettingsKey, true);
@@ -234,6 +278,20 @@ void SaveSettings(TSettings& settings) {
         box.WriteString("security", SecurityText(m.Security));
         box.WriteInteger("announce", m.Announce ? 1 : 0);
         box.WriteString("webmail", m.WebMail);
+        box.WriteString("protocol", m.Protocol == TProtocol::Imap ? "imap" : "pop3");
+        box.WriteString("signin", kSignInTexts[static_cast<int>(m.SignIn)]);
+        box.WriteString("account", m.Account);
+        // No token is stored as no value: an empty blob would read as one that cannot be opened.
+        if (protectedTokens[i].empty()) {
+            if (!box.DeleteValue("refresh_token_protected"))
+                throw ERegistryException("Failed to delete 'refresh_token_protected'");
+        } else {
+            box.WriteBinaryData("refresh_token_protected", protectedTokens[i]);
+        }
+        box.WriteString("oauth_client_id", m.ClientId);
+        box.WriteString("oauth_authorize_url", m.AuthorizationUrl);
+        box.WriteString("oauth_token_url", m.TokenUrl);
+        box.WriteString("oauth_scope", m.Scope);
     }
 }
 

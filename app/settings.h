@@ -88,10 +88,14 @@ unsigned IntervalMsFromSeconds(std::int32_t seconds);
 // address without spaces or control characters.
 bool WebMailAddressValid(const std::string& text);
 
+// The port a mailbox's server text without one means: 993 (IMAP) or 995
+// (POP3) for TLS, else 143 or 110.
+int StandardPort(TProtocol protocol, net::TSecurity security);
+
 // "tls", "starttls", "none".
 std::string SecurityText(net::TSecurity security);
 // The mode of a stored "security" text (any letter case). Without one (an
-// empty text), TLS when the server text ends in ":995", else none.
+// empty text), TLS when the server text ends in ":995" or ":993", else none.
 // Returns false for any other text.
 bool SecurityFromText(const std::string& text, const std::string& server, net::TSecurity& security);
 

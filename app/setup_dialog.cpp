@@ -17,9 +17,9 @@ TSetupDialog::TSetupDialog(TComponent* owner)
     MailboxList = new TListBox(this, Frame, 0, 0, 0, 0);
     MailboxList->TabOrder = 2;
     MailboxList->OnDblClick = [this](TObject*) { EditClick(); };
-    // Columns for the name, the server and the user, in dialog units.
-    const INT columns[] = {60, 165};
-    SendMessageA(MailboxList->Handle(), LB_SETTABSTOPS, 2, reinterpret_cast<LPARAM>(columns));
+    // Columns for the name, the server, the user and the protocol, in dialog units.
+    const INT columns[] = {60, 160, 222};
+    SendMessageA(MailboxList->Handle(), LB_SETTABSTOPS, 3, reinterpret_cast<LPARAM>(columns));
     AddBtn = new TButton(this, Frame, "&Add...", 0, 0, 0, 0);
     AddBtn->TabOrder = 3;
     AddBtn->OnClick = [this](TObject*) { AddClick(); };
@@ -47,7 +47,9 @@ void TSetupDialog::SetMailboxes(const std::vector<TMailboxSettings>& mailboxes) 
 
 void TSetupDialog::showList(int chosen) {
     MailboxList->Clear();
-    for (const TMailboxSettings& m : Mailboxes) MailboxList->Add(m.Name + "\t" + m.Server + "\t" + m.UserName);
+    for (const TMailboxSettings& m : Mailboxes)
+        MailboxList->Add(m.Name + "\t" + m.Server + "\t" + m.UserName +
+                         (m.Protocol == TProtocol::Imap ? "\tIMAP" : "\tPOP3"));
     if (!Mailboxes.empty()) MailboxList->SetItemIndex(std::clamp(chosen, 0, static_cast<int>(Mailboxes.size()) - 1));
 }
 
@@ -96,7 +98,7 @@ void TSetupDialog::LayoutControls() {
     const SIZE title = TitleLabel->TextSize();
     TitleLabel->SetBounds(padding, padding, title.cx + Scale(2), LineHeight(TitleLabel->Handle()));
     int top = padding + LineHeight(TitleLabel->Handle()) + gap;
-    const int listWidth = std::max<int>(Scale(360), 3 * buttonWidth + 2 * gap);
+    const int listWidth = std::max<int>(Scale(440), 3 * buttonWidth + 2 * gap);
     MailboxList->SetBounds(padding, top, listWidth, 6 * LineHeight(MailboxList->Handle()) + Scale(4));
     top += 6 * LineHeight(MailboxList->Handle()) + Scale(4) + gap;
     int left = padding;

@@ -1,5 +1,5 @@
 #pragma once
-// The Setup dialog: the list of mailboxes (name, server, user) with Add,
+// The Setup dialog: the list of mailboxes (name, server, user, protocol) with Add,
 // Edit and Remove, and the program-wide start-up choices. The controller
 // fills it before every show and reads it after OK; Add and Edit open the
 // mailbox's own dialog, and nothing is applied before this one's OK.
@@ -19,7 +19,7 @@ public:
 
     fw::TBevel* Frame;
     fw::TLabel* TitleLabel;
-    // One line per mailbox: name, server, user name.
+    // One line per mailbox: name, server, user name, "POP3" or "IMAP".
     fw::TListBox* MailboxList;
     fw::TButton* AddBtn;
     fw::TButton* EditBtn;

@@ -547,6 +547,9 @@ TComboBox::TComboBox(TForm* form, TControl* parent, const std::vector<std::strin
 }
 int TComboBox::ItemIndex() const { return static_cast<int>(SendMessageA(Handle(), CB_GETCURSEL, 0, 0)); }
 void TComboBox::SetItemIndex(int index) { SendMessageA(Handle(), CB_SETCURSEL, static_cast<WPARAM>(index), 0); }
+void TComboBox::Command(WORD code) {
+    if (code == CBN_SELCHANGE && OnChange) OnChange(this);
+}
 
 TListBox::TListBox(TForm* form, TControl* parent, int left, int top, int width, int height)
     : TControl(form, parent, "LISTBOX", "", LBS_NOTIFY | LBS_USETABSTOPS | LBS_NOINTEGRALHEIGHT | WS_VSCROLL,

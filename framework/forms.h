@@ -203,7 +203,11 @@ public:
               int height);
     // -1 when nothing is chosen.
     int ItemIndex() const;
+    // Fires no OnChange, as CB_SETCURSEL sends no CBN_SELCHANGE.
     void SetItemIndex(int index);
+    // The user chose another item.
+    TNotifyEvent OnChange;
+    void Command(WORD code) override;
 };
 
 // A list of lines to choose one from; tabs in a line start its columns

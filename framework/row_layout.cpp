@@ -37,9 +37,12 @@ SIZE TRowLayout::Place(const TForm& form, int left, int top) const {
         if (r.kind == Kind::Row) labelColumn = std::max<int>(labelColumn, labelSize(form, r.label).cx);
     const int controlLeft = left + labelColumn + form.Scale(kColumnGap);
     int right = left, y = top;
-    for (std::size_t i = 0; i < rows_.size(); ++i) {
-        const Row& r = rows_[i];
-        if (i > 0) y += form.Scale(rows_[i - 1].kind == Kind::Title ? kTitleGap : kRowGap);
+    const Row* above = nullptr;
+    for (const Row& r : rows_) {
+        // A hidden row gives its place to the rows below it.
+        if (!r.control->Visible() && r.kind != Kind::Title) continue;
+        if (above) y += form.Scale(above->kind == Kind::Title ? kTitleGap : kRowGap);
+        above = &r;
         int height = 0;
         if (r.kind == Kind::Title) {
             const SIZE s = labelSize(form, r.label);

@@ -25,7 +25,7 @@ public:
     // A check box in the control column, as wide as its box and caption.
     void AddCheck(TControl* box);
 
-    // Places every row, the first at (left, top) of the controls' parent,
+    // Places every row whose control is visible (WS_VISIBLE), the first at (left, top) of the controls' parent,
     // in pixels; returns the width and height the rows take.
     SIZE Place(const TForm& form, int left, int top) const;
 

@@ -291,12 +291,13 @@ TEST_F(Controller, SetupListsTheMailboxesEditsAddsRemovesAndStoresThemAtOK) {
                                                                 d.StartAtLogonCheckBox, d.OKBtn, d.CancelBtn})
         texts += "|" + c->Caption();
     texts += "|" + m.Caption();
-    for (fw::TControl* c : std::initializer_list<fw::TControl*>{m.NameLabel, m.ServerLabel, m.SecurityLabel, m.UserNameLabel, m.PasswordLabel,
-                                                                m.IntervalLabel, m.AnnounceCheckBox})
+    for (fw::TControl* c : std::initializer_list<fw::TControl*>{m.NameLabel, m.ProtocolLabel, m.ServerLabel, m.SecurityLabel, m.UserNameLabel, m.SignInLabel,
+                                                                m.EndpointsLabel, m.PasswordLabel, m.AccountRowLabel, m.SignInBtn, m.AccountLabel, m.IntervalLabel, m.AnnounceCheckBox})
         texts += "|" + c->Caption();
     EXPECT_EQ(texts,
               "Vesk Setup|Vesk Agent Mailbox Setup|&Add...|&Edit...|&Remove|Hide icons on startup|Start Tidemark when I log on|OK|"
-              "Cancel|Mailbox|Name|POP3 Mail Server|Security|Username|Password|Poll Interval (secs)|Announce new mail");
+              "Cancel|Mailbox|Name|Protocol|POP3 Mail Server|Security|Username|Sign in|Endpoints from the registry|Password|Account|Sign in...|Not "
+              "signed in|Poll Interval (secs)|Announce new mail");
     int low = 0, high = 0;
     SendMessageA(m.IntervalUpDown->Handle(), UDM_GETRANGE32, reinterpret_cast<WPARAM>(&low), reinterpret_cast<LPARAM>(&high));
     EXPECT_EQ(std::to_string(low) + ".." + std::to_string(high), "1..10000");
@@ -304,7 +305,7 @@ TEST_F(Controller, SetupListsTheMailboxesEditsAddsRemovesAndStoresThemAtOK) {
     std::vector<HWND> tabs;
     auto tabOrder = [&](fw::TForm& f, fw::TControl* first) {
         std::vector<HWND> order;
-        for (HWND h = first->Handle(); order.size() < 12 && (order.empty() || h != first->Handle()); h = GetNextDlgTabItem(f.Handle(), h, FALSE))
+        for (HWND h = first->Handle(); order.size() < 14 && (order.empty() || h != first->Handle()); h = GetNextDlgTabItem(f.Handle(), h, FALSE))
             order.push_back(h);
         tabs.insert(tabs.end(), order.begin(), order.end());
         // Each field's label comes just before it, where screen readers look for its name.
@@ -338,11 +339,11 @@ TEST_F(Controller, SetupListsTheMailboxesEditsAddsRemovesAndStoresThemAtOK) {
         shown += list();
     },
           VK_ESCAPE);
-    EXPECT_EQ(shown + testsupport::ReadValue(MailboxKey(1).c_str(), "server") + form->Settings.Mailboxes[0].Server, "||TLS|||60|announce; \ttyped\tu;");
+    EXPECT_EQ(shown + testsupport::ReadValue(MailboxKey(1).c_str(), "server") + form->Settings.Mailboxes[0].Server, "||TLS|||60|announce; \ttyped\tu\tPOP3;");
     EXPECT_EQ(tabs, (std::vector<HWND>{d.OKBtn->Handle(), d.CancelBtn->Handle(), d.MailboxList->Handle(), d.AddBtn->Handle(), d.EditBtn->Handle(),
                                        d.RemoveBtn->Handle(), d.HideCheckBox->Handle(), d.StartAtLogonCheckBox->Handle(), d.PlaySoundCheckBox->Handle(), m.OKBtn->Handle(),
-                                       m.CancelBtn->Handle(), m.NameEdit->Handle(), m.ServerEdit->Handle(), m.SecurityCombo->Handle(),
-                                       m.UserNameEdit->Handle(), m.PasswordEdit->Handle(), m.IntervalEdit->Handle(), m.IntervalUpDown->Handle(),
+                                       m.CancelBtn->Handle(), m.NameEdit->Handle(), m.ProtocolCombo->Handle(), m.ServerEdit->Handle(), m.SecurityCombo->Handle(),
+                                       m.UserNameEdit->Handle(), m.SignInCombo->Handle(), m.PasswordEdit->Handle(), m.IntervalEdit->Handle(), m.IntervalUpDown->Handle(),
                                        m.AnnounceCheckBox->Handle(), m.WebMailEdit->Handle()}));
     shown.clear();
     setup([&](TSetupDialog&) {
@@ -451,6 +452,29 @@ TEST_F(Controller, TheTwoLoadsOfTheStoredSettings) {
     std::string list;
     for (const TMailboxSettings& m : back.Mailboxes) list += std::to_string(m.Slot) + m.Title() + "|";
     EXPECT_EQ(list + testsupport::ReadValue(MailboxKey(1).c_str(), "trusted_certificate old"), "1Home|2Work|");
+    // The protocol and sign-in come back as saved, the token never stored plain, nothing where none is kept;
+    // texts in any letter case; one that names none (or a token that cannot be opened) is told, the rest read.
+    TMailboxSettings& o = settings.Mailboxes[1];
+    o.Protocol = TProtocol::Imap, o.SignIn = TSignIn::Other, o.Account = "a@x", o.RefreshToken = "rt", o.ClientId = "c", o.AuthorizationUrl = "u1", o.TokenUrl = "u2", o.Scope = "s";
+    SaveSettings(settings);
+    LoadSettings(back, TLoadMoment::OnShow);
+    const TMailboxSettings& w = back.Mailboxes.at(1);
+    EXPECT_EQ(std::to_string(static_cast<int>(w.Protocol)) + std::to_string(static_cast<int>(w.SignIn)) + w.Account + w.RefreshToken + w.ClientId + w.AuthorizationUrl + w.TokenUrl + w.Scope +
+                  testsupport::ReadValue(MailboxKey(1).c_str(), "refresh_token_protected") + (testsupport::ReadValue(MailboxKey(2).c_str(), "refresh_token_protected").find("rt") + 1 ? "plain" : ""),
+              "13a@xrtcu1u2s");
+    for (const char* bad : {"protocol=SMTP;signin=Google", "protocol=IMAP;signin=sso", "signin=MICROSOFT"}) {
+        store(bad, MailboxKey(2));
+        if (bad[0] == 's') testsupport::WriteValue(MailboxKey(2).c_str(), "refresh_token_protected", REG_BINARY, "damaged", 7);
+        try {
+            LoadSettings(back, TLoadMoment::OnShow);
+        } catch (const fw::Exception& e) {
+            list += e.Message + "|";
+        }
+        list += std::to_string(static_cast<int>(back.Mailboxes.at(1).Protocol)) + std::to_string(static_cast<int>(back.Mailboxes.at(1).SignIn)) + back.Mailboxes.at(1).Account + back.Mailboxes.at(1).RefreshToken + "; ";
+    }
+    EXPECT_EQ(list, "1Home|2Work|The saved protocol 'smtp' is not pop3 or imap; POP3 is used until Setup saves another|02a@xrt; The saved sign-in 'sso' is not password, microsoft, "
+                    "google or other; the password is used until Setup saves another|10a@xrt; The saved sign-in of Work cannot be read here (it was saved by another user or "
+                    "on another computer). Please sign in again in Setup|11a@x; ");
 }
 
 // The count and the notice of a real server's check, through the mailbox's

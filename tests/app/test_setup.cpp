@@ -120,22 +120,32 @@ TEST_F(Setup, AnOldPlainPasswordMovesOverProtectedAndTheSecurityAndTheLogonEntry
               "starttls");
 }
 
+// The last steps choose IMAP (its port follows) and Google's sign-in, which
+// needs a secure connection and a sign-in through the caller's hook.
 TEST_F(Setup, OkWithAFieldThatCannotWorkSaysWhyBesideItAndKeepsTheDialogAndTheTextOpen) {
     form->Show();
     // What is typed before each OK; from the second OK on, what the dialog showed before it.
-    const struct { const char *server, *user, *interval, *web = ""; } typed[] = {
-        {"", "", "abc"}, {"pop.example.org:99999", "", "abc"}, {"pop.example.org", "", "abc"}, {"pop.example.org", "anna", "abc"}, {"pop.example.org", "anna", "0"}, {"pop.example.org:110", "anna", " 15 ", "file:///c:/x"}, {"pop.example.org:110", "anna", " 15 ", "https://mail.example.org/"}};
+    const struct { const char *server, *user, *interval, *web = ""; int signIn = 0, security = 0; } typed[] = {
+        {"", "", "abc"}, {"pop.example.org:99999", "", "abc"}, {"pop.example.org", "", "abc"}, {"pop.example.org", "anna", "abc"}, {"pop.example.org", "anna", "0"}, {"pop.example.org:110", "anna", " 15 ", "file:///c:/x"},
+        {"imap.example.org:995", "anna", " 15 ", "https://mail.example.org/", 2, 2}, {"imap.example.org:993", "anna", " 15 ", "https://mail.example.org/", 2}, {"imap.example.org:993", "anna", " 15 ", "https://mail.example.org/", 2}};
     std::string seen;
     std::vector<std::unique_ptr<testsupport::Later>> steps;
     TMailboxDialog& d = *SetupDialog->MailboxDialog;
+    auto choose = [](fw::TComboBox* c, int i) { c->SetItemIndex(i), SendMessageA(GetParent(c->Handle()), WM_COMMAND, MAKEWPARAM(c->Id(), CBN_SELCHANGE), reinterpret_cast<LPARAM>(c->Handle())); };
+    d.OnSignIn = [&](HWND owner, TMailboxSettings& box) {
+        seen += (owner == d.Handle() ? "signs in " : "not over the dialog ") + box.Server + "; ";
+        return box.Account = "anna@example.org", box.RefreshToken = "rt-1", true;
+    };
     steps.push_back(std::make_unique<testsupport::Later>(20, [&] { SetupDialog->AddBtn->Click(); }));
-    steps.push_back(std::make_unique<testsupport::Later>(460, [&] { SetupDialog->OKBtn->Click(); }));
-    for (int i = 0; i < 7; ++i)
+    steps.push_back(std::make_unique<testsupport::Later>(580, [&] { SetupDialog->OKBtn->Click(); }));
+    for (int i = 0; i < 9; ++i)
         steps.push_back(std::make_unique<testsupport::Later>(40 + 60 * i, [&, i] {
             if (i > 0) seen += d.ProblemLabel->Text() + "|" + d.ServerEdit->Text() + "|" + d.IntervalEdit->Text() + (d.Visible() ? "; " : " closed; ");
-            EXPECT_EQ(i == 4 ? looks(d, "mailbox-problem") : "", "") << "the problem beside its field";
+            EXPECT_EQ(i == 4 || i == 8 ? looks(d, i == 4 ? "mailbox-problem" : "mailbox-not-signed-in") : "", "") << "the problem beside its field";
             d.ServerEdit->SetText(typed[i].server), d.UserNameEdit->SetText(typed[i].user), d.IntervalEdit->SetText(typed[i].interval);
             d.WebMailEdit->SetText(typed[i].web);
+            if (typed[i].signIn) choose(d.ProtocolCombo, 1), choose(d.SignInCombo, typed[i].signIn), choose(d.SecurityCombo, typed[i].security);
+            if (i == 8) d.SignInBtn->Click();
             d.OKBtn->Click();
         }));
     form->SetupItemClick(form.get());
@@ -143,11 +153,15 @@ TEST_F(Setup, OkWithAFieldThatCannotWorkSaysWhyBesideItAndKeepsTheDialogAndTheTe
               "Enter the server's name (host or host:port).||abc; The port after ':' must be a number from 1 to 65535.|pop.example.org:99999|abc; "
               "Enter the user name.|pop.example.org|abc; Enter a whole number of seconds from 1 to 10000.|pop.example.org|abc; "
               "Enter a whole number of seconds from 1 to 10000.|pop.example.org|0; "
-              "Enter a web address that starts with http:// or https://, or nothing.|pop.example.org:110| 15 ; ");
-    EXPECT_EQ(ReadValue(MailboxKey(1).c_str(), "server") + "|" + ReadValue(MailboxKey(1).c_str(), "interval") + "|" +
-                  std::to_string(form->Watchers.at(0)->PollTimer->Interval()) + ReadValue(MailboxKey(1).c_str(), "webmail") +
-                  d.ProblemLabel->Text(),
-              "pop.example.org:110|15|15000https://mail.example.org/")
+              "Enter a web address that starts with http:// or https://, or nothing.|pop.example.org:110| 15 ; "
+              "Choose TLS or STARTTLS: a sign-in token is never sent in plain text.|imap.example.org:993| 15 ; "
+              "Press Sign in... to sign in with Google.|imap.example.org:993| 15 ; signs in imap.example.org:993; ");
+    std::string token;
+    const std::string blob = ReadValue(MailboxKey(1).c_str(), "refresh_token_protected");
+    EXPECT_TRUE(UnprotectPassword(blob, token) && token == "rt-1" && blob.find(token) == std::string::npos);
+    for (const char* name : {"server", "interval", "webmail", "protocol", "signin", "account"}) token += "|" + ReadValue(MailboxKey(1).c_str(), name);
+    EXPECT_EQ(token + std::to_string(form->Watchers.at(0)->PollTimer->Interval()) + d.ProblemLabel->Text(),
+              "rt-1|imap.example.org:993|15|https://mail.example.org/|imap|google|anna@example.org15000")
         << "stored; the next show starts without the old problem";
 }
 
@@ -179,12 +193,19 @@ TEST(Looks, TheSetupDialogAndTheAboutBoxInItsThreeUses) {
     TSetupDialog setup(nullptr);
     std::vector<TMailboxSettings> boxes(3);
     for (int i = 0; i < 3; ++i) boxes[i].Name = "Harbour " + std::to_string(i), boxes[i].Server = "pop.harbour.example.org", boxes[i].UserName = "anna";
+    boxes[1].Protocol = TProtocol::Imap;
     setup.SetMailboxes(boxes);
     setup.Show();
     EXPECT_EQ(looks(setup, "setup"), "");
-    setup.MailboxDialog->SecurityCombo->SetItemIndex(SecurityIndex(net::TSecurity::StartTls));  // the widest choice
-    setup.MailboxDialog->Show();
-    EXPECT_EQ(looks(*setup.MailboxDialog, "mailbox"), "");
+    // STARTTLS, the widest choice; a provider's sign-in with its account, and "Other" not signed in yet.
+    boxes[0].Security = net::TSecurity::StartTls;
+    boxes[1].SignIn = TSignIn::Microsoft, boxes[1].Account = "anna.lindqvist@harbour.example.org", boxes[1].RefreshToken = "t";
+    boxes[2].SignIn = TSignIn::Other;
+    for (auto [box, shot] : {std::pair{0, "mailbox"}, {1, "mailbox-microsoft"}, {2, "mailbox-other"}}) {
+        setup.MailboxDialog->Fill(boxes[box]);
+        setup.MailboxDialog->Show();
+        EXPECT_EQ(looks(*setup.MailboxDialog, shot), "");
+    }
     const std::pair<const char*, int (*)()> uses[] = {
         {"splash", desktop::ShowSplash}, {"about", [] { return desktop::ShowAboutBox(nullptr); }}, {"reminder", [] { return desktop::ShowUpgradeReminder(nullptr); }}};
     for (const auto& [shot, show] : uses) {
