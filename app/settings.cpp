@@ -65,15 +65,17 @@ void readMailbox(TRegistry& reg, TMailboxSettings& box, TLoadMoment moment, std:
         box.Security = net::TSecurity::Tls;
         problem = FormatStr(kBadSecurity, securityText);
     }
-    const std::string protocolText = reg.ValueExists("protocol") ? LowerCaseAscii(reg.ReadString("protocol")) : "";
-    box.Protocol = protocolText == "imap" ? TProtocol::Imap : TProtocol::Pop3;
-    if (!protocolText.empty() && protocolText != "imap" && protocolText != "pop3")
+    const std::string protocolText = reg.ValueExists("protocol") ? reg.ReadString("protocol") : "";
+    const std::string protocol = LowerCaseAscii(protocolText);
+    box.Protocol = protocol == "imap" ? TProtocol::Imap : TProtocol::Pop3;
+    if (!protocol.empty() && protocol != "imap" && protocol != "pop3")
         problem = FormatStr(kBadProtocol, protocolText.substr(0, 100));
-    const std::string signInText = reg.ValueExists("signin") ? LowerCaseAscii(reg.ReadString("signin")) : "";
+    const std::string signInText = reg.ValueExists("signin") ? reg.ReadString("signin") : "";
+    const std::string signIn = LowerCaseAscii(signInText);
     box.SignIn = TSignIn::Password;
     for (int i = 0; i < 4; ++i)
-        if (signInText == kSignInTexts[i]) box.SignIn = static_cast<TSignIn>(i);
-    if (!signInText.empty() && signInText != kSignInTexts[static_cast<int>(box.SignIn)])
+        if (signIn == kSignInTexts[i]) box.SignIn = static_cast<TSignIn>(i);
+    if (!signIn.empty() && signIn != kSignInTexts[static_cast<int>(box.SignIn)])
         problem = FormatStr(kBadSignIn, signInText.substr(0, 100));
     readText("account", box.Account);
     if (reg.ValueExists("refresh_token_protected")) {

@@ -462,6 +462,8 @@ TEST_F(Controller, TheTwoLoadsOfTheStoredSettings) {
     EXPECT_EQ(std::to_string(static_cast<int>(w.Protocol)) + std::to_string(static_cast<int>(w.SignIn)) + w.Account + w.RefreshToken + w.ClientId + w.AuthorizationUrl + w.TokenUrl + w.Scope +
                   testsupport::ReadValue(MailboxKey(1).c_str(), "refresh_token_protected") + (testsupport::ReadValue(MailboxKey(2).c_str(), "refresh_token_protected").find("rt") + 1 ? "plain" : ""),
               "13a@xrtcu1u2s");
+    net::TSecurity security = net::TSecurity::None;
+    EXPECT_TRUE(SecurityFromText("", "imap.example.org:993", security) && security == net::TSecurity::Tls) << "a key without security";
     for (const char* bad : {"protocol=SMTP;signin=Google", "protocol=IMAP;signin=sso", "signin=MICROSOFT"}) {
         store(bad, MailboxKey(2));
         if (bad[0] == 's') testsupport::WriteValue(MailboxKey(2).c_str(), "refresh_token_protected", REG_BINARY, "damaged", 7);
@@ -472,7 +474,7 @@ TEST_F(Controller, TheTwoLoadsOfTheStoredSettings) {
         }
         list += std::to_string(static_cast<int>(back.Mailboxes.at(1).Protocol)) + std::to_string(static_cast<int>(back.Mailboxes.at(1).SignIn)) + back.Mailboxes.at(1).Account + back.Mailboxes.at(1).RefreshToken + "; ";
     }
-    EXPECT_EQ(list, "1Home|2Work|The saved protocol 'smtp' is not pop3 or imap; POP3 is used until Setup saves another|02a@xrt; The saved sign-in 'sso' is not password, microsoft, "
+    EXPECT_EQ(list, "1Home|2Work|The saved protocol 'SMTP' is not pop3 or imap; POP3 is used until Setup saves another|02a@xrt; The saved sign-in 'sso' is not password, microsoft, "
                     "google or other; the password is used until Setup saves another|10a@xrt; The saved sign-in of Work cannot be read here (it was saved by another user or "
                     "on another computer). Please sign in again in Setup|11a@x; ");
 }

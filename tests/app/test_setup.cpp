@@ -137,7 +137,7 @@ TEST_F(Setup, OkWithAFieldThatCannotWorkSaysWhyBesideItAndKeepsTheDialogAndTheTe
         return box.Account = "anna@example.org", box.RefreshToken = "rt-1", true;
     };
     steps.push_back(std::make_unique<testsupport::Later>(20, [&] { SetupDialog->AddBtn->Click(); }));
-    steps.push_back(std::make_unique<testsupport::Later>(580, [&] { SetupDialog->OKBtn->Click(); }));
+    steps.push_back(std::make_unique<testsupport::Later>(580, [&] { d.CancelBtn->Click(), SetupDialog->OKBtn->Click(); }));  // never left open
     for (int i = 0; i < 9; ++i)
         steps.push_back(std::make_unique<testsupport::Later>(40 + 60 * i, [&, i] {
             if (i > 0) seen += d.ProblemLabel->Text() + "|" + d.ServerEdit->Text() + "|" + d.IntervalEdit->Text() + (d.Visible() ? "; " : " closed; ");
@@ -163,6 +163,11 @@ TEST_F(Setup, OkWithAFieldThatCannotWorkSaysWhyBesideItAndKeepsTheDialogAndTheTe
     EXPECT_EQ(token + std::to_string(form->Watchers.at(0)->PollTimer->Interval()) + d.ProblemLabel->Text(),
               "rt-1|imap.example.org:993|15|https://mail.example.org/|imap|google|anna@example.org15000")
         << "stored; the next show starts without the old problem";
+    // A token counts only for the provider that gave it; the password sign-in keeps none.
+    seen.clear();
+    for (int i : {1, 2, 0}) choose(d.SignInCombo, i), seen += d.AccountLabel->Text() + "|" + d.Read().RefreshToken + (d.PasswordEdit->Visible() ? "|password; " : "; ");
+    d.OnSignIn = nullptr, d.SignInClick(), seen += d.ProblemLabel->Text();
+    EXPECT_EQ(seen, "Not signed in|; anna@example.org|rt-1; Not signed in||password; Signing in is not available in this build.");
 }
 
 TEST_F(Setup, ADamagedProtectedPasswordIsReportedAndTheRestIsReadAndKept) {
@@ -201,11 +206,14 @@ TEST(Looks, TheSetupDialogAndTheAboutBoxInItsThreeUses) {
     boxes[0].Security = net::TSecurity::StartTls;
     boxes[1].SignIn = TSignIn::Microsoft, boxes[1].Account = "anna.lindqvist@harbour.example.org", boxes[1].RefreshToken = "t";
     boxes[2].SignIn = TSignIn::Other;
+    std::vector<LONG> tops;  // the sign-in button takes the password's place
     for (auto [box, shot] : {std::pair{0, "mailbox"}, {1, "mailbox-microsoft"}, {2, "mailbox-other"}}) {
         setup.MailboxDialog->Fill(boxes[box]);
         setup.MailboxDialog->Show();
         EXPECT_EQ(looks(*setup.MailboxDialog, shot), "");
+        tops.push_back((box ? static_cast<fw::TControl*>(setup.MailboxDialog->SignInBtn) : setup.MailboxDialog->PasswordEdit)->BoundsRect().top);
     }
+    EXPECT_EQ(std::count(tops.begin(), tops.end(), tops[0]), 3);
     const std::pair<const char*, int (*)()> uses[] = {
         {"splash", desktop::ShowSplash}, {"about", [] { return desktop::ShowAboutBox(nullptr); }}, {"reminder", [] { return desktop::ShowUpgradeReminder(nullptr); }}};
     for (const auto& [shot, show] : uses) {
