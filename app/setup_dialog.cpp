@@ -18,7 +18,7 @@ TSetupDialog::TSetupDialog(TComponent* owner)
     MailboxList->TabOrder = 2;
     MailboxList->OnDblClick = [this](TObject*) { EditClick(); };
     // Columns for the name, the server, the user and the protocol, in dialog units.
-    const INT columns[] = {60, 160, 222};
+    const INT columns[] = {60, 155, 212};
     SendMessageA(MailboxList->Handle(), LB_SETTABSTOPS, 3, reinterpret_cast<LPARAM>(columns));
     AddBtn = new TButton(this, Frame, "&Add...", 0, 0, 0, 0);
     AddBtn->TabOrder = 3;
