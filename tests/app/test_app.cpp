@@ -49,10 +49,14 @@ void removeSettings() {
 // Checks that end when the test says so.
 struct FakeRunner : TCheckRunner {
     mail::TPop3Mailbox box{nullptr};
+    TImapResult result;
+    bool listening = false;
     int started = 0, canceled = 0;
-    void Start(const TMailboxSettings&) override { ++started; }
+    void Start(const TMailboxSettings&, const mail::TUidMark&) override { ++started; }
     void Cancel() override { ++canceled; }
     const mail::TPop3Mailbox& Mailbox() const override { return box; }
+    const TImapResult& ImapResult() const override { return result; }
+    bool Listening() const override { return listening; }
 };
 
 class Controller : public testing::Test {
@@ -629,14 +633,26 @@ TEST(Watcher, EachEventInEachStateAndWhatFollows) {
         {"on tick close", "Closing|||1/1|"},
         {"on tick close ok tick on", "Closing|||1/1|"},
         {"on tick server", "Idle|poll 300000||1/1|"},
+        {"on tick ok push", "Idle|poll 300000||1/0|Tidemark: no messages"},
+        {"imap on tick ok push", "Listening|||1/0|Tidemark: 3 messages"},
+        {"imap on tick ok tick", "Checking|||2/0|Tidemark: 3 messages"},
+        {"imap on tick ok pushpass", "WaitingToRetry||retry 30000|1/0|Tidemark: mail server unreachable, retrying|warn"},
+        {"imap on tick ok off", "Off|||1/1|Tidemark: 3 messages"},
+        {"imap on tick off ok", "Off|||1/1|Tidemark: 3 messages"},
+        {"imap on tick ok sleep", "Suspended||retry 10000|1/1|Tidemark: 3 messages"},
+        {"imap on tick ok addr", "WaitingToRetry||retry 1000|1/1|Tidemark: 3 messages"},
+        {"imap on tick ok server", "Checking|||2/1|Tidemark: 3 messages"},
+        {"imap on tick ok close", "Closing|||1/1|Tidemark: 3 messages"},
     };
-    const char* states[] = {"Off", "Idle", "Checking", "WaitingToRetry", "WaitingForModal", "Suspended", "Closing"};
+    const char* states[] = {"Off", "Idle", "Checking", "Listening", "WaitingToRetry", "WaitingForModal", "Suspended", "Closing"};
     for (const auto& [events, expected] : table) {
         desktop::TTrayIcon tray(nullptr);
         auto fake = std::make_unique<FakeRunner>();
         FakeRunner& runner = *fake;
         runner.box.MessageCount = 2;
+        runner.result.UnseenCount = 3;
         TMailboxWatcher w(nullptr, std::move(fake), tray);
+        w.Announcer.Store.Folder = seenFolder();
         TMailboxSettings settings;
         settings.IntervalMs = 300000;
         w.SetSettings(settings);
@@ -650,6 +666,10 @@ TEST(Watcher, EachEventInEachStateAndWhatFollows) {
         std::istringstream in(events);
         for (std::string e; in >> e;) {
             if (e == "on" || e == "off") w.Handle(e == "on" ? TWatchEvent::SwitchOn : TWatchEvent::SwitchOff);
+            if (e == "imap") w.SetSettings([&] { settings.Protocol = TProtocol::Imap; return settings; }());
+            runner.listening = settings.Protocol == TProtocol::Imap;
+            if (e == "push") w.Handle(TWatchEvent::Pushed);
+            if (e == "pushpass") w.Handle(TWatchEvent::Pushed, std::make_exception_ptr(net::ESocketError("[10061] Connection refused", 10061)));
             if (e == "tick") w.Handle(TWatchEvent::Tick);
             if (e == "ok") w.Handle(TWatchEvent::CheckDone);
             if (e == "pass") w.Handle(TWatchEvent::CheckDone, std::make_exception_ptr(net::ESocketError("[10061] Connection refused", 10061)));
@@ -724,4 +744,19 @@ TEST_F(Controller, NewMessagesAreAnnouncedOnceAcrossChecksAndRestarts) {
     announcer.Store.Folder = seenFolder();
     announcer.AfterCheck(box, *form->TrayIcon);
     EXPECT_TRUE(announcer.Store.Load(box.CheckedMailbox).Ids == std::vector{mail::MessageKey("x", 1)});
+    // An IMAP mailbox keeps its UID mark across restarts; messages a mark
+    // already covers (a check that was given an older one) are not news again.
+    TImapResult imap{mail::MailboxName("imap.example.org", "anna"), 0, 9, {true, 7, 10}, {}};
+    announcer.AfterCheck(imap, *form->TrayIcon);
+    announcer = TNewMailAnnouncer();
+    announcer.Store.Folder = seenFolder();
+    EXPECT_TRUE(announcer.MarkOf(imap.CheckedMailbox) == imap.Mark);
+    imap.NewMessages.resize(2);
+    imap.NewMessages[0].Uid = 11, imap.NewMessages[1].Uid = 12;
+    imap.NewMessages[1].Info.Headers.Add("Subject: twelve");
+    imap.Mark.HighestUid = 12;
+    mouse(NIN_BALLOONHIDE);
+    for (int twice = 0; twice < 2; ++twice) EXPECT_EQ(announcer.AfterCheck(imap, *form->TrayIcon), twice ? 0u : 2u);
+    EXPECT_EQ(calls.balloons.back(), "2 new messages|twelve\n(no subject)");
+    EXPECT_TRUE(announcer.Store.LoadMark(imap.CheckedMailbox) == imap.Mark);
 }
