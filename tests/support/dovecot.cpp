@@ -45,10 +45,12 @@ bool Deliver(const std::string& user, const std::string& text, bool tls, bool se
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
-    // Wine gives no exit code of a Unix program: the file moved or not.
-    WaitForSingleObject(pi.hProcess, 5000);
+    // Wine neither waits for a Unix program nor gives its exit code: the
+    // file moves within 5 s or not.
     CloseHandle(pi.hProcess), CloseHandle(pi.hThread);
-    return GetFileAttributesA((maildir + "tmp\\" + name).c_str()) == INVALID_FILE_ATTRIBUTES;
+    for (int i = 0; i < 500; ++i, Sleep(10))
+        if (GetFileAttributesA((maildir + "tmp\\" + name).c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+    return false;
 }
 
 bool RenewUidValidity(const std::string& user, bool tls) {
