@@ -545,6 +545,38 @@ TEST_F(Controller, AChangedCertificateIsAskedAboutOnceAndNoEndsTheChecks) {
     EXPECT_EQ(std::to_string(focus) + seen() + "|" + std::to_string(Boxes().size()) + " boxes", "7Hide Desktop &Icons|Start Checking &email|||0 boxes");
 }
 
+// An IMAP mailbox idles after its check, no poll timer running: a message
+// delivered then is announced at once, a read one never counts, and
+// switching checking off closes the idling connection.
+TEST_F(Controller, AnImapMailboxIdlesAndAnnouncesADeliveryAtOnce) {
+    namespace dovecot = testsupport::dovecot;
+    ASSERT_TRUE(dovecot::Deliver("dora", "Subject: read\r\n\r\n.\r\n", true, true));
+    form->MakeRunner = [] {
+        auto runner = MakeThreadCheckRunner();
+        runner->TimeOut = 2, runner->IdleRenewalMs = 300;  // renewed a few times while the test waits
+        return runner;
+    };
+    point(0, "127.0.0.1:" + dovecot::FirstLine("imap_port", true));
+    form->Settings.Mailboxes[0].Protocol = TProtocol::Imap;
+    form->Settings.Mailboxes[0].UserName = "dora", form->Settings.Mailboxes[0].Password = "deep";
+    form->ApplySettings();
+    watcher().Announcer.Store.Folder = seenFolder();
+    command(form->CheckMailItem);
+    checkAll();
+    EXPECT_EQ(std::to_string(static_cast<int>(watcher().State())) + seen(), "3Hide Desktop &Icons|Stop Checking &email|Tidemark: no messages|");
+    ASSERT_TRUE(dovecot::Deliver("dora", "From: Harbour <hm@example.org>\r\nSubject: Spring tide\r\n\r\n.\r\n", true));
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return !calls.balloons.empty(); }, 5000));
+    testsupport::PumpUntil([] { return false; }, 1000);
+    mouse(NIN_BALLOONSHOW), mouse(NIN_BALLOONTIMEOUT);
+    ASSERT_TRUE(dovecot::Deliver("dora", "From: Harbour <hm@example.org>\r\nSubject: Neap tide\r\n\r\n.\r\n", true));
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return calls.balloons.size() == 2; }, 5000));
+    EXPECT_EQ(calls.balloons, (std::vector<std::string>{"New mail|Harbour: Spring tide", "New mail|Harbour: Neap tide"}));
+    EXPECT_EQ(form->TrayIcon->ToolTip(), "Tidemark: 2 messages");
+    command(form->CheckMailItem);
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return std::regex_search(dovecot::Log(true), std::regex("imap\\(dora\\)[^\n]*Disconnected")); }, 5000)) << dovecot::Log(true);
+    EXPECT_EQ(watcher().State(), TWatchState::Off);
+}
+
 // Two mailboxes, one on a server that never answers: the other's count and
 // notice come at once, each line of the tooltip names its mailbox, and the
 // silent one waits out its own time-out alone; Close then ends both at once.
