@@ -34,7 +34,18 @@ enum class TWatchState {
 
 // Pushed: the runner checked again because the idling server told of a
 // change, or the idling connection failed.
-enum class TWatchEvent { SwitchOn, SwitchOff, Tick, CheckDone, Pushed, ModalClosed, Suspend, Resume, AddressChanged, Close };
+enum class TWatchEvent {
+    SwitchOn,
+    SwitchOff,
+    Tick,
+    CheckDone,
+    Pushed,
+    ModalClosed,
+    Suspend,
+    Resume,
+    AddressChanged,
+    Close
+};
 
 class TMailboxWatcher : public fw::TComponent {
 public:

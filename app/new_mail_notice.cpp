@@ -26,7 +26,8 @@ void TNewMailAnnouncer::announce(std::vector<TNoticeEntry> fresh, std::size_t co
     unseen_ = std::move(fresh);
     unseenCount_ += count;
     const std::u16string title = NoticeTitle(unseenCount_);
-    if (tray.ShowBalloon(MailboxName.empty() ? title : MailboxName + u": " + title, NoticeText(unseen_, unseenCount_))) {
+    if (tray.ShowBalloon(MailboxName.empty() ? title : MailboxName + u": " + title,
+                         NoticeText(unseen_, unseenCount_))) {
         Announced = count;
         if (Sound) desktop::PlayNewMailSound();
     }

@@ -24,7 +24,6 @@ struct TImapResult {
     std::vector<mail::TImapMessage> NewMessages;
 };
 
-
 class TNewMailAnnouncer {
 public:
     mail::TSeenIdStore Store;

@@ -129,7 +129,8 @@ int costOfIdling(char** argv, int argc) {
     desktop::TTrayIcon tray(nullptr);
     std::vector<std::unique_ptr<app::TMailboxWatcher>> watchers;
     for (int i = 0; i < count; ++i)
-        watchers.push_back(idlingWatcher(tray, imapSettings(argv[2], argv[3], argv[4]), tempFolder("tidemark-bench-idle")));
+        watchers.push_back(
+            idlingWatcher(tray, imapSettings(argv[2], argv[3], argv[4]), tempFolder("tidemark-bench-idle")));
     const double cpu0 = bench::cpuMs(), t0 = bench::nowMs();
     pumpUntil([] { return false; }, seconds * 1000);
     const double cpu = bench::cpuMs() - cpu0, wall = bench::nowMs() - t0;

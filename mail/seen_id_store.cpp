@@ -50,7 +50,9 @@ TUidMark TSeenIdStore::LoadMark(const std::string& mailbox) const {
     return mark;
 }
 
-void TSeenIdStore::Save(const std::string& mailbox, const TSeenIds& ids) const { saveText(mailbox, ids.ToText(mailbox)); }
+void TSeenIdStore::Save(const std::string& mailbox, const TSeenIds& ids) const {
+    saveText(mailbox, ids.ToText(mailbox));
+}
 
 void TSeenIdStore::SaveMark(const std::string& mailbox, const TUidMark& mark) const {
     saveText(mailbox, mark.ToText(mailbox));
