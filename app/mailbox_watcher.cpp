@@ -31,7 +31,8 @@ std::string textOf(const std::exception_ptr& failure) {
 }
 
 bool sameConnection(const TMailboxSettings& a, const TMailboxSettings& b) {
-    return a.Server == b.Server && a.Security == b.Security && a.UserName == b.UserName && a.Password == b.Password;
+    return a.Server == b.Server && a.Security == b.Security && a.UserName == b.UserName && a.Password == b.Password &&
+           a.Protocol == b.Protocol && a.SignIn == b.SignIn && a.RefreshToken == b.RefreshToken;
 }
 }  // namespace
 
@@ -45,6 +46,7 @@ TMailboxWatcher::TMailboxWatcher(fw::TComponent* owner, std::unique_ptr<TCheckRu
     RetryTimer->SetEnabled(false);
     RetryTimer->SetOnTimer([this](fw::TObject*) { Handle(TWatchEvent::Tick); });
     runner_->OnDone = [this](std::exception_ptr failure) { Handle(TWatchEvent::CheckDone, failure); };
+    runner_->OnPushed = [this](std::exception_ptr failure) { Handle(TWatchEvent::Pushed, failure); };
 }
 
 TMailboxWatcher::~TMailboxWatcher() {
@@ -58,23 +60,29 @@ void TMailboxWatcher::SetSettings(const TMailboxSettings& settings) {
     settings_ = settings;
     PollTimer->SetInterval(settings.IntervalMs);
     Announcer.Announce = settings.Announce;
-    if (reconnect && state_ == TWatchState::Checking) {
+    if (reconnect && (state_ == TWatchState::Checking || state_ == TWatchState::Listening)) {
+        const bool listened = state_ == TWatchState::Listening;
         runner_->Cancel();
         goTo(on_ ? TWatchState::Idle : TWatchState::Off);
+        // Changes come from the new account as soon as it idles in turn.
+        if (listened && on_) Handle(TWatchEvent::Tick);
     }
 }
 
 void TMailboxWatcher::Handle(TWatchEvent event, std::exception_ptr failure) {
     if (state_ == TWatchState::Closing) return;
     const bool checking = state_ == TWatchState::Checking;
+    const bool listening = state_ == TWatchState::Listening;
     switch (event) {
         case TWatchEvent::SwitchOn:
         case TWatchEvent::SwitchOff:
             // No check is made at once; one running goes on, and its outcome
-            // finds the switch as it is then.
+            // finds the switch as it is then. An idling connection goes
+            // with the switch off, and stays with it on.
             on_ = event == TWatchEvent::SwitchOn;
             endRetries();
-            if (!checking) goTo(on_ ? TWatchState::Idle : TWatchState::Off);
+            if (listening && !on_) runner_->Cancel();
+            if (!checking && !(listening && on_)) goTo(on_ ? TWatchState::Idle : TWatchState::Off);
             changed();
             break;
         case TWatchEvent::Tick:
@@ -98,10 +106,14 @@ void TMailboxWatcher::Handle(TWatchEvent event, std::exception_ptr failure) {
         case TWatchEvent::CheckDone:
             if (checking) checkDone(failure);
             break;
+        case TWatchEvent::Pushed:
+            if (listening) checkDone(failure);
+            break;
         case TWatchEvent::Suspend:
             // A check cut off by the sleep would fail after it, late and for
-            // nothing: it goes now, without a report.
-            if (checking) runner_->Cancel();
+            // nothing: it goes now, without a report; so does an idling
+            // connection, which the wake-up's check opens again.
+            if (checking || listening) runner_->Cancel();
             goTo(TWatchState::Suspended);
             if (on_) arm(kWakeFallbackMs);
             break;
@@ -118,14 +130,20 @@ void TMailboxWatcher::Handle(TWatchEvent event, std::exception_ptr failure) {
                 goTo(TWatchState::Off);
             break;
         case TWatchEvent::AddressChanged:
-            // Only a check that failed for a passing reason waits for the network.
+            // Only a check that failed for a passing reason waits for the
+            // network; an idling connection may have lost its route without
+            // a word, so it is opened afresh.
             if (on_ && passingFailures_ > 0 && state_ == TWatchState::WaitingToRetry)
                 retryIn(kCheckAfterAddressChangeMs);
+            if (listening) {
+                runner_->Cancel();
+                retryIn(kCheckAfterAddressChangeMs);
+            }
             break;
         case TWatchEvent::Close:
             // A check waits on the network up to its time-out per wait: the
             // program ends without it, and without a word about it.
-            if (checking) runner_->Cancel();
+            if (checking || listening) runner_->Cancel();
             goTo(TWatchState::Closing);
             break;
     }
@@ -133,22 +151,34 @@ void TMailboxWatcher::Handle(TWatchEvent event, std::exception_ptr failure) {
 
 void TMailboxWatcher::startCheck() {
     goTo(TWatchState::Checking);
-    runner_->Start(settings_);
+    if (settings_.Protocol == TProtocol::Imap)
+        runner_->Start(settings_, Announcer.MarkOf(mail::MailboxName(settings_.Server, settings_.UserName)));
+    else
+        runner_->Start(settings_);
 }
 
 void TMailboxWatcher::checkDone(std::exception_ptr failure) {
     if (!failure) {
-        const mail::TPop3Mailbox& box = runner_->Mailbox();
         passingFailures_ = 0;
         retryText_.clear();
         knownServer_ = settings_.Server;
         counted_ = true;
-        infoCount_ = box.RemoteInfo.Count();
-        messageCount_ = box.MessageCount;
-        goTo(on_ ? TWatchState::Idle : TWatchState::Off);
+        const bool imap = settings_.Protocol == TProtocol::Imap;
+        if (imap) {
+            // The unread messages count, and a summary keeps no list of them.
+            infoCount_ = messageCount_ = static_cast<std::int32_t>(runner_->ImapResult().UnseenCount);
+        } else {
+            infoCount_ = runner_->Mailbox().RemoteInfo.Count();
+            messageCount_ = runner_->Mailbox().MessageCount;
+        }
+        if (runner_->Listening() && !on_) runner_->Cancel();
+        goTo(!on_ ? TWatchState::Off : runner_->Listening() ? TWatchState::Listening : TWatchState::Idle);
         changed();
         try {
-            Announcer.AfterCheck(box, tray_);
+            if (imap)
+                Announcer.AfterCheck(runner_->ImapResult(), tray_);
+            else
+                Announcer.AfterCheck(runner_->Mailbox(), tray_);
         } catch (...) {
             // A list that cannot be stored costs only a repeated notice after
             // a restart: checking goes on, and the reason is told once.

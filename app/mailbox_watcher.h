@@ -25,13 +25,27 @@ enum class TWatchState {
     Off,              // no check comes until switched on
     Idle,             // the poll timer runs
     Checking,         // the runner has a check
+    Listening,        // the IMAP server tells of changes on an idling connection: no poll timer
     WaitingToRetry,   // the retry timer runs (after a failure that passes, a wake-up, the network back)
     WaitingForModal,  // a tick came while a window of ours was modal
     Suspended,        // between the machine's sleep and its wake-up
     Closing,          // the program ends: nothing more starts
 };
 
-enum class TWatchEvent { SwitchOn, SwitchOff, Tick, CheckDone, ModalClosed, Suspend, Resume, AddressChanged, Close };
+// Pushed: the runner checked again because the idling server told of a
+// change, or the idling connection failed.
+enum class TWatchEvent {
+    SwitchOn,
+    SwitchOff,
+    Tick,
+    CheckDone,
+    Pushed,
+    ModalClosed,
+    Suspend,
+    Resume,
+    AddressChanged,
+    Close
+};
 
 class TMailboxWatcher : public fw::TComponent {
 public:
@@ -71,7 +85,7 @@ public:
     const std::string& RetryText() const { return retryText_; }
     TCheckRunner& Runner() { return *runner_; }
 
-    // The one place that decides; `failure` goes with CheckDone.
+    // The one place that decides; `failure` goes with CheckDone and Pushed.
     void Handle(TWatchEvent event, std::exception_ptr failure = nullptr);
 
 private:

@@ -8,10 +8,21 @@
 
 #include "app/mail_notice_text.h"
 #include "desktop/tray_icon.h"
+#include "mail/imap_session.h"
 #include "mail/pop3_session.h"
 #include "mail/seen_id_store.h"
 
 namespace app {
+
+// What an IMAP check found, copied for the GUI thread: the worker's session
+// goes on idling (and may check again) while the GUI reads it.
+struct TImapResult {
+    std::string CheckedMailbox;
+    std::int64_t UnseenCount = -1;
+    std::int64_t MessageCount = -1;
+    mail::TUidMark Mark;
+    std::vector<mail::TImapMessage> NewMessages;
+};
 
 class TNewMailAnnouncer {
 public:
@@ -37,8 +48,21 @@ public:
     // Gives the number of new messages; a list that cannot be stored raises
     // after the notice has been shown.
     std::size_t AfterCheck(const mail::TPop3Mailbox& mailbox, desktop::TTrayIcon& tray);
+    // The same for an IMAP check: its new messages are those the check
+    // found above the mark it was given; the mark it leaves is stored.
+    std::size_t AfterCheck(const TImapResult& mailbox, desktop::TTrayIcon& tray);
+    // The mark stored for an IMAP mailbox (loaded once), for its next check.
+    const mail::TUidMark& MarkOf(const std::string& mailbox);
 
 private:
+    // Forgets what was announced when the last notice has gone.
+    void begin(desktop::TTrayIcon& tray);
+    // One notice for `fresh` (newest first, at most kNoticeLines named) of
+    // `count` new messages in all.
+    void announce(std::vector<TNoticeEntry> fresh, std::size_t count, desktop::TTrayIcon& tray);
+
+    mail::TUidMark mark_;
+    std::string markMailbox_;  // whose mark mark_ is
     mail::TSeenIds seen_;
     std::string seenMailbox_;  // whose list seen_ is
     bool unsaved_ = false;

@@ -1,5 +1,6 @@
 #include "mail/failure_kind.h"
 
+#include "mail/imap_response.h"
 #include "mail/pop3_text.h"
 #include "net/catalogue_ids.h"
 
@@ -24,6 +25,7 @@ bool passingSocketError(int code, bool hostKnown) {
         case net::sWsaNonAuthoritativeHostNotFound:
         case net::sWsaNonRecoverableErrors:
         case net::sConnectionClosed:
+        case net::sImapBye:
         case net::sTlsClosedInHandshake: return true;
         case net::sWsaHostNotFound:
         case net::sWsaValidNameNoDataRecordOfRequestedType: return hostKnown;
@@ -40,6 +42,9 @@ bool passingResponseCode(const std::string& code) {
     }
     return false;
 }
+
+// RFC 5530: a server down for a moment, or the mailbox held by another session.
+bool passingImapCode(const std::string& code) { return code == "UNAVAILABLE" || code == "INUSE"; }
 }  // namespace
 
 TFailureKind ClassifyFailure(const TFailureFacts& facts) {
@@ -51,7 +56,8 @@ TFailureKind ClassifyFailure(const TFailureFacts& facts) {
         case TFailureFacts::ServerReply:
             // Any other refusal ([AUTH], [SYS/PERM], a bare "-ERR" to USER or
             // PASS, a reply that is no POP3 at all) will be the same next time.
-            passing = passingResponseCode(PopResponseCode(facts.Reply));
+            passing = passingResponseCode(PopResponseCode(facts.Reply)) ||
+                      passingImapCode(ImapResponseCode(facts.Reply));
             break;
         case TFailureFacts::Other: break;
     }

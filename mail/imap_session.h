@@ -3,11 +3,14 @@
 // messages, read the headers of the new ones, and wait in IDLE for the
 // server to say that something changed. Tidemark never changes a flag: the
 // inbox is opened with EXAMINE and headers are read with BODY.PEEK.
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "mail/imap_response.h"
 #include "mail/mail_session.h"
 #include "mail/mailbox_info.h"
 #include "mail/new_mail.h"
@@ -30,6 +33,17 @@ public:
     // The capability names of the last CAPABILITY list (after the log-in
     // when the server sent a new one), upper-cased.
     std::set<std::string> Capabilities;
+    // Without a known mark every unseen message counts as new (the newest
+    // kMaxHeadersRead of them): for a tool that shows what waits.
+    bool ReadAllUnseen = false;
+    // The texts of the [ALERT]s the server sent since the last Check began:
+    // the server wants the user to read them.
+    std::vector<std::string> Alerts;
+    // Headers read by one check at most: the newest messages' (a first look
+    // at a mailbox with thousands of new messages names the latest ones).
+    static constexpr std::size_t kMaxHeadersRead = 50;
+
+    int GetReplyCode(const std::string& line) override;
 
     // A server text without a port gets the standard one of the security
     // mode: the "imaps" service or 993 for TLS, "imap" or 143 otherwise.
@@ -73,7 +87,45 @@ public:
     bool EndIdle();
 
 private:
+    // One command exchange: sends `command` with a fresh tag, reads every
+    // response up to its tagged one and gives that; NO and BAD raise with
+    // the tagged line (without its tag) unless `refusalRaises` is off.
+    TImapResponse command(const std::string& command, bool refusalRaises = true);
+    // The next response, literals included, parsed; untagged ones are
+    // handed to takeUntagged first.
+    TImapResponse readResponse();
+    // Reads responses until the one tagged `tag` (or a go-ahead, where one
+    // may come).
+    TImapResponse readTagged(const std::string& tag, bool goAheadEnds = false);
+    void takeUntagged(const TImapResponse& response);
+    // The longest line one response may have now: a SEARCH answer lists up
+    // to every message of the inbox.
+    std::size_t lineLimit() const;
+    std::string nextTag();
+    // STARTTLS and the handshake, then CAPABILITY again.
+    void startTlsSession();
+    void authenticate();
+    // An argument of LOGIN: quoted, or a literal sent after the go-ahead.
+    void sendWithArguments(const std::string& tag, const std::string& verb, const std::vector<std::string>& arguments);
+    void examine();
+    void readNewHeaders(const std::vector<std::uint32_t>& uids);
+    // Closes the connection after a failure and forgets the session state.
+    void abandon() noexcept;
+
     bool idling_ = false;
+    bool examined_ = false;
+    bool loggingOut_ = false;
+    // EXISTS, EXPUNGE or FETCH came since the last StartIdle.
+    bool changed_ = false;
+    std::string idleTag_;
+    unsigned tagNumber_ = 0;
+    std::uint32_t uidValidity_ = 0;
+    // What untagged SEARCH, ESEARCH and FETCH responses brought.
+    std::vector<std::uint32_t> searchUids_;
+    std::optional<std::int64_t> searchCount_;
+    std::optional<std::uint32_t> lastUid_;
+    std::vector<TImapMessage> fetched_;
+    bool fetching_ = false;
 };
 
 }  // namespace mail

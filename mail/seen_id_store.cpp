@@ -43,7 +43,22 @@ TSeenIds TSeenIdStore::Load(const std::string& mailbox) const {
     return ids;
 }
 
+TUidMark TSeenIdStore::LoadMark(const std::string& mailbox) const {
+    TUidMark mark;
+    std::string text;
+    if (!Folder.empty() && fw::ReadWholeFile(FileFor(mailbox), text, 4096)) mark.FromText(text, mailbox);
+    return mark;
+}
+
 void TSeenIdStore::Save(const std::string& mailbox, const TSeenIds& ids) const {
+    saveText(mailbox, ids.ToText(mailbox));
+}
+
+void TSeenIdStore::SaveMark(const std::string& mailbox, const TUidMark& mark) const {
+    saveText(mailbox, mark.ToText(mailbox));
+}
+
+void TSeenIdStore::saveText(const std::string& mailbox, const std::string& text) const {
     const std::string path = FileFor(mailbox);
     const std::string fresh = path + ".new";
     DWORD error = Folder.empty() ? ERROR_PATH_NOT_FOUND : 0;
@@ -53,7 +68,6 @@ void TSeenIdStore::Save(const std::string& mailbox, const TSeenIds& ids) const {
             CreateDirectoryA(Folder.substr(0, at).c_str(), nullptr);
             if (at == std::string::npos) break;
         }
-        const std::string text = ids.ToText(mailbox);
         fw::UniqueFile file(
             CreateFileA(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD written = 0;

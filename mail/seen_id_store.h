@@ -27,9 +27,15 @@ public:
     // so a failure on the way leaves the old list whole. Raises
     // fw::Exception naming the file and the system's reason.
     void Save(const std::string& mailbox, const TSeenIds& ids) const;
+    // The same for an IMAP mailbox's UID mark (its own file format).
+    TUidMark LoadMark(const std::string& mailbox) const;
+    void SaveMark(const std::string& mailbox, const TUidMark& mark) const;
 
     // Largest file Load reads: far beyond any real mailbox's ids.
     static constexpr unsigned long kMaxFileSize = 32ul * 1024 * 1024;
+
+private:
+    void saveText(const std::string& mailbox, const std::string& text) const;
 };
 
 }  // namespace mail

@@ -99,7 +99,12 @@
     X(sPasswordRequired, 57104, "Password property is required")                                                       \
     X(sStlsNotOffered, 57105, "The server does not offer STLS, so the password cannot be sent safely")                 \
     X(sStlsRefused, 57106, "The server refused STLS: %s")                                                              \
-    X(sNoGreetingOnTlsPort, 57107, "The server sent no greeting; port 995 expects TLS: choose TLS in Setup")
+    X(sNoGreetingOnTlsPort, 57107, "The server sent no greeting; port 995 expects TLS: choose TLS in Setup")        \
+    X(sImapBye, 57110, "The server ended the session: %s")                                                             \
+    X(sImapNotImap, 57111, "The server sent a reply that is not IMAP: %s")                                             \
+    X(sImapStartTlsNotOffered, 57112, "The server does not offer STARTTLS, so the password cannot be sent safely")     \
+    X(sImapStartTlsRefused, 57113, "The server refused STARTTLS: %s")                                                  \
+    X(sImapLoginDisabled, 57114, "The server accepts no log-in without TLS: choose TLS or STARTTLS in Setup")
 
 #ifndef RC_INVOKED
 #include <cstdint>

@@ -80,6 +80,9 @@ bool TSocketClient::handleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             asyncFailed_ = asyncError_ != 0;
             if (!asyncFailed_ && TWinsockLibrary::WSAGETSELECTEVENT(lp) == FD_CONNECT) connectEvent_ = true;
             woken_ = true;
+            // Within a wait, the wait itself takes what arrived.
+            if (waitDepth_ == 0 && OnReadable && (TWinsockLibrary::WSAGETSELECTEVENT(lp) & (FD_READ | FD_CLOSE)))
+                OnReadable(this);
             return true;
         default: return false;
     }
@@ -288,7 +291,7 @@ void TSocketClient::StartTls() {
     raiseText(verdict.Message, sCertDeclined);
 }
 
-int TSocketClient::ReadLine(std::string& line) {
+int TSocketClient::ReadLine(std::string& line, std::size_t maxLength) {
     if (!Connected()) RaiseSocketError(sNotConnected);
     // Lines that are already there are read without a wait, so this is
     // where messages get through while a long reply streams in.
@@ -302,9 +305,9 @@ int TSocketClient::ReadLine(std::string& line) {
     std::size_t scanned = 0;
     // The whole line must arrive within TimeOut (no restart on progress), so
     // a server that trickles a byte at a time cannot hold a check for hours.
-    const TWaitResult result = wait(TWaitOrder::TimeOutFirst, false, [&] {
+    const TWaitResult result = wait(TWaitOrder::TimeOutFirst, maxLength > MaxLineLength, [&] {
         const char* begin = input_.data() + inputPos_;
-        const std::size_t limit = std::min(buffered(), MaxLineLength);
+        const std::size_t limit = std::min(buffered(), maxLength);
         // A text protocol's line never starts with a TLS record's header (a
         // handshake or an alert, version 3.x): this port speaks TLS.
         if (!tls_ && limit >= 2 && (begin[0] == 0x15 || begin[0] == 0x16) && begin[1] == 0x03)
@@ -315,7 +318,7 @@ int TSocketClient::ReadLine(std::string& line) {
             return TStep::Done;
         }
         scanned = limit;
-        if (limit >= MaxLineLength) RaiseSocketError(sReplyTooLong);
+        if (limit >= maxLength) RaiseSocketError(sReplyTooLong);
         // An error reported by a message before any byte arrived.
         if (buffered() == 0 && asyncFailed_) return TStep::Failed;
         // Bytes already in Winsock are taken before any wait: no FD_READ
@@ -341,6 +344,59 @@ int TSocketClient::ReadLine(std::string& line) {
     if (end == 0 && buffered() == 0) RaiseSocketError(sConnectionClosed);
     if (end == 0) consume(buffered());
     return code;
+}
+
+void TSocketClient::ReadBytes(std::string& out, std::size_t count) {
+    if (!Connected()) RaiseSocketError(sNotConnected);
+    raiseUnlessDone(endOf(TWaitOrder::CancelFirst, asyncFailed_));
+    std::size_t taken = 0;
+    raiseUnlessDone(wait(TWaitOrder::TimeOutFirst, true, [&] {
+        const std::size_t n = std::min(buffered(), count - taken);
+        out.append(input_.data() + inputPos_, n);
+        consume(n);
+        taken += n;
+        if (taken == count) return TStep::Done;
+        if (asyncFailed_) return TStep::Failed;
+        switch (fill()) {
+            case TFill::Data:
+            case TFill::Partial: return TStep::Progress;
+            case TFill::Closed: return TStep::Done;
+            case TFill::Nothing: break;
+        }
+        return TStep::Idle;
+    }));
+    if (taken < count) RaiseSocketError(sConnectionClosed);
+}
+
+bool TSocketClient::LineBuffered() const {
+    return std::memchr(input_.data() + inputPos_, '\n', buffered()) != nullptr;
+}
+
+bool TSocketClient::TakeAvailable(std::size_t limit) {
+    if (!Connected()) RaiseSocketError(sNotConnected);
+    // Winsock posts FD_READ again only after a recv: everything is taken
+    // now, or the next bytes would never be announced.
+    for (;;) {
+        // A server that floods lines is read no further for now: a recv
+        // that leaves bytes behind has Winsock post FD_READ again.
+        if (buffered() > limit) {
+            if (!LineBuffered()) RaiseSocketError(sReplyTooLong);
+            return true;
+        }
+        if (asyncFailed_ && buffered() == 0) RaiseSocketError(asyncError_);
+        switch (fill()) {
+            case TFill::Data:
+            case TFill::Partial: continue;
+            case TFill::Closed: return false;
+            case TFill::Nothing: return true;
+        }
+    }
+}
+
+void TSocketClient::PostReadable() {
+    if (Connected())
+        PostMessageA(window_->Handle(), WM_ASYNC_SELECT, static_cast<WPARAM>(socket_.get()),
+                     MAKELPARAM(FD_READ, 0));
 }
 
 void TSocketClient::ReadData(fw::TMemoryStream& stream, std::int32_t expectedSize) {
@@ -426,6 +482,10 @@ void TSocketClient::RaiseSocketError(std::uint16_t code) {
     if (!FindCatalogueText(code, msg)) msg = "Error #" + fw::IntToStr(code);
     fireError(msg);
     throw ESocketError(msg, code);
+}
+
+void TSocketClient::RaiseSocketError(std::uint16_t code, const std::string& argument) {
+    raiseText(fw::FormatStr(CatalogueText(code), argument), code);
 }
 
 void TSocketClient::raiseText(std::string msg, int code) {

@@ -56,6 +56,10 @@ public:
     fw::TNotifyEvent OnCancel;
     TProgressEvent OnProgress;
     TErrorEvent OnError;
+    // Bytes (or the end of the stream) arrived while no operation waits for
+    // them: a session that waits for the server's word between commands
+    // (IMAP's IDLE) takes them then, with TakeAvailable.
+    fw::TNotifyEvent OnReadable;
     // Not used by the socket itself; the mail classes read replies into it.
     std::string LastReply;
     TSecurity Security = TSecurity::None;
@@ -103,12 +107,32 @@ public:
     void SendText(const std::string& data);
     // Reads one line (without its CR/LF) into `line`; returns GetReplyCode of
     // it. The whole line must arrive within TimeOut.
-    int ReadLine(std::string& line);
+    int ReadLine(std::string& line) { return ReadLine(line, MaxLineLength); }
+    // The same for a line of up to `maxLength` bytes, terminator included;
+    // beyond MaxLineLength the time-out counts from the last bytes received.
+    int ReadLine(std::string& line, std::size_t maxLength);
+    // Appends exactly `count` bytes to `out`; the time-out counts from the
+    // last chunk received.
+    void ReadBytes(std::string& out, std::size_t count);
+    // Takes, without waiting, every byte that has arrived, until recv would
+    // block; more than `limit` bytes buffered without a line end raises
+    // "Server reply is too long". False when the server has closed the
+    // stream (what came before stays buffered); a reset raises.
+    bool TakeAvailable(std::size_t limit);
+    // A whole line waits in the read buffer.
+    bool LineBuffered() const;
+    bool Buffered() const { return buffered() > 0; }
+    // Has OnReadable fire from the message loop: for bytes already taken
+    // into the read buffer (decrypted with the record before them, say),
+    // of which Winsock will announce nothing.
+    void PostReadable();
     // Appends received bytes to `stream` until it ends with CR LF "." CR LF;
     // the time-out counts from the last chunk received.
     void ReadData(fw::TMemoryStream& stream, std::int32_t expectedSize);
     // A code of 0 does nothing; anything else fires OnError and raises ESocketError.
     void RaiseSocketError(std::uint16_t code);
+    // The same for a text with a %s: `argument` goes there.
+    [[noreturn]] void RaiseSocketError(std::uint16_t code, const std::string& argument);
 
     void Notification(fw::TComponent* component, fw::TOperation operation) override;
 

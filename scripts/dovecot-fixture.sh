@@ -14,6 +14,9 @@
 #       signed by a second CA (DIR/tls/other-ca.pem) that nobody trusts.
 #       DIR/tls/wild.pem, ip.pem, dnsip.pem, nosan.pem, revoked.pem and the
 #       CA's revocation list ca.crl are for the tests of the certificate check.
+#   Both also serve IMAP (with IDLE): DIR/imap_port, and with TLS also
+#   DIR/imaps_port (TLS from the first byte; DIR/imap_port then offers
+#   STARTTLS and refuses a log-in before it).
 #   dovecot-fixture.sh fill DIR USER COUNT
 #       Writes COUNT small messages into USER's Maildir.
 #   dovecot-fixture.sh stop DIR
@@ -79,7 +82,7 @@ make_certificates() {
 }
 
 write_config() {
-    local dir=$1 port=$2 tlsport=${3:-}
+    local dir=$1 port=$2 tlsport=${3:-} imapport=$4 imapsport=${5:-}
     local internal login uid gid
     if [ "$(id -u)" = 0 ]; then
         internal=dovecot login=dovenull uid=nobody gid=nogroup
@@ -91,7 +94,7 @@ base_dir = $dir/run
 state_dir = $dir/state
 log_path = $dir/dovecot.log
 info_log_path = $dir/dovecot.log
-protocols = pop3
+protocols = pop3 imap
 listen = 127.0.0.1
 $(if [ -n "$tlsport" ]; then cat <<TLS
 ssl = required
@@ -125,6 +128,17 @@ service pop3-login {
   }
 $(if [ -n "$tlsport" ]; then printf '  inet_listener pop3s {\n    address = 127.0.0.1 127.0.0.2\n    port = %s\n    ssl = yes\n  }\n' "$tlsport"; fi)
 }
+service imap-login {
+  chroot =
+  inet_listener imap {
+    address = 127.0.0.1
+    port = $imapport
+  }
+$(if [ -n "$imapsport" ]; then printf '  inet_listener imaps {\n    address = 127.0.0.1\n    port = %s\n    ssl = yes\n  }\n' "$imapsport"; fi)
+}
+# A message delivered while a client idles is told within a second.
+mailbox_idle_check_interval = 1 secs
+imap_logout_format = in=%i out=%o fetch_hdr=%{fetch_hdr_count}
 service anvil {
   chroot =
   # No growing pause after a failed log-in: a test that tries a wrong
@@ -162,11 +176,15 @@ cmd_start() {
     # whoever they are: let both write the mailboxes.
     chmod -R a+rwX "$dir/home"
     chmod 0755 "$dir"
-    local attempt port tlsport=""
+    local attempt port tlsport="" imapport imapsport=""
     for attempt in 1 2 3 4 5; do
         port=$(free_port) || die "no free port"
-        if [ -n "$tls" ]; then tlsport=$(free_port) || die "no free port"; fi
-        write_config "$dir" "$port" "$tlsport"
+        imapport=$(free_port) || die "no free port"
+        if [ -n "$tls" ]; then
+            tlsport=$(free_port) || die "no free port"
+            imapsport=$(free_port) || die "no free port"
+        fi
+        write_config "$dir" "$port" "$tlsport" "$imapport" "$imapsport"
         if dovecot -c "$dir/dovecot.conf" 2>> "$dir/start.log"; then
             # The master binds its listeners before it detaches; make sure
             # the login process answers before telling anyone the port.
@@ -174,6 +192,8 @@ cmd_start() {
             for i in $(seq 1 100); do
                 if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
                     if [ -n "$tls" ]; then echo "$tlsport" > "$dir/tls_port"; fi
+                    if [ -n "$tls" ]; then echo "$imapsport" > "$dir/imaps_port"; fi
+                    echo "$imapport" > "$dir/imap_port"
                     echo "$port" > "$dir/port.tmp" && mv "$dir/port.tmp" "$dir/port"
                     return 0
                 fi

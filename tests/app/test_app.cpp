@@ -49,10 +49,14 @@ void removeSettings() {
 // Checks that end when the test says so.
 struct FakeRunner : TCheckRunner {
     mail::TPop3Mailbox box{nullptr};
+    TImapResult result;
+    bool listening = false;
     int started = 0, canceled = 0;
-    void Start(const TMailboxSettings&) override { ++started; }
+    void Start(const TMailboxSettings&, const mail::TUidMark&) override { ++started; }
     void Cancel() override { ++canceled; }
     const mail::TPop3Mailbox& Mailbox() const override { return box; }
+    const TImapResult& ImapResult() const override { return result; }
+    bool Listening() const override { return listening; }
 };
 
 class Controller : public testing::Test {
@@ -567,6 +571,38 @@ TEST_F(Controller, AChangedCertificateIsAskedAboutOnceAndNoEndsTheChecks) {
     EXPECT_EQ(std::to_string(focus) + seen() + "|" + std::to_string(Boxes().size()) + " boxes", "7Hide Desktop &Icons|Start Checking &email|||0 boxes");
 }
 
+// An IMAP mailbox idles after its check, no poll timer running: a message
+// delivered then is announced at once, a read one never counts, and
+// switching checking off closes the idling connection.
+TEST_F(Controller, AnImapMailboxIdlesAndAnnouncesADeliveryAtOnce) {
+    namespace dovecot = testsupport::dovecot;
+    ASSERT_TRUE(dovecot::Deliver("dora", "Subject: read\r\n\r\n.\r\n", true, true));
+    form->MakeRunner = [] {
+        auto runner = MakeThreadCheckRunner();
+        runner->TimeOut = 2, runner->IdleRenewalMs = 300;  // renewed a few times while the test waits
+        return runner;
+    };
+    point(0, "127.0.0.1:" + dovecot::FirstLine("imap_port", true));
+    form->Settings.Mailboxes[0].Protocol = TProtocol::Imap;
+    form->Settings.Mailboxes[0].UserName = "dora", form->Settings.Mailboxes[0].Password = "deep";
+    form->ApplySettings();
+    watcher().Announcer.Store.Folder = seenFolder();
+    command(form->CheckMailItem);
+    checkAll();
+    EXPECT_EQ(std::to_string(static_cast<int>(watcher().State())) + seen(), "3Hide Desktop &Icons|Stop Checking &email|Tidemark: no messages|");
+    ASSERT_TRUE(dovecot::Deliver("dora", "From: Harbour <hm@example.org>\r\nSubject: Spring tide\r\n\r\n.\r\n", true));
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return !calls.balloons.empty(); }, 5000));
+    testsupport::PumpUntil([] { return false; }, 1000);
+    mouse(NIN_BALLOONSHOW), mouse(NIN_BALLOONTIMEOUT);
+    ASSERT_TRUE(dovecot::Deliver("dora", "From: Harbour <hm@example.org>\r\nSubject: Neap tide\r\n\r\n.\r\n", true));
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return calls.balloons.size() == 2; }, 5000));
+    EXPECT_EQ(calls.balloons, (std::vector<std::string>{"New mail|Harbour: Spring tide", "New mail|Harbour: Neap tide"}));
+    EXPECT_EQ(form->TrayIcon->ToolTip(), "Tidemark: 2 messages");
+    command(form->CheckMailItem);
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return std::regex_search(dovecot::Log(true), std::regex("imap\\(dora\\)[^\n]*Disconnected")); }, 5000)) << dovecot::Log(true);
+    EXPECT_EQ(watcher().State(), TWatchState::Off);
+}
+
 // Two mailboxes, one on a server that never answers: the other's count and
 // notice come at once, each line of the tooltip names its mailbox, and the
 // silent one waits out its own time-out alone; Close then ends both at once.
@@ -655,14 +691,26 @@ TEST(Watcher, EachEventInEachStateAndWhatFollows) {
         {"on tick close", "Closing|||1/1|"},
         {"on tick close ok tick on", "Closing|||1/1|"},
         {"on tick server", "Idle|poll 300000||1/1|"},
+        {"on tick ok push", "Idle|poll 300000||1/0|Tidemark: no messages"},
+        {"imap on tick ok push", "Listening|||1/0|Tidemark: 3 messages"},
+        {"imap on tick ok tick", "Checking|||2/0|Tidemark: 3 messages"},
+        {"imap on tick ok pushpass", "WaitingToRetry||retry 30000|1/0|Tidemark: mail server unreachable, retrying|warn"},
+        {"imap on tick ok off", "Off|||1/1|Tidemark: 3 messages"},
+        {"imap on tick off ok", "Off|||1/1|Tidemark: 3 messages"},
+        {"imap on tick ok sleep", "Suspended||retry 10000|1/1|Tidemark: 3 messages"},
+        {"imap on tick ok addr", "WaitingToRetry||retry 1000|1/1|Tidemark: 3 messages"},
+        {"imap on tick ok server", "Checking|||2/1|Tidemark: 3 messages"},
+        {"imap on tick ok close", "Closing|||1/1|Tidemark: 3 messages"},
     };
-    const char* states[] = {"Off", "Idle", "Checking", "WaitingToRetry", "WaitingForModal", "Suspended", "Closing"};
+    const char* states[] = {"Off", "Idle", "Checking", "Listening", "WaitingToRetry", "WaitingForModal", "Suspended", "Closing"};
     for (const auto& [events, expected] : table) {
         desktop::TTrayIcon tray(nullptr);
         auto fake = std::make_unique<FakeRunner>();
         FakeRunner& runner = *fake;
         runner.box.MessageCount = 2;
+        runner.result.UnseenCount = 3;
         TMailboxWatcher w(nullptr, std::move(fake), tray);
+        w.Announcer.Store.Folder = seenFolder();
         TMailboxSettings settings;
         settings.IntervalMs = 300000;
         w.SetSettings(settings);
@@ -676,6 +724,10 @@ TEST(Watcher, EachEventInEachStateAndWhatFollows) {
         std::istringstream in(events);
         for (std::string e; in >> e;) {
             if (e == "on" || e == "off") w.Handle(e == "on" ? TWatchEvent::SwitchOn : TWatchEvent::SwitchOff);
+            if (e == "imap") w.SetSettings([&] { settings.Protocol = TProtocol::Imap; return settings; }());
+            runner.listening = settings.Protocol == TProtocol::Imap;
+            if (e == "push") w.Handle(TWatchEvent::Pushed);
+            if (e == "pushpass") w.Handle(TWatchEvent::Pushed, std::make_exception_ptr(net::ESocketError("[10061] Connection refused", 10061)));
             if (e == "tick") w.Handle(TWatchEvent::Tick);
             if (e == "ok") w.Handle(TWatchEvent::CheckDone);
             if (e == "pass") w.Handle(TWatchEvent::CheckDone, std::make_exception_ptr(net::ESocketError("[10061] Connection refused", 10061)));
@@ -750,4 +802,19 @@ TEST_F(Controller, NewMessagesAreAnnouncedOnceAcrossChecksAndRestarts) {
     announcer.Store.Folder = seenFolder();
     announcer.AfterCheck(box, *form->TrayIcon);
     EXPECT_TRUE(announcer.Store.Load(box.CheckedMailbox).Ids == std::vector{mail::MessageKey("x", 1)});
+    // An IMAP mailbox keeps its UID mark across restarts; messages a mark
+    // already covers (a check that was given an older one) are not news again.
+    TImapResult imap{mail::MailboxName("imap.example.org", "anna"), 0, 9, {true, 7, 10}, {}};
+    announcer.AfterCheck(imap, *form->TrayIcon);
+    announcer = TNewMailAnnouncer();
+    announcer.Store.Folder = seenFolder();
+    EXPECT_TRUE(announcer.MarkOf(imap.CheckedMailbox) == imap.Mark);
+    imap.NewMessages.resize(2);
+    imap.NewMessages[0].Uid = 11, imap.NewMessages[1].Uid = 12;
+    imap.NewMessages[1].Info.Headers.Add("Subject: twelve");
+    imap.Mark.HighestUid = 12;
+    mouse(NIN_BALLOONHIDE);
+    for (int twice = 0; twice < 2; ++twice) EXPECT_EQ(announcer.AfterCheck(imap, *form->TrayIcon), twice ? 0u : 2u);
+    EXPECT_EQ(calls.balloons.back(), "2 new messages|twelve\n(no subject)");
+    EXPECT_TRUE(announcer.Store.LoadMark(imap.CheckedMailbox) == imap.Mark);
 }

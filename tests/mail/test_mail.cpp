@@ -13,6 +13,7 @@
 #include "framework/handles.h"
 #include "framework/security_handles.h"
 #include "gtest/gtest.h"
+#include "mail/imap_session.h"
 #include "mail/pop3_session.h"
 #include "mail/pop3_text.h"
 #include "tests/support/dovecot.h"
@@ -188,4 +189,51 @@ TEST(Popcheck, ExitCodesMessagesAndSecureConnections) {
         }));
         EXPECT_EQ(log.find("user=<alice>") != std::string::npos, toDovecot && t.code == 0) << log;
     }
+}
+
+// The IMAP mailbox against the real Dovecot in each security mode: the
+// unread count leaves out the seen message; a message delivered while it
+// idles is told within a second, and read by the next check; a new
+// UIDVALIDITY makes nothing new and starts the mark afresh.
+TEST(ImapDovecot, CountsIdlesAndStartsAfreshOnANewUidValidity) {
+    namespace dovecot = testsupport::dovecot;
+    ASSERT_NE(dovecot::FirstLine("imaps_port", true), "") << "no TLS Dovecot: run through ctest (its dovecot_tls fixture)";
+    for (bool seen : {false, true, false}) ASSERT_TRUE(dovecot::Deliver("carol", "Subject: old\r\n\r\nbody\r\n", true, seen));
+    std::ifstream pem(dovecot::Folder(true) + "\\tls\\ca.pem", std::ios::binary);
+    mail::TImapMailbox box(nullptr);
+    box.SetWinsockLoaded(true);
+    box.UserName = "carol", box.Password = "sea", box.ExtraRootCertificate = net::CertificateDer(std::string(std::istreambuf_iterator<char>(pem), {}));
+    box.SetTimeOut(5);
+    for (auto [security, port] : {std::pair{net::TSecurity::None, "imap_port"}, {net::TSecurity::StartTls, "imap_port"}, {net::TSecurity::Tls, "imaps_port"}}) {
+        box.Security = security, box.Server = "localhost:" + dovecot::FirstLine(port, true);
+        box.Check({});
+        EXPECT_EQ(std::to_string(box.UnseenCount) + " " + std::to_string(box.MessageCount) + " " + std::to_string(box.Mark.HighestUid) + " " +
+                      std::to_string(box.NewMessages.size()) + " " + std::to_string(box.Secure()),
+                  "2 3 3 0 " + std::to_string(security != net::TSecurity::None));
+        if (security != net::TSecurity::Tls) box.Disconnect();
+    }
+    ASSERT_TRUE(box.CanIdle());
+    box.StartIdle();
+    bool changed = false;
+    box.OnReadable = [&](fw::TObject*) { changed = changed || box.IdleChanged(); };
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(dovecot::Deliver("carol", "Subject: while idling\r\nFrom: ann@example.org\r\n\r\nbody\r\n", true));
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return changed; }, 3000));
+    EXPECT_LT(GetTickCount64() - start, 1500u);
+    box.OnReadable = nullptr;
+    EXPECT_TRUE(box.EndIdle());
+    const mail::TUidMark before = box.Mark;
+    box.Check(before);
+    ASSERT_EQ(box.NewMessages.size(), 1u);
+    EXPECT_EQ(box.NewMessages[0].Uid, 4u);
+    EXPECT_EQ(joined(box.NewMessages[0].Info.Headers), "Subject: while idling|From: ann@example.org|");
+    EXPECT_EQ(box.UnseenCount, 3);
+    box.Disconnect();
+    ASSERT_TRUE(dovecot::RenewUidValidity("carol", true));
+    box.Check({true, before.UidValidity, 0});
+    EXPECT_EQ(box.NewMessages.size(), 0u);
+    EXPECT_NE(box.Mark.UidValidity, before.UidValidity);
+    EXPECT_EQ(box.UnseenCount, 3);
+    box.Disconnect();
+    EXPECT_NE(dovecot::Log(true).find("imap(carol)"), std::string::npos);
 }

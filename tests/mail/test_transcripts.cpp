@@ -37,6 +37,18 @@
 //   = events <e>, <e>, ...  open, updating, progress:<%> (repeats merged),
 //                           next:<index>, cancel, error:<text>, closing,
 //                           closed, updated
+//   protocol imap           (before the first case) the file's cases check an
+//                           IMAP mailbox instead: Check from the case's
+//                           `mark <uidvalidity> <highest>` (default: none);
+//                           with `idle`, where the server offers IDLE, then
+//                           StartIdle, a wait for IdleChanged, EndIdle and a
+//                           second Check; then Disconnect
+//   imap-login <exists> <uidvalidity> [capability ...]   the greeting, LOGIN
+//                           (a1) and EXAMINE (a2) exchanges
+//   logout <tag>            the LOGOUT exchange
+//   = imap <unseen> <uidvalidity> <highest> <new uids>|-   after the last
+//                           Check; `= item` lines are its new messages
+//   = alerts <text>, ...    the [ALERT] texts of the last Check (always checked)
 //   = waited <ms>           a time-out came at least ms after the server's
 //                           last word (default: `timeout` seconds; the counter
 //                           ticks whole seconds, so a restart in the middle of
@@ -61,6 +73,7 @@
 
 #include "framework/sysutils.h"
 #include "gtest/gtest.h"
+#include "mail/imap_session.h"
 #include "mail/pop3_session.h"
 #include "tests/support/helpers.h"
 #include "tests/support/scripted_server.h"
@@ -71,7 +84,7 @@ namespace {
 
 struct Case {
     int line = 0;
-    std::string title, script, error = "<no exception>", stat, events, waited, ids = "unknown";
+    std::string title, script, error = "<no exception>", stat, events, waited, ids = "unknown", imap, alerts;
     std::map<std::string, std::string> settings;
     std::vector<std::string> items;
 };
@@ -99,6 +112,42 @@ public:
     std::vector<std::string> events;
 };
 
+class ImapBox : public mail::TImapMailbox {
+public:
+    ImapBox() : mail::TImapMailbox(nullptr) { SetWinsockLoaded(true); }
+};
+
+// The IMAP action of a case: one check from the case's mark, with `idle`
+// an IDLE until the server reports a change and a second check, then the
+// log-out.
+void checkImap(ImapBox& box, Case& c) {
+    mail::TUidMark mark;
+    std::istringstream(c.settings["mark"]) >> mark.UidValidity >> mark.HighestUid;
+    mark.Known = c.settings["mark"] != "";
+    box.Check(mark);
+    if (c.settings.count("idle") && box.CanIdle()) {
+        box.StartIdle();
+        bool changed = false;
+        std::exception_ptr failure;
+        box.OnReadable = [&](fw::TObject*) {
+            try {
+                changed = changed || box.IdleChanged();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        };
+        const double cpu = testsupport::CpuMs();
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_TRUE(testsupport::PumpUntil([&] { return changed || failure; }, 3000)) << "no change seen while idling";
+        EXPECT_LT(testsupport::CpuMs() - cpu, 0.3 * (GetTickCount64() - start) + 50) << "the idle wait spun";
+        box.OnReadable = nullptr;
+        if (failure) std::rethrow_exception(failure);
+        box.EndIdle();
+        box.Check(box.Mark);
+    }
+    box.Disconnect();
+}
+
 // Swallows one Winsock notification of the socket's window, as if the answer never came.
 UINT dropped = 0;
 WNDPROC socketProc = nullptr;
@@ -117,6 +166,7 @@ std::vector<Case> readCases(const std::string& path) {
     std::ifstream in(path);
     int number = 0;
     std::string replies;  // of a pipelined batch, sent after all its commands
+    std::string protocol;  // a file's "protocol" line, before its first case
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::string key = line.substr(0, line.find(' '));
@@ -126,7 +176,9 @@ std::vector<Case> readCases(const std::string& path) {
         if (key != "message" && key != "top" && key != "list" && !cases.empty()) cases.back().script += std::exchange(replies, "");
         if (key == "case") cases.emplace_back().line = number;
         if (key == "case") cases.back().title = value;
-        if (key.empty() || key[0] == '#' || key == "case") continue;
+        if (key == "case" && !protocol.empty()) cases.back().settings["protocol"] = protocol;
+        if (key == "protocol" && cases.empty()) protocol = value;
+        if (key.empty() || key[0] == '#' || key == "case" || cases.empty()) continue;
         Case& c = cases.back();
         auto setting = [&](const char* name, const char* fallback) {
             return c.settings.count(name) ? c.settings[name] : std::string(fallback);
@@ -136,7 +188,18 @@ std::vector<Case> readCases(const std::string& path) {
         for (std::string name; names >> name;) capa += "S " + name + "\n";
         capa += c.settings.count("capa") ? "S .\n" : "";
         const bool pipelined = fw::UpperCaseAscii(" " + setting("capa", "") + " ").find(" PIPELINING ") != std::string::npos;
-        if (key == "hello" || key == "login") {
+        if (key == "imap-login") {
+            // <EXISTS> <UIDVALIDITY> [capabilities]: the greeting, LOGIN and EXAMINE as tags a1 and a2.
+            std::istringstream in(value);
+            std::string exists, validity, caps;
+            in >> exists >> validity;
+            std::getline(in, caps);
+            c.script += "S * OK [CAPABILITY IMAP4rev1" + caps + "] ready\nC a1 LOGIN \"" + setting("user", "alice") +
+                        "\" \"" + setting("password", "secret") + "\"\nS a1 OK logged in\nC a2 EXAMINE INBOX\nS * " + exists +
+                        " EXISTS\nS * OK [UIDVALIDITY " + validity + "] ok\nS a2 OK [READ-ONLY] done\n";
+        } else if (key == "logout") {
+            c.script += "C " + value + " LOGOUT\nS * BYE bye\nS " + value + " OK done\n";
+        } else if (key == "hello" || key == "login") {
             c.script += "S +OK POP3 server ready\nC CAPA\n" + capa;
             if (key == "login")
                 c.script += "C USER " + setting("user", "alice") + "\nS +OK\nC PASS " + setting("password", "secret") +
@@ -169,6 +232,8 @@ std::vector<Case> readCases(const std::string& path) {
         } else if (key == "=") {
             (what == "stat" ? c.stat : what == "events" ? c.events
                                    : what == "ids"      ? c.ids
+                                   : what == "imap"     ? c.imap
+                                   : what == "alerts"   ? c.alerts
                                                         : c.waited) = rest;
         } else {
             c.settings[key] = value;
@@ -178,7 +243,7 @@ std::vector<Case> readCases(const std::string& path) {
     return cases;
 }
 
-void play(Mailbox& box, Case c) {
+void play(Mailbox& box, ImapBox& imap, Case c) {
     SCOPED_TRACE("line " + std::to_string(c.line) + ": " + c.title);
     ScriptedServer server(c.script, static_cast<unsigned short>(std::stoul(c.settings.count("listen") ? c.settings["listen"] : "0")));
     const unsigned unused = ScriptedServer::UnusedPort(), stalled = ScriptedServer::StalledPort();
@@ -188,15 +253,17 @@ void play(Mailbox& box, Case c) {
             if (auto at = text.find(port); at != std::string::npos) text.replace(at, port.size(), std::to_string(number));
         return ScriptedServer::Unescape(text);
     };
-    box.Server = setting("server", "127.0.0.1:{port}");
-    box.UserName = setting("user", "alice");
-    box.Password = setting("password", "secret");
+    const bool isImap = c.settings["protocol"] == "imap";
+    net::TSocketClient& socket = isImap ? static_cast<net::TSocketClient&>(imap) : box;
+    socket.Server = setting("server", "127.0.0.1:{port}");
+    (isImap ? imap.UserName : box.UserName) = setting("user", "alice");
+    (isImap ? imap.Password : box.Password) = setting("password", "secret");
     const std::string security = setting("security", "none");
-    box.Security = security == "tls" ? net::TSecurity::Tls : security == "starttls" ? net::TSecurity::StartTls
-                                                                                    : net::TSecurity::None;
+    socket.Security = security == "tls" ? net::TSecurity::Tls : security == "starttls" ? net::TSecurity::StartTls
+                                                                                       : net::TSecurity::None;
     box.UseUniqueIds = c.settings.count("uidl") != 0;
     const unsigned timeOut = std::stoul(setting("timeout", "1"));
-    box.SetTimeOut(static_cast<std::int32_t>(timeOut));
+    socket.SetTimeOut(static_cast<std::int32_t>(timeOut));
     box.events.clear();
     dropped = c.settings.count("drop") ? net::WM_ASYNC_HOST : 0;
     std::unique_ptr<testsupport::Later> cancel;
@@ -204,7 +271,7 @@ void play(Mailbox& box, Case c) {
 
     const ULONGLONG start = GetTickCount64();
     const double cpu = testsupport::CpuMs();
-    const std::string error = testsupport::MessageOf([&] { box.UpdateInfo(); });
+    const std::string error = testsupport::MessageOf([&] { isImap ? checkImap(imap, c) : box.UpdateInfo(); });
     const ULONGLONG end = GetTickCount64();
     const bool prefix = c.error.size() > 1 && c.error.back() == '*';
     EXPECT_EQ(prefix ? error.substr(0, c.error.size() - 1) + "*" : error, c.error);
@@ -217,8 +284,23 @@ void play(Mailbox& box, Case c) {
     EXPECT_TRUE(testsupport::PumpUntil([&] { return !server.Accepted() || server.Finished(); }))
         << "the client never closed its connection";
     EXPECT_EQ(server.Received(), server.Expected());
-    EXPECT_FALSE(box.Connected());
-    EXPECT_FALSE(box.CounterRunning());
+    EXPECT_FALSE(socket.Connected());
+    EXPECT_FALSE(socket.CounterRunning());
+    if (isImap) {
+        std::string uids;
+        std::vector<std::string> items;
+        for (const mail::TImapMessage& m : imap.NewMessages) {
+            uids += (uids.empty() ? "" : ",") + std::to_string(m.Uid);
+            items.push_back(std::to_string(m.Info.Size));
+            for (const std::string& header : m.Info.Headers.Lines()) items.back() += "|" + header;
+        }
+        const std::string result = std::to_string(imap.UnseenCount) + " " + std::to_string(imap.Mark.UidValidity) + " " +
+                                   std::to_string(imap.Mark.HighestUid) + " " + (uids.empty() ? "-" : uids);
+        EXPECT_EQ(c.imap.empty() ? "" : result, c.imap);
+        EXPECT_EQ(items, c.items);
+        EXPECT_EQ(join(imap.Alerts, ", "), c.alerts);
+        return;
+    }
     const std::string stat = std::to_string(box.MessageCount) + " " + std::to_string(box.MailboxSize);
     EXPECT_EQ(c.stat.empty() ? "" : stat, c.stat);
     EXPECT_EQ(c.events.empty() ? "" : join(box.events, ", "), c.events);
@@ -241,10 +323,11 @@ TEST_P(Transcript, EveryCaseAsScripted) {
     const std::vector<Case> cases = readCases(testsupport::SourcePath("tests/mail/transcripts/" + GetParam() + ".txt"));
     ASSERT_FALSE(cases.empty());
     Mailbox box;
+    ImapBox imap;
     socketProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(box.WindowHandle(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&dropping)));
     for (const Case& c : cases)
-        if (c.settings.count("isolated") == (std::getenv("TIDEMARK_ISOLATED") != nullptr)) play(box, c);
+        if (c.settings.count("isolated") == (std::getenv("TIDEMARK_ISOLATED") != nullptr)) play(box, imap, c);
 }
 
 std::vector<std::string> transcriptFiles() {

@@ -15,8 +15,11 @@ std::string FirstLine(const std::string& name, bool tls = false);
 // "127.0.0.1:port", or "" when no server runs.
 std::string ServerText();
 // Delivers a message into the user's Maildir: written to tmp/, then renamed
-// into new/, so the server never sees half a file.
-bool Deliver(const std::string& user, const std::string& text, bool tls = false);
+// into new/ (or, seen, into cur/ with the flag), so the server never sees
+// half a file.
+bool Deliver(const std::string& user, const std::string& text, bool tls = false, bool seen = false);
+// Gives the user's inbox a new UIDVALIDITY (no session may be open on it).
+bool RenewUidValidity(const std::string& user, bool tls = false);
 // The server's log so far.
 std::string Log(bool tls = false);
 
