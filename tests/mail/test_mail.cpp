@@ -144,6 +144,10 @@ TEST(Popcheck, ExitCodesMessagesAndSecureConnections) {
         {"--tls --starttls {server} anna pw", "", 2, "popcheck: --tls and --starttls cannot be given together\r\n"},
         {"{server} anna", "", 2, "popcheck: PASSWORD is missing (or give --password-file)\r\n"},
         {"--ca", "", 2, "popcheck: --ca needs a value\r\n"},
+        {"--idle 5 {server} anna pw", "", 2, "popcheck: --idle needs --imap\r\n"},
+        {"--imap {server} anna pw", "S * OK [CAPABILITY IMAP4rev1] hi\nC a1 LOGIN \"anna\" \"pw\"\nS a1 OK\nC a2 EXAMINE INBOX\nS * 1 EXISTS\nS a2 OK\nC a3 UID FETCH * (UID)\nS * 1 FETCH (UID 9)\nS a3 OK\n"
+                                 "C a4 UID SEARCH UNSEEN\nS * SEARCH 9\nS a4 OK\nC a5 UID FETCH 9 (UID FLAGS BODY.PEEK[HEADER.FIELDS (FROM SUBJECT DATE)])\nS * 1 FETCH (UID 9 BODY[HEADER.FIELDS (FROM SUBJECT DATE)] {12}\nS Subject: s\nS )\nS a5 OK\nC a6 LOGOUT\nS a6 OK",
+         0, "Messages: 1\r\nUnread: 1\r\n9\ts\t\t\r\n"},
         // One line per message, its fields decoded and unfolded as in the notice, no tab or control inside one.
         {"--password-file - {server} anna", login + "C LIST 1\nS +OK 1 120\nC TOP 1 1\nS +OK\nS Subject: =?utf-8?q?caf=C3=A9?=\nS \\tau\\tlait\x01\n"
                                                     "S From: =?utf-8?b?SsO2bnM=?= <j@example.org>\nS \nS .\nC QUIT\nS +OK",
