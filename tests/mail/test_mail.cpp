@@ -220,24 +220,16 @@ TEST(ImapDovecot, CountsIdlesAndStartsAfreshOnANewUidValidity) {
     box.StartIdle();
     bool changed = false;
     box.OnReadable = [&](fw::TObject*) { changed = changed || box.IdleChanged(); };
-    const ULONGLONG start = GetTickCount64();
     ASSERT_TRUE(dovecot::Deliver("carol", "Subject: while idling\r\nFrom: ann@example.org\r\n\r\nbody\r\n", true));
-    EXPECT_TRUE(testsupport::PumpUntil([&] { return changed; }, 3000));
-    EXPECT_LT(GetTickCount64() - start, 1500u);
-    box.OnReadable = nullptr;
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return changed; }, 1500)) << "no word of the delivery within 1.5 s";
     EXPECT_TRUE(box.EndIdle());
     const mail::TUidMark before = box.Mark;
     box.Check(before);
     ASSERT_EQ(box.NewMessages.size(), 1u);
-    EXPECT_EQ(box.NewMessages[0].Uid, 4u);
-    EXPECT_EQ(joined(box.NewMessages[0].Info.Headers), "Subject: while idling|From: ann@example.org|");
-    EXPECT_EQ(box.UnseenCount, 3);
+    EXPECT_EQ(std::to_string(box.NewMessages[0].Uid) + " " + joined(box.NewMessages[0].Info.Headers) + std::to_string(box.UnseenCount), "4 Subject: while idling|From: ann@example.org|3");
     box.Disconnect();
     ASSERT_TRUE(dovecot::RenewUidValidity("carol", true));
     box.Check({true, before.UidValidity, 0});
-    EXPECT_EQ(box.NewMessages.size(), 0u);
-    EXPECT_NE(box.Mark.UidValidity, before.UidValidity);
-    EXPECT_EQ(box.UnseenCount, 3);
+    EXPECT_EQ(std::to_string(box.NewMessages.size()) + " " + std::to_string(box.UnseenCount) + " " + std::to_string(box.Mark.UidValidity != before.UidValidity), "0 3 1");
     box.Disconnect();
-    EXPECT_NE(dovecot::Log(true).find("imap(carol)"), std::string::npos);
 }
