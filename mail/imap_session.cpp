@@ -248,6 +248,7 @@ void TImapMailbox::Check(const TUidMark& mark) {
     Alerts.clear();
     NewMessages.clear();
     UnseenCount = -1;
+    dropIfClosed();
     Connect();
     try {
         if (idling_) EndIdle();
@@ -359,6 +360,17 @@ void TImapMailbox::Logout() {
     const fw::ScopeExit done([this] { loggingOut_ = false; });
     command("LOGOUT");
     examined_ = false;
+}
+
+void TImapMailbox::dropIfClosed() noexcept {
+    if (!Connected() || idling_) return;
+    try {
+        const bool open = TakeAvailable(lineLimit());
+        while (LineBuffered()) readResponse();
+        if (open) return;
+    } catch (...) {
+    }
+    abandon();
 }
 
 void TImapMailbox::abandon() noexcept {

@@ -109,6 +109,10 @@ private:
     void sendWithArguments(const std::string& tag, const std::string& verb, const std::vector<std::string>& arguments);
     void examine();
     void readNewHeaders(const std::vector<std::uint32_t>& uids);
+    // A connection kept open between checks without IDLE may have been
+    // ended by the server meanwhile (its autologout, a BYE): closed, so the
+    // check logs in again instead of failing.
+    void dropIfClosed() noexcept;
     // Closes the connection after a failure and forgets the session state.
     void abandon() noexcept;
 
