@@ -30,6 +30,9 @@ public:
 
     std::string UserName;
     std::string Password;
+    // An OAuth2 access token: when set, the log-in is AUTHENTICATE XOAUTH2
+    // with it (and no password), over a protected connection only.
+    std::string AccessToken;
     // The capability names of the last CAPABILITY list (after the log-in
     // when the server sent a new one), upper-cased.
     std::set<std::string> Capabilities;
@@ -50,7 +53,8 @@ public:
     void Open() override;
     // Greeting (OK, PREAUTH or BYE), CAPABILITY, STARTTLS when the mode says
     // so (never a word of the log-in in plain text), then LOGIN, or
-    // AUTHENTICATE PLAIN where the server says LOGINDISABLED.
+    // AUTHENTICATE PLAIN where the server says LOGINDISABLED (XOAUTH2 with
+    // an AccessToken).
     void Login() override;
     // LOGOUT; the socket stays open for Disconnect to close.
     void Logout() override;

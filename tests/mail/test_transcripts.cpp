@@ -49,6 +49,7 @@
 //   last <tag> <uid>        UID FETCH * (UID) answered with that UID
 //   unseen <tag> [<uid> ...]   UID SEARCH UNSEEN answered with those UIDs
 //   count <tag> <n>         UID SEARCH RETURN (COUNT) UNSEEN answered with n
+//   token <text>            IMAP's AccessToken (default: none)
 //   = imap <unseen> <uidvalidity> <highest> <new uids>|-   after the last
 //                           Check; `= item` lines are its new messages
 //   = alerts <text>, ...    the [ALERT] texts of the last Check (always checked)
@@ -261,6 +262,7 @@ void play(Mailbox& box, mail::TImapMailbox& imap, Case c) {
     socket.Server = setting("server", "127.0.0.1:{port}");
     (isImap ? imap.UserName : box.UserName) = setting("user", "alice");
     (isImap ? imap.Password : box.Password) = setting("password", "secret");
+    imap.AccessToken = setting("token", "");
     const std::string security = setting("security", "none");
     socket.Security = security == "tls" ? net::TSecurity::Tls : security == "starttls" ? net::TSecurity::StartTls
                                                                                        : net::TSecurity::None;
