@@ -37,7 +37,7 @@ int TImapMailbox::GetReplyCode(const std::string&) { return 0; }
 
 void TImapMailbox::Open() {
     if (UserName.empty()) RaiseSocketError(net::sUserNameRequired);
-    if (Password.empty()) RaiseSocketError(net::sPasswordRequired);
+    if (Password.empty() && AccessToken.empty()) RaiseSocketError(net::sPasswordRequired);
     ServiceName = Security == net::TSecurity::Tls ? "imaps" : "imap";
     DefaultPort = Security == net::TSecurity::Tls ? 993 : 143;
     ResetState();
@@ -195,23 +195,38 @@ void TImapMailbox::startTlsSession() {
 
 void TImapMailbox::authenticate() {
     const std::string tag = nextTag();
-    if (!Capabilities.count("LOGINDISABLED")) {
+    std::string mechanism, response;
+    if (!AccessToken.empty()) {
+        // A token opens the mailbox to whoever reads it: never in plain text.
+        if (!Secure()) RaiseSocketError(net::sImapTokenNeedsTls);
+        if (!Capabilities.count("AUTH=XOAUTH2")) RaiseSocketError(net::sImapNoXoauth2);
+        mechanism = "XOAUTH2";
+        response = Base64("user=" + UserName + "\x01" "auth=Bearer " + AccessToken + "\x01\x01");
+    } else if (!Capabilities.count("LOGINDISABLED")) {
         sendWithArguments(tag, "LOGIN", {UserName, Password});
+        if (readTagged(tag).Keyword != "OK") throw net::EServerError(untagged(LastReply));
+        return;
     } else {
         // The server takes no password on this connection except by SASL.
         if (!Capabilities.count("AUTH=PLAIN")) RaiseSocketError(net::sImapLoginDisabled);
-        const std::string response = Base64(std::string(1, '\0') + UserName + '\0' + Password);
-        if (Capabilities.count("SASL-IR")) {
-            SendLine(tag + " AUTHENTICATE PLAIN " + response);
-        } else {
-            SendLine(tag + " AUTHENTICATE PLAIN");
-            const TImapResponse r = readTagged(tag, true);
-            if (r.Kind == TImapResponse::Continuation) SendLine(response);
-            else if (r.Keyword != "OK") throw net::EServerError(untagged(LastReply));
-            else return;
-        }
+        mechanism = "PLAIN";
+        response = Base64(std::string(1, '\0') + UserName + '\0' + Password);
     }
-    if (readTagged(tag).Keyword != "OK") throw net::EServerError(untagged(LastReply));
+    if (Capabilities.count("SASL-IR")) {
+        SendLine(tag + " AUTHENTICATE " + mechanism + " " + response);
+    } else {
+        SendLine(tag + " AUTHENTICATE " + mechanism);
+        if (readTagged(tag, true).Kind != TImapResponse::Continuation) throw net::EServerError(untagged(LastReply));
+        SendLine(response);
+    }
+    TImapResponse r = readTagged(tag, true);
+    // A refused token is told in a go-ahead (the server's reason, encoded);
+    // an empty line ends the exchange, and the tagged NO follows.
+    if (r.Kind == TImapResponse::Continuation) {
+        SendLine("");
+        r = readTagged(tag);
+    }
+    if (r.Keyword != "OK") throw net::EServerError(untagged(LastReply));
 }
 
 void TImapMailbox::sendWithArguments(const std::string& tag, const std::string& verb,
