@@ -101,6 +101,10 @@ void TImapMailbox::takeUntagged(const TImapResponse& r) {
     } else if (what == "SEARCH") {
         for (const TImapValue& v : r.Values)
             if (const auto uid = v.Number()) searchUids_.push_back(*uid);
+        // No more UIDs than messages (and a few that came meanwhile), however
+        // many SEARCH lines a server sends.
+        if (static_cast<std::int64_t>(searchUids_.size()) > std::max<std::int64_t>(MessageCount, 0) + 100)
+            RaiseSocketError(net::sReplyTooLong);
     } else if (what == "ESEARCH") {
         const std::vector<TImapValue>& v = r.Values;
         for (std::size_t i = 0; i + 1 < v.size(); ++i) {
@@ -128,7 +132,9 @@ void TImapMailbox::takeUntagged(const TImapResponse& r) {
             if (fw::UpperCaseAscii(items[i].Text).rfind("BODY[", 0) == 0) body = &value;
         }
         if (!uid) return;
-        if (fetching_ && body && !seen) {
+        const bool wanted = std::binary_search(wantedUids_.begin(), wantedUids_.end(), *uid) &&
+                            std::none_of(fetched_.begin(), fetched_.end(), [&](const TImapMessage& m) { return m.Uid == *uid; });
+        if (fetching_ && body && !seen && wanted) {
             TImapMessage& message = fetched_.emplace_back();
             message.Uid = *uid;
             message.Info.Size = static_cast<std::int32_t>(std::min<std::uint32_t>(size, 0x7FFFFFFF));
@@ -145,8 +151,12 @@ void TImapMailbox::takeUntagged(const TImapResponse& r) {
 }
 
 TImapResponse TImapMailbox::readTagged(const std::string& tag, bool goAheadEnds) {
+    // A server may send untagged responses without end: one exchange takes
+    // no more than one reply may hold.
+    std::int64_t total = 0;
     for (;;) {
         TImapResponse r = readResponse();
+        if ((total += static_cast<std::int64_t>(LastReply.size()) + 2) > MaxDataSize) RaiseSocketError(net::sReplyTooLong);
         if (r.Kind == TImapResponse::Continuation && goAheadEnds) return r;
         if (r.Kind == TImapResponse::Continuation) notImap(LastReply);
         if (r.Kind != TImapResponse::Tagged) continue;
@@ -307,16 +317,14 @@ void TImapMailbox::Check(const TUidMark& mark) {
 
 void TImapMailbox::readNewHeaders(const std::vector<std::uint32_t>& uids) {
     fetched_.clear();
+    wantedUids_ = uids;
     fetching_ = true;
     command("UID FETCH " + ImapSequenceSet(uids) + " (UID FLAGS BODY.PEEK[HEADER.FIELDS (FROM SUBJECT DATE)])");
     fetching_ = false;
-    // Only what was asked for, once each, in UID order.
-    std::stable_sort(fetched_.begin(), fetched_.end(), [](const TImapMessage& a, const TImapMessage& b) { return a.Uid < b.Uid; });
-    for (TImapMessage& message : fetched_)
-        if (std::binary_search(uids.begin(), uids.end(), message.Uid) &&
-            (NewMessages.empty() || NewMessages.back().Uid != message.Uid))
-            NewMessages.push_back(std::move(message));
+    std::sort(fetched_.begin(), fetched_.end(), [](const TImapMessage& a, const TImapMessage& b) { return a.Uid < b.Uid; });
+    NewMessages = std::move(fetched_);
     fetched_ = {};
+    wantedUids_ = {};
 }
 
 void TImapMailbox::StartIdle() {

@@ -133,6 +133,9 @@ private:
     std::optional<std::int64_t> searchCount_;
     std::optional<std::uint32_t> lastUid_;
     std::vector<TImapMessage> fetched_;
+    // The UIDs whose headers are being read, ascending: anything else a
+    // server sends is not kept.
+    std::vector<std::uint32_t> wantedUids_;
     bool fetching_ = false;
 };
 
