@@ -73,7 +73,8 @@ TImapResponse TImapMailbox::readResponse() {
         notImap(text);
     }
     if (response.IsStatus()) {
-        if (response.Code == "ALERT") Alerts.push_back(response.Text);
+        // A few are all a person reads.
+        if (response.Code == "ALERT" && Alerts.size() < 10) Alerts.push_back(response.Text);
         if (response.Code == "UIDVALIDITY") uidValidity_ = TImapValue{TImapValue::Atom, response.CodeArguments, {}}.Number().value_or(0);
         if (response.Code == "CAPABILITY") {
             Capabilities.clear();
