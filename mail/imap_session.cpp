@@ -37,7 +37,7 @@ int TImapMailbox::GetReplyCode(const std::string&) { return 0; }
 
 void TImapMailbox::Open() {
     if (UserName.empty()) RaiseSocketError(net::sUserNameRequired);
-    if (Password.empty()) RaiseSocketError(net::sPasswordRequired);
+    if (Password.empty() && AccessToken.empty()) RaiseSocketError(net::sPasswordRequired);
     ServiceName = Security == net::TSecurity::Tls ? "imaps" : "imap";
     DefaultPort = Security == net::TSecurity::Tls ? 993 : 143;
     ResetState();
@@ -73,7 +73,8 @@ TImapResponse TImapMailbox::readResponse() {
         notImap(text);
     }
     if (response.IsStatus()) {
-        if (response.Code == "ALERT") Alerts.push_back(response.Text);
+        // A few are all a person reads.
+        if (response.Code == "ALERT" && Alerts.size() < 10) Alerts.push_back(response.Text);
         if (response.Code == "UIDVALIDITY") uidValidity_ = TImapValue{TImapValue::Atom, response.CodeArguments, {}}.Number().value_or(0);
         if (response.Code == "CAPABILITY") {
             Capabilities.clear();
@@ -101,6 +102,10 @@ void TImapMailbox::takeUntagged(const TImapResponse& r) {
     } else if (what == "SEARCH") {
         for (const TImapValue& v : r.Values)
             if (const auto uid = v.Number()) searchUids_.push_back(*uid);
+        // No more UIDs than messages (and a few that came meanwhile), however
+        // many SEARCH lines a server sends.
+        if (static_cast<std::int64_t>(searchUids_.size()) > std::max<std::int64_t>(MessageCount, 0) + 100)
+            RaiseSocketError(net::sReplyTooLong);
     } else if (what == "ESEARCH") {
         const std::vector<TImapValue>& v = r.Values;
         for (std::size_t i = 0; i + 1 < v.size(); ++i) {
@@ -128,7 +133,9 @@ void TImapMailbox::takeUntagged(const TImapResponse& r) {
             if (fw::UpperCaseAscii(items[i].Text).rfind("BODY[", 0) == 0) body = &value;
         }
         if (!uid) return;
-        if (fetching_ && body && !seen) {
+        const bool wanted = std::binary_search(wantedUids_.begin(), wantedUids_.end(), *uid) &&
+                            std::none_of(fetched_.begin(), fetched_.end(), [&](const TImapMessage& m) { return m.Uid == *uid; });
+        if (fetching_ && body && !seen && wanted) {
             TImapMessage& message = fetched_.emplace_back();
             message.Uid = *uid;
             message.Info.Size = static_cast<std::int32_t>(std::min<std::uint32_t>(size, 0x7FFFFFFF));
@@ -145,8 +152,12 @@ void TImapMailbox::takeUntagged(const TImapResponse& r) {
 }
 
 TImapResponse TImapMailbox::readTagged(const std::string& tag, bool goAheadEnds) {
+    // A server may send untagged responses without end: one exchange takes
+    // no more than one reply may hold.
+    std::int64_t total = 0;
     for (;;) {
         TImapResponse r = readResponse();
+        if ((total += static_cast<std::int64_t>(LastReply.size()) + 2) > MaxDataSize) RaiseSocketError(net::sReplyTooLong);
         if (r.Kind == TImapResponse::Continuation && goAheadEnds) return r;
         if (r.Kind == TImapResponse::Continuation) notImap(LastReply);
         if (r.Kind != TImapResponse::Tagged) continue;
@@ -195,23 +206,38 @@ void TImapMailbox::startTlsSession() {
 
 void TImapMailbox::authenticate() {
     const std::string tag = nextTag();
-    if (!Capabilities.count("LOGINDISABLED")) {
+    std::string mechanism, response;
+    if (!AccessToken.empty()) {
+        // A token opens the mailbox to whoever reads it: never in plain text.
+        if (!Secure()) RaiseSocketError(net::sImapTokenNeedsTls);
+        if (!Capabilities.count("AUTH=XOAUTH2")) RaiseSocketError(net::sImapNoXoauth2);
+        mechanism = "XOAUTH2";
+        response = Base64("user=" + UserName + "\x01" "auth=Bearer " + AccessToken + "\x01\x01");
+    } else if (!Capabilities.count("LOGINDISABLED")) {
         sendWithArguments(tag, "LOGIN", {UserName, Password});
+        if (readTagged(tag).Keyword != "OK") throw net::EServerError(untagged(LastReply));
+        return;
     } else {
         // The server takes no password on this connection except by SASL.
         if (!Capabilities.count("AUTH=PLAIN")) RaiseSocketError(net::sImapLoginDisabled);
-        const std::string response = Base64(std::string(1, '\0') + UserName + '\0' + Password);
-        if (Capabilities.count("SASL-IR")) {
-            SendLine(tag + " AUTHENTICATE PLAIN " + response);
-        } else {
-            SendLine(tag + " AUTHENTICATE PLAIN");
-            const TImapResponse r = readTagged(tag, true);
-            if (r.Kind == TImapResponse::Continuation) SendLine(response);
-            else if (r.Keyword != "OK") throw net::EServerError(untagged(LastReply));
-            else return;
-        }
+        mechanism = "PLAIN";
+        response = Base64(std::string(1, '\0') + UserName + '\0' + Password);
     }
-    if (readTagged(tag).Keyword != "OK") throw net::EServerError(untagged(LastReply));
+    if (Capabilities.count("SASL-IR")) {
+        SendLine(tag + " AUTHENTICATE " + mechanism + " " + response);
+    } else {
+        SendLine(tag + " AUTHENTICATE " + mechanism);
+        if (readTagged(tag, true).Kind != TImapResponse::Continuation) throw net::EServerError(untagged(LastReply));
+        SendLine(response);
+    }
+    TImapResponse r = readTagged(tag, true);
+    // A refused token is told in a go-ahead (the server's reason, encoded);
+    // an empty line ends the exchange, and the tagged NO follows.
+    if (r.Kind == TImapResponse::Continuation) {
+        SendLine("");
+        r = readTagged(tag);
+    }
+    if (r.Keyword != "OK") throw net::EServerError(untagged(LastReply));
 }
 
 void TImapMailbox::sendWithArguments(const std::string& tag, const std::string& verb,
@@ -248,6 +274,7 @@ void TImapMailbox::Check(const TUidMark& mark) {
     Alerts.clear();
     NewMessages.clear();
     UnseenCount = -1;
+    dropIfClosed();
     Connect();
     try {
         if (idling_) EndIdle();
@@ -291,16 +318,14 @@ void TImapMailbox::Check(const TUidMark& mark) {
 
 void TImapMailbox::readNewHeaders(const std::vector<std::uint32_t>& uids) {
     fetched_.clear();
+    wantedUids_ = uids;
     fetching_ = true;
     command("UID FETCH " + ImapSequenceSet(uids) + " (UID FLAGS BODY.PEEK[HEADER.FIELDS (FROM SUBJECT DATE)])");
     fetching_ = false;
-    // Only what was asked for, once each, in UID order.
-    std::stable_sort(fetched_.begin(), fetched_.end(), [](const TImapMessage& a, const TImapMessage& b) { return a.Uid < b.Uid; });
-    for (TImapMessage& message : fetched_)
-        if (std::binary_search(uids.begin(), uids.end(), message.Uid) &&
-            (NewMessages.empty() || NewMessages.back().Uid != message.Uid))
-            NewMessages.push_back(std::move(message));
+    std::sort(fetched_.begin(), fetched_.end(), [](const TImapMessage& a, const TImapMessage& b) { return a.Uid < b.Uid; });
+    NewMessages = std::move(fetched_);
     fetched_ = {};
+    wantedUids_ = {};
 }
 
 void TImapMailbox::StartIdle() {
@@ -359,6 +384,17 @@ void TImapMailbox::Logout() {
     const fw::ScopeExit done([this] { loggingOut_ = false; });
     command("LOGOUT");
     examined_ = false;
+}
+
+void TImapMailbox::dropIfClosed() noexcept {
+    if (!Connected() || idling_) return;
+    try {
+        const bool open = TakeAvailable(lineLimit());
+        while (LineBuffered()) readResponse();
+        if (open) return;
+    } catch (...) {
+    }
+    abandon();
 }
 
 void TImapMailbox::abandon() noexcept {

@@ -30,6 +30,9 @@ public:
 
     std::string UserName;
     std::string Password;
+    // An OAuth2 access token: when set, the log-in is AUTHENTICATE XOAUTH2
+    // with it (and no password), over a protected connection only.
+    std::string AccessToken;
     // The capability names of the last CAPABILITY list (after the log-in
     // when the server sent a new one), upper-cased.
     std::set<std::string> Capabilities;
@@ -50,7 +53,8 @@ public:
     void Open() override;
     // Greeting (OK, PREAUTH or BYE), CAPABILITY, STARTTLS when the mode says
     // so (never a word of the log-in in plain text), then LOGIN, or
-    // AUTHENTICATE PLAIN where the server says LOGINDISABLED.
+    // AUTHENTICATE PLAIN where the server says LOGINDISABLED (XOAUTH2 with
+    // an AccessToken).
     void Login() override;
     // LOGOUT; the socket stays open for Disconnect to close.
     void Logout() override;
@@ -109,6 +113,10 @@ private:
     void sendWithArguments(const std::string& tag, const std::string& verb, const std::vector<std::string>& arguments);
     void examine();
     void readNewHeaders(const std::vector<std::uint32_t>& uids);
+    // A connection kept open between checks without IDLE may have been
+    // ended by the server meanwhile (its autologout, a BYE): closed, so the
+    // check logs in again instead of failing.
+    void dropIfClosed() noexcept;
     // Closes the connection after a failure and forgets the session state.
     void abandon() noexcept;
 
@@ -125,6 +133,9 @@ private:
     std::optional<std::int64_t> searchCount_;
     std::optional<std::uint32_t> lastUid_;
     std::vector<TImapMessage> fetched_;
+    // The UIDs whose headers are being read, ascending: anything else a
+    // server sends is not kept.
+    std::vector<std::uint32_t> wantedUids_;
     bool fetching_ = false;
 };
 

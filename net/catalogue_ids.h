@@ -104,7 +104,9 @@
     X(sImapNotImap, 57111, "The server sent a reply that is not IMAP: %s")                                             \
     X(sImapStartTlsNotOffered, 57112, "The server does not offer STARTTLS, so the password cannot be sent safely")     \
     X(sImapStartTlsRefused, 57113, "The server refused STARTTLS: %s")                                                  \
-    X(sImapLoginDisabled, 57114, "The server accepts no log-in without TLS: choose TLS or STARTTLS in Setup")
+    X(sImapLoginDisabled, 57114, "The server accepts no log-in without TLS: choose TLS or STARTTLS in Setup")        \
+    X(sImapTokenNeedsTls, 57115, "The sign-in token is sent only over a secure connection: choose TLS or STARTTLS in Setup") \
+    X(sImapNoXoauth2, 57116, "The server does not offer sign-in with a token (XOAUTH2)")
 
 #ifndef RC_INVOKED
 #include <cstdint>

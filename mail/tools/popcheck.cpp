@@ -1,4 +1,4 @@
-// popcheck [--timeout SECONDS] [--tls | --starttls] [--ca FILE] SERVER[:PORT] USER (PASSWORD | --password-file FILE)
+// popcheck [--timeout SECONDS] [--tls | --starttls] [--ca FILE] [--imap [--idle SECONDS]] SERVER[:PORT] USER (PASSWORD | --password-file FILE)
 //
 // Runs one mailbox check with the same component the tray program uses and
 // prints what it found: the negotiated protocol and cipher of a protected
@@ -11,6 +11,10 @@
 // code of mail tools; 2 is wrong usage, told with what was wrong. So users
 // can try their settings and scripts can time a check or decide to try again
 // later. The time-out bounds each wait of the check (60 seconds unless given).
+// With --imap it checks an IMAP inbox instead: the unread count, and one line
+// per unread message (the newest 50 at most: a check reads no more headers)
+// with its UID, Subject, From and Date; --idle then waits in IDLE and prints
+// each change as the server reports it.
 #include <windows.h>
 
 #include <cstdio>
@@ -23,6 +27,7 @@
 #include "mail/charsets.h"
 #include "mail/failure_kind.h"
 #include "mail/header_text.h"
+#include "mail/imap_session.h"
 #include "mail/pop3_session.h"
 
 namespace {
@@ -30,9 +35,9 @@ namespace {
 enum : int { kExitNeedsUser = 1, kExitUsage = 2, kExitPassing = 75 };
 
 const char kUsage[] =
-    "usage: popcheck [--timeout SECONDS] [--tls | --starttls] [--ca FILE] SERVER[:PORT] USER PASSWORD\n"
+    "usage: popcheck [--timeout SECONDS] [--tls | --starttls] [--ca FILE] [--imap [--idle SECONDS]] SERVER[:PORT] USER PASSWORD\n"
     "       popcheck [options] --password-file FILE SERVER[:PORT] USER\n"
-    "Logs in to a POP3 mailbox, lists the waiting messages and logs out again;\n"
+    "Logs in to a POP3 (or IMAP) mailbox, lists the waiting messages and logs out again;\n"
     "nothing is downloaded or deleted. Each message is one line of four fields\n"
     "separated by tabs: number, size in octets, Subject, From (decoded, in UTF-8;\n"
     "tabs and control characters inside a field are blanks).\n"
@@ -41,6 +46,11 @@ const char kUsage[] =
     "  --starttls  plain text first, then STLS before the login (port 110)\n"
     "  --ca FILE   also trust this CA certificate (PEM or DER) for this run\n"
     "  --password-file FILE  the password is the first line of FILE (- for standard input)\n"
+    "  --imap      an IMAP inbox (port 143, or 993 with --tls; STARTTLS with --starttls):\n"
+    "              the unread count and the unread messages, the newest 50 at most, as\n"
+    "              UID, Subject, From and Date; nothing is marked as read\n"
+    "  --idle SECONDS  with --imap: then wait in IDLE for up to SECONDS (1 to 86400) and\n"
+    "              print the unread count and the new messages at each change\n"
     "  --help      this text;  --version  popcheck's version\n"
     "Exit codes: 0 checked, 1 a failure that needs you, 2 wrong usage, 75 a passing failure.\n";
 
@@ -82,17 +92,85 @@ bool readFile(const std::string& path, std::string& bytes, std::size_t limit) {
                        : fw::ReadWholeFile(path, bytes, limit);
 }
 
+std::string imapListing(const mail::TImapMailbox& box) {
+    std::string listing = "Unread: " + std::to_string(box.UnseenCount) + "\n";
+    for (const std::string& alert : box.Alerts) listing += "Alert: " + alert + "\n";
+    for (const mail::TImapMessage& message : box.NewMessages) {
+        const std::vector<std::string>& lines = message.Info.Headers.Lines();
+        listing += std::to_string(message.Uid) + "\t" + utf8(mail::DecodedSubject(lines, mail::ConvertCharset)) + "\t" +
+                   utf8(mail::DecodedField(lines, "From", mail::ConvertCharset)) + "\t" +
+                   utf8(mail::DecodedField(lines, "Date", mail::ConvertCharset)) + "\n";
+    }
+    return listing;
+}
+
+// One check of the IMAP inbox; with idleSeconds, then IDLE until they are
+// over, a check at each change. Failures raise.
+int checkImap(const std::string& server, const std::string& user, const std::string& password, net::TSecurity security,
+              std::int32_t timeOut, const std::string& extraRoot, std::int32_t idleSeconds) {
+    mail::TImapMailbox box(nullptr);
+    box.SetWinsockLoaded(true);
+    box.Server = server, box.UserName = user, box.Password = password, box.Security = security;
+    box.SetTimeOut(timeOut);
+    box.ExtraRootCertificate = extraRoot;
+    // Every unseen message is shown: popcheck keeps no mark between runs.
+    box.ReadAllUnseen = true;
+    box.Check({});
+    const net::TTlsInfo tls = box.TlsInfo();
+    say((box.Secure() ? "Secure connection: " + tls.Protocol + ", " + tls.Cipher + "\n" : "") +
+        "Messages: " + std::to_string(box.MessageCount) + "\n" + imapListing(box));
+    if (idleSeconds > 0 && !box.CanIdle()) {
+        std::fprintf(stderr, "popcheck: the server does not offer IDLE\n");
+        box.Disconnect();
+        return kExitNeedsUser;
+    }
+    box.ReadAllUnseen = false;
+    std::exception_ptr failure;
+    bool changed = false;
+    box.OnReadable = [&](fw::TObject*) {
+        try {
+            changed = changed || box.IdleChanged();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    };
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(idleSeconds) * 1000;
+    // Servers may end an IDLE after 30 minutes: it is renewed before that.
+    constexpr ULONGLONG kRenewMs = 25 * 60 * 1000;
+    ULONGLONG renew = 0;
+    for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
+        if (!box.Idling()) {
+            box.StartIdle();
+            renew = now + kRenewMs;
+        }
+        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min(end, renew) - now), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        fw::DispatchPending();
+        if (failure) std::rethrow_exception(failure);
+        if (changed) {
+            changed = false;
+            box.EndIdle();
+            box.Check(box.Mark);
+            say("Messages: " + std::to_string(box.MessageCount) + "\n" + imapListing(box));
+        } else if (GetTickCount64() >= renew) {
+            box.EndIdle();
+        }
+    }
+    box.Disconnect();
+    box.SetWinsockLoaded(false);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     net::TSecurity security = net::TSecurity::None;
     std::string caFile, passwordFile;
-    bool passwordFromFile = false;
-    std::int32_t timeOut = 60;
+    bool passwordFromFile = false, imap = false;
+    std::int32_t timeOut = 60, idleSeconds = 0;
     int arg = 1;
     for (; arg < argc && argv[arg][0] == '-' && argv[arg][1] == '-'; ++arg) {
         const std::string option = argv[arg];
-        const bool valued = option == "--timeout" || option == "--ca" || option == "--password-file";
+        const bool valued = option == "--timeout" || option == "--ca" || option == "--password-file" || option == "--idle";
         if (valued && arg + 1 == argc) return usageError(option + " needs a value");
         if (option == "--help") {
             std::fputs(kUsage, stdout);
@@ -109,6 +187,11 @@ int main(int argc, char** argv) {
             if (!fw::TryStrToInt(argv[++arg], timeOut) || timeOut < 1 || timeOut > 3600)
                 return usageError("--timeout needs a whole number of seconds from 1 to 3600, not '" +
                                   std::string(argv[arg]) + "'");
+        } else if (option == "--imap") {
+            imap = true;
+        } else if (option == "--idle") {
+            if (!fw::TryStrToInt(argv[++arg], idleSeconds) || idleSeconds < 1 || idleSeconds > 86400)
+                return usageError("--idle needs a whole number of seconds from 1 to 86400, not '" + std::string(argv[arg]) + "'");
         } else if (option == "--ca") {
             caFile = argv[++arg];
         } else if (option == "--password-file") {
@@ -126,6 +209,7 @@ int main(int argc, char** argv) {
     if (argc - arg > wanted)
         return usageError("unexpected argument '" + std::string(argv[arg + wanted]) + "'" +
                           (passwordFromFile ? " (the password comes from --password-file)" : ""));
+    if (idleSeconds && !imap) return usageError("--idle needs --imap");
     std::string password = passwordFromFile ? "" : argv[arg + 2];
     if (passwordFromFile) {
         // The first line, without its line end.
@@ -147,6 +231,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", text.c_str());
     };
     try {
+        if (imap) return checkImap(argv[arg], argv[arg + 1], password, security, timeOut, extraRoot, idleSeconds);
         mail::TPop3Mailbox pop(nullptr);
         pop.SetWinsockLoaded(true);
         pop.Server = argv[arg];

@@ -18,6 +18,7 @@
 #include "framework/sysutils.h"
 #include "mail/failure_kind.h"
 #include "mail/header_text.h"
+#include "mail/imap_response.h"
 #include "mail/mailbox_info.h"
 #include "mail/new_mail.h"
 #include "mail/pop3_text.h"
@@ -53,7 +54,14 @@ void fuzzReplyLine(const std::string& line) {
     mail::TFailureFacts facts;
     facts.Source = mail::TFailureFacts::ServerReply;
     facts.Reply = line;
-    check(!responseCode.empty() || mail::ClassifyFailure(facts) == mail::TFailureKind::NeedsUser);
+    check(!responseCode.empty() || !mail::ImapResponseCode(line).empty() ||
+          mail::ClassifyFailure(facts) == mail::TFailureKind::NeedsUser);
+    // Any response either parses or is told to be no IMAP.
+    try {
+        const mail::TImapResponse r = mail::ParseImapResponse(line);
+        check(r.Kind != mail::TImapResponse::Tagged || !r.Tag.empty());
+    } catch (const mail::EImapSyntax&) {
+    }
     // The balloon's text fits its record, whatever the server said.
     check(app::FailingSinceNotice("09:30", line, 255).size() <= 255);
     // A size can only come from digits in the reply.

@@ -144,6 +144,10 @@ TEST(Popcheck, ExitCodesMessagesAndSecureConnections) {
         {"--tls --starttls {server} anna pw", "", 2, "popcheck: --tls and --starttls cannot be given together\r\n"},
         {"{server} anna", "", 2, "popcheck: PASSWORD is missing (or give --password-file)\r\n"},
         {"--ca", "", 2, "popcheck: --ca needs a value\r\n"},
+        {"--idle 5 {server} anna pw", "", 2, "popcheck: --idle needs --imap\r\n"},
+        {"--imap {server} anna pw", "S * OK [CAPABILITY IMAP4rev1] hi\nC a1 LOGIN \"anna\" \"pw\"\nS a1 OK\nC a2 EXAMINE INBOX\nS * 1 EXISTS\nS a2 OK\nC a3 UID FETCH * (UID)\nS * 1 FETCH (UID 9)\nS a3 OK\n"
+                                 "C a4 UID SEARCH UNSEEN\nS * SEARCH 9\nS a4 OK\nC a5 UID FETCH 9 (UID FLAGS BODY.PEEK[HEADER.FIELDS (FROM SUBJECT DATE)])\nS * 1 FETCH (UID 9 BODY[HEADER.FIELDS (FROM SUBJECT DATE)] {12}\nS Subject: s\nS )\nS a5 OK\nC a6 LOGOUT\nS a6 OK",
+         0, "Messages: 1\r\nUnread: 1\r\n9\ts\t\t\r\n"},
         // One line per message, its fields decoded and unfolded as in the notice, no tab or control inside one.
         {"--password-file - {server} anna", login + "C LIST 1\nS +OK 1 120\nC TOP 1 1\nS +OK\nS Subject: =?utf-8?q?caf=C3=A9?=\nS \\tau\\tlait\x01\n"
                                                     "S From: =?utf-8?b?SsO2bnM=?= <j@example.org>\nS \nS .\nC QUIT\nS +OK",
@@ -216,24 +220,16 @@ TEST(ImapDovecot, CountsIdlesAndStartsAfreshOnANewUidValidity) {
     box.StartIdle();
     bool changed = false;
     box.OnReadable = [&](fw::TObject*) { changed = changed || box.IdleChanged(); };
-    const ULONGLONG start = GetTickCount64();
     ASSERT_TRUE(dovecot::Deliver("carol", "Subject: while idling\r\nFrom: ann@example.org\r\n\r\nbody\r\n", true));
-    EXPECT_TRUE(testsupport::PumpUntil([&] { return changed; }, 3000));
-    EXPECT_LT(GetTickCount64() - start, 1500u);
-    box.OnReadable = nullptr;
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return changed; }, 1500)) << "no word of the delivery within 1.5 s";
     EXPECT_TRUE(box.EndIdle());
     const mail::TUidMark before = box.Mark;
     box.Check(before);
     ASSERT_EQ(box.NewMessages.size(), 1u);
-    EXPECT_EQ(box.NewMessages[0].Uid, 4u);
-    EXPECT_EQ(joined(box.NewMessages[0].Info.Headers), "Subject: while idling|From: ann@example.org|");
-    EXPECT_EQ(box.UnseenCount, 3);
+    EXPECT_EQ(std::to_string(box.NewMessages[0].Uid) + " " + joined(box.NewMessages[0].Info.Headers) + std::to_string(box.UnseenCount), "4 Subject: while idling|From: ann@example.org|3");
     box.Disconnect();
     ASSERT_TRUE(dovecot::RenewUidValidity("carol", true));
     box.Check({true, before.UidValidity, 0});
-    EXPECT_EQ(box.NewMessages.size(), 0u);
-    EXPECT_NE(box.Mark.UidValidity, before.UidValidity);
-    EXPECT_EQ(box.UnseenCount, 3);
+    EXPECT_EQ(std::to_string(box.NewMessages.size()) + " " + std::to_string(box.UnseenCount) + " " + std::to_string(box.Mark.UidValidity != before.UidValidity), "0 3 1");
     box.Disconnect();
-    EXPECT_NE(dovecot::Log(true).find("imap(carol)"), std::string::npos);
 }

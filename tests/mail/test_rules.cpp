@@ -165,6 +165,9 @@ TEST(FailureKind, EachFailureHasItsKind) {
         {F::ServerReply, 0, "-ERR [SYS/PERM] gone", false, false},
         {F::ServerReply, 0, "-ERR [IN-USE-NOT] x", false, false},
         {F::ServerReply, 0, "-ERR locked [IN-USE]", false, false},
+        {F::Socket, 57110, "", false, true},
+        {F::ServerReply, 0, "NO [UNAVAILABLE] try later", false, true},
+        {F::ServerReply, 0, "NO [AUTHENTICATIONFAILED] no", false, false},
     };
     for (const auto& t : table)
         EXPECT_EQ(ClassifyFailure({t.source, t.code, t.reply, t.hostKnown}) == TFailureKind::Passing, t.passing)
