@@ -280,8 +280,8 @@ void TThreadCheckRunner::closeImap() {
 void TThreadCheckRunner::report(UINT msg, unsigned id, std::exception_ptr failure, bool listening, bool imapResult) {
     TOutcome outcome{failure, listening, {}};
     if (!failure && imapResult) {
-        outcome.Result = {imap_->CheckedMailbox, imap_->UnseenCount, imap_->MessageCount, imap_->Mark,
-                          imap_->NewMessages};
+        outcome.Result = {imap_->CheckedMailbox, imap_->UnseenCount, imap_->MessageCount,
+                          imap_->Mark,           imap_->NewMessages, imap_->Alerts};
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);

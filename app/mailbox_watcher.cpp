@@ -185,10 +185,15 @@ void TMailboxWatcher::checkDone(std::exception_ptr failure) {
             if (!storeFailureReported_) storeFailure_ = textOf(std::current_exception());
         }
         if (Announcer.Announced > 0 && OnNewMail) OnNewMail(*this, Announcer.Announced);
+        if (imap && !runner_->ImapResult().Alerts.empty()) alert_ = runner_->ImapResult().Alerts.back();
         // Never over a new-mail notice the user has not seen yet.
         if (!storeFailure_.empty() && !tray_.BalloonWaiting()) {
             storeFailureReported_ = true;
             if (OnWarning) OnWarning(*this, std::exchange(storeFailure_, std::string()));
+        }
+        if (alert_ != alertShown_ && !tray_.BalloonWaiting()) {
+            alertShown_ = alert_;
+            if (OnWarning) OnWarning(*this, "The mail server says: " + alert_);
         }
         return;
     }

@@ -124,6 +124,8 @@ private:
     // back to it); its reason waits here until no new-mail notice does.
     bool storeFailureReported_ = false;
     std::string storeFailure_;
+    // The server's last [ALERT], told once (when no notice waits) unless it changes.
+    std::string alert_, alertShown_;
 };
 
 }  // namespace app

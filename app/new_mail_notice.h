@@ -22,6 +22,8 @@ struct TImapResult {
     std::int64_t MessageCount = -1;
     mail::TUidMark Mark;
     std::vector<mail::TImapMessage> NewMessages;
+    // The server's [ALERT] texts: meant for the user to read.
+    std::vector<std::string> Alerts;
 };
 
 class TNewMailAnnouncer {

@@ -701,6 +701,7 @@ TEST(Watcher, EachEventInEachStateAndWhatFollows) {
         {"imap on tick ok addr", "WaitingToRetry||retry 1000|1/1|Tidemark: 3 messages"},
         {"imap on tick ok server", "Checking|||2/1|Tidemark: 3 messages"},
         {"imap on tick ok close", "Closing|||1/1|Tidemark: 3 messages"},
+        {"imap on alert tick ok tick ok", "Listening|||2/0|Tidemark: 3 messages|alert"},
     };
     const char* states[] = {"Off", "Idle", "Checking", "Listening", "WaitingToRetry", "WaitingForModal", "Suspended", "Closing"};
     for (const auto& [events, expected] : table) {
@@ -718,6 +719,7 @@ TEST(Watcher, EachEventInEachStateAndWhatFollows) {
         std::string told;
         w.OnFailure = [&](TMailboxWatcher&, std::exception_ptr failure) { told += "|box " + testsupport::MessageOf([&] { std::rethrow_exception(failure); }); };
         w.OnWarning = [&](TMailboxWatcher&, const std::string& text) {
+            if (text == "The mail server says: Quota nearly full") return void(told += "|alert");
             EXPECT_TRUE(std::regex_match(text, std::regex(R"(Mail could not be checked since \d\d:\d\d \(\[10061\] Connection refused\)\. Tidemark keeps trying\.)"))) << text;
             told += "|warn";
         };
@@ -727,6 +729,7 @@ TEST(Watcher, EachEventInEachStateAndWhatFollows) {
             if (e == "imap") w.SetSettings([&] { settings.Protocol = TProtocol::Imap; return settings; }());
             runner.listening = settings.Protocol == TProtocol::Imap;
             if (e == "push") w.Handle(TWatchEvent::Pushed);
+            if (e == "alert") runner.result.Alerts = {"Quota nearly full"};
             if (e == "pushpass") w.Handle(TWatchEvent::Pushed, std::make_exception_ptr(net::ESocketError("[10061] Connection refused", 10061)));
             if (e == "tick") w.Handle(TWatchEvent::Tick);
             if (e == "ok") w.Handle(TWatchEvent::CheckDone);
@@ -804,7 +807,7 @@ TEST_F(Controller, NewMessagesAreAnnouncedOnceAcrossChecksAndRestarts) {
     EXPECT_TRUE(announcer.Store.Load(box.CheckedMailbox).Ids == std::vector{mail::MessageKey("x", 1)});
     // An IMAP mailbox keeps its UID mark across restarts; messages a mark
     // already covers (a check that was given an older one) are not news again.
-    TImapResult imap{mail::MailboxName("imap.example.org", "anna"), 0, 9, {true, 7, 10}, {}};
+    TImapResult imap{mail::MailboxName("imap.example.org", "anna"), 0, 9, {true, 7, 10}, {}, {}};
     announcer.AfterCheck(imap, *form->TrayIcon);
     announcer = TNewMailAnnouncer();
     announcer.Store.Folder = seenFolder();
