@@ -29,7 +29,7 @@ constexpr UINT_PTR kRenewalTimer = 1;
 
 bool sameAccount(const TMailboxSettings& a, const TMailboxSettings& b) {
     return a.Server == b.Server && a.Security == b.Security && a.UserName == b.UserName && a.Password == b.Password &&
-           a.RefreshToken == b.RefreshToken;
+           a.SignIn == b.SignIn && a.Account == b.Account;
 }
 
 class TThreadCheckRunner : public TCheckRunner {
@@ -41,6 +41,7 @@ public:
     const mail::TPop3Mailbox& Mailbox() const override { return *mailbox_; }
     const TImapResult& ImapResult() const override { return reported_.Result; }
     bool Listening() const override { return reported_.Listening; }
+    const std::string& NewRefreshToken() const override { return reported_.RefreshToken; }
 
 private:
     struct TRequest {
@@ -55,6 +56,8 @@ private:
         std::exception_ptr Failure;
         bool Listening = false;
         TImapResult Result;
+        // A refresh token the provider sent in place of the stored one.
+        std::string RefreshToken;
     };
     static DWORD WINAPI threadMain(LPVOID self);
     void run();
@@ -278,7 +281,7 @@ void TThreadCheckRunner::closeImap() {
 }
 
 void TThreadCheckRunner::report(UINT msg, unsigned id, std::exception_ptr failure, bool listening, bool imapResult) {
-    TOutcome outcome{failure, listening, {}};
+    TOutcome outcome{failure, listening, {}, {}};
     if (!failure && imapResult) {
         outcome.Result = {imap_->CheckedMailbox, imap_->UnseenCount, imap_->MessageCount,
                           imap_->Mark,           imap_->NewMessages, imap_->Alerts};

@@ -37,6 +37,9 @@ public:
     // Whether the check just reported left the connection idling: changes
     // come by OnPushed, until a failure or Cancel.
     virtual bool Listening() const = 0;
+    // A refresh token the provider sent with a new access token, to be
+    // stored in place of the mailbox's; "" when it keeps the old one.
+    virtual const std::string& NewRefreshToken() const = 0;
 
     // Null for a good check.
     std::function<void(std::exception_ptr failure)> OnDone;

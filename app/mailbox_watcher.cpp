@@ -32,7 +32,7 @@ std::string textOf(const std::exception_ptr& failure) {
 
 bool sameConnection(const TMailboxSettings& a, const TMailboxSettings& b) {
     return a.Server == b.Server && a.Security == b.Security && a.UserName == b.UserName && a.Password == b.Password &&
-           a.Protocol == b.Protocol && a.SignIn == b.SignIn && a.RefreshToken == b.RefreshToken;
+           a.Protocol == b.Protocol && a.SignIn == b.SignIn && a.Account == b.Account;
 }
 }  // namespace
 
@@ -158,6 +158,12 @@ void TMailboxWatcher::startCheck() {
 }
 
 void TMailboxWatcher::checkDone(std::exception_ptr failure) {
+    // Kept whatever the check came to: the provider may have retired the old one.
+    const std::string& renewed = runner_->NewRefreshToken();
+    if (!renewed.empty() && renewed != settings_.RefreshToken) {
+        settings_.RefreshToken = renewed;
+        if (OnRefreshToken) OnRefreshToken(*this);
+    }
     if (!failure) {
         passingFailures_ = 0;
         retryText_.clear();

@@ -65,6 +65,8 @@ public:
     std::function<void(TMailboxWatcher&, std::exception_ptr)> OnFailure;
     // A notice announced this many new messages.
     std::function<void(TMailboxWatcher&, std::size_t count)> OnNewMail;
+    // The provider replaced the mailbox's refresh token (in Settings() now).
+    std::function<void(TMailboxWatcher&)> OnRefreshToken;
     // The one warning after long trouble.
     std::function<void(TMailboxWatcher&, const std::string& text)> OnWarning;
 

@@ -113,6 +113,12 @@ int StandardPort(TProtocol protocol, net::TSecurity security) {
     return protocol == TProtocol::Imap ? (tls ? 993 : 143) : (tls ? 995 : 110);
 }
 
+void SaveRefreshToken(int slot, const std::string& token) {
+    TRegistry box;
+    if (slot < 1 || slot > kMaxMailboxes || token.empty() || !box.OpenKey(MailboxKey(slot), false)) return;
+    box.WriteBinaryData("refresh_token_protected", ProtectPassword(token));
+}
+
 unsigned IntervalMsFromSeconds(std::int32_t seconds) { return static_cast<std::uint32_t>(seconds) * 1000u; }
 
 std::string SecurityText(net::TSecurity security) {

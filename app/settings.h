@@ -80,6 +80,10 @@ bool MoveSingleMailbox();
 // into `settings`); keys of mailboxes no longer listed are deleted. A key
 // that cannot be opened or created fails at the first write.
 void SaveSettings(TSettings& settings);
+// Stores the refresh token of the mailbox kept under `slot`, alone: the
+// provider may send a new one with any access token, and the old one may
+// stop working soon after.
+void SaveRefreshToken(int slot, const std::string& token);
 // The poll interval in milliseconds for a number of seconds, formed in
 // 32-bit arithmetic as the timer takes it.
 unsigned IntervalMsFromSeconds(std::int32_t seconds);

@@ -332,6 +332,11 @@ void TTrayController::ApplySettings() {
             const std::string title = Watchers.size() > 1 ? "Tidemark: " + w.Settings().Title() : "Tidemark";
             TrayIcon->ShowBalloon(fromAnsi(title), fromAnsi(text), NIIF_WARNING);
         };
+        watcher->OnRefreshToken = [this](TMailboxWatcher& w) {
+            for (TMailboxSettings& m : Settings.Mailboxes)
+                if (m.Slot == w.Settings().Slot) m.RefreshToken = w.Settings().RefreshToken;
+            SaveRefreshToken(w.Settings().Slot, w.Settings().RefreshToken);
+        };
         watcher->OnNewMail = [this](TMailboxWatcher& w, std::size_t count) {
             noticeWebMail_ = w.Settings().WebMail;
             setNewCount(NewCount + count);

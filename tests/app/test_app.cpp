@@ -57,6 +57,8 @@ struct FakeRunner : TCheckRunner {
     const mail::TPop3Mailbox& Mailbox() const override { return box; }
     const TImapResult& ImapResult() const override { return result; }
     bool Listening() const override { return listening; }
+    std::string renewed;
+    const std::string& NewRefreshToken() const override { return renewed; }
 };
 
 class Controller : public testing::Test {
@@ -459,8 +461,9 @@ TEST_F(Controller, TheTwoLoadsOfTheStoredSettings) {
     // The protocol and sign-in come back as saved, the token never stored plain, nothing where none is kept;
     // texts in any letter case; one that names none (or a token that cannot be opened) is told, the rest read.
     TMailboxSettings& o = settings.Mailboxes[1];
-    o.Protocol = TProtocol::Imap, o.SignIn = TSignIn::Other, o.Account = "a@x", o.RefreshToken = "rt", o.ClientId = "c", o.AuthorizationUrl = "u1", o.TokenUrl = "u2", o.Scope = "s";
+    o.Protocol = TProtocol::Imap, o.SignIn = TSignIn::Other, o.Account = "a@x", o.RefreshToken = "old", o.ClientId = "c", o.AuthorizationUrl = "u1", o.TokenUrl = "u2", o.Scope = "s";
     SaveSettings(settings);
+    SaveRefreshToken(o.Slot, "rt");  // the provider's renewed one, stored alone
     LoadSettings(back, TLoadMoment::OnShow);
     const TMailboxSettings& w = back.Mailboxes.at(1);
     EXPECT_EQ(std::to_string(static_cast<int>(w.Protocol)) + std::to_string(static_cast<int>(w.SignIn)) + w.Account + w.RefreshToken + w.ClientId + w.AuthorizationUrl + w.TokenUrl + w.Scope +
@@ -701,6 +704,7 @@ TEST(Watcher, EachEventInEachStateAndWhatFollows) {
         {"imap on tick ok addr", "WaitingToRetry||retry 1000|1/1|Tidemark: 3 messages"},
         {"imap on tick ok server", "Checking|||2/1|Tidemark: 3 messages"},
         {"imap on tick ok close", "Closing|||1/1|Tidemark: 3 messages"},
+        {"on tick renew pass", "WaitingToRetry||retry 30000|1/0|Tidemark: mail server unreachable, retrying|token r2|warn"},
         {"imap on alert tick ok tick ok", "Listening|||2/0|Tidemark: 3 messages|alert"},
     };
     const char* states[] = {"Off", "Idle", "Checking", "Listening", "WaitingToRetry", "WaitingForModal", "Suspended", "Closing"};
@@ -718,6 +722,7 @@ TEST(Watcher, EachEventInEachStateAndWhatFollows) {
         w.BalloonAfterMs = 0;
         std::string told;
         w.OnFailure = [&](TMailboxWatcher&, std::exception_ptr failure) { told += "|box " + testsupport::MessageOf([&] { std::rethrow_exception(failure); }); };
+        w.OnRefreshToken = [&](TMailboxWatcher& m) { told += "|token " + m.Settings().RefreshToken; };
         w.OnWarning = [&](TMailboxWatcher&, const std::string& text) {
             if (text == "The mail server says: Quota nearly full") return void(told += "|alert");
             EXPECT_TRUE(std::regex_match(text, std::regex(R"(Mail could not be checked since \d\d:\d\d \(\[10061\] Connection refused\)\. Tidemark keeps trying\.)"))) << text;
@@ -730,6 +735,7 @@ TEST(Watcher, EachEventInEachStateAndWhatFollows) {
             runner.listening = settings.Protocol == TProtocol::Imap;
             if (e == "push") w.Handle(TWatchEvent::Pushed);
             if (e == "alert") runner.result.Alerts = {"Quota nearly full"};
+            if (e == "renew") runner.renewed = "r2";
             if (e == "pushpass") w.Handle(TWatchEvent::Pushed, std::make_exception_ptr(net::ESocketError("[10061] Connection refused", 10061)));
             if (e == "tick") w.Handle(TWatchEvent::Tick);
             if (e == "ok") w.Handle(TWatchEvent::CheckDone);
