@@ -31,7 +31,8 @@
 # unique ids against the first check (goal: at most 5%), and shows the
 # commands each sent. Both share the server's log-in cost, which is most of
 # a repeat check (Dovecot forks a mail process per log-in).
-#   bench/run.sh [x86_64|i686]      (x86_64 and REPEATS=5 by default)
+#   bench/run.sh [x86_64|i686]      (x86_64 and REPEATS=5 by default;
+#                                     BENCH=imap runs the IMAP part alone)
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 TARGET=${1:-x86_64}
@@ -76,6 +77,7 @@ mailbox_down() {
   DIR=""
 }
 
+if [ "${BENCH:-all}" = all ]; then
 echo "target $TARGET, median of $REPEATS runs each; times in ms, memory in KiB"
 printf '%8s %10s %10s %7s %9s %7s %9s %7s %11s %11s %9s\n' messages component minimal ratio comp-cpu cpu% min-cpu min% peak-ws peak-pagef list
 for n in 10 100 1000; do
@@ -120,6 +122,7 @@ for n in 100 1000 10000 50000; do
   run_wine "$BUILD/bench/bench_new_mail.exe" "127.0.0.1:$(cat "$DIR/port")" bench bench-pw "$([ "$n" -ge 10000 ] && echo 1 || echo "$REPEATS")"
   mailbox_down
 done
+fi
 
 # A tray for the notices: Wine's own desktop window with its notification area.
 "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
