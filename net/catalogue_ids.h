@@ -95,11 +95,22 @@
     X(sCertInvalid, 57034, "The server's certificate is not trusted: %s")                                              \
     X(sCertNoNames, 57035,                                                                                             \
       "The server's certificate is not trusted: it names no server (it has no subject alternative names)")             \
+    X(sSignInUnreachable, 57040, "The sign-in provider cannot be reached: %s")                                        \
+    X(sSignInRefused, 57041, "The sign-in provider refused: %s")                                                       \
+    X(sSignInAgain, 57042, "The provider no longer accepts this mailbox's sign-in: sign in again in Setup")          \
+    X(sSignInTimedOut, 57043, "No answer came from the browser in time: sign in again")                               \
+    X(sSignInForeignAnswer, 57044, "The browser brought back an answer that does not belong to this sign-in")         \
+    X(sSignInNotSecure, 57045, "The sign-in provider's address must begin with https://")                            \
+    X(sSignInIncomplete, 57046, "The sign-in for this mailbox is not set up: sign in in Setup")                       \
+    X(sSignInNoBrowser, 57047, "The browser could not be opened: %s")                                                 \
     X(sUserNameRequired, 57103, "UserName property is required")                                                       \
     X(sPasswordRequired, 57104, "Password property is required")                                                       \
     X(sStlsNotOffered, 57105, "The server does not offer STLS, so the password cannot be sent safely")                 \
     X(sStlsRefused, 57106, "The server refused STLS: %s")                                                              \
-    X(sNoGreetingOnTlsPort, 57107, "The server sent no greeting; port 995 expects TLS: choose TLS in Setup")
+    X(sNoGreetingOnTlsPort, 57107, "The server sent no greeting; port 995 expects TLS: choose TLS in Setup")        \
+    X(sTokenNeedsTls, 57108, "The sign-in token is sent over a secure connection only: choose TLS or STARTTLS in Setup") \
+    X(sXoauth2NotOffered, 57109, "The server does not offer sign-in with a token (XOAUTH2)")                         \
+    X(sTokenRejected, 57110, "The server refused the sign-in token: %s")
 
 #ifndef RC_INVOKED
 #include <cstdint>

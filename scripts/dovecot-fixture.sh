@@ -14,6 +14,9 @@
 #       signed by a second CA (DIR/tls/other-ca.pem) that nobody trusts.
 #       DIR/tls/wild.pem, ip.pem, dnsip.pem, nosan.pem, revoked.pem and the
 #       CA's revocation list ca.crl are for the tests of the certificate check.
+#       With TIDEMARK_OAUTH2_DIR set (the folder of a running
+#       tests/oauth2/server.js: its port file), the TLS server also takes
+#       AUTH XOAUTH2 and asks that provider whether a token is live and whose.
 #   dovecot-fixture.sh fill DIR USER COUNT
 #       Writes COUNT small messages into USER's Maildir.
 #   dovecot-fixture.sh stop DIR
@@ -137,9 +140,34 @@ passdb {
   driver = passwd-file
   args = scheme=PLAIN username_format=%u $dir/passwd
 }
+$(oauth2_config "$dir" "$tlsport")
 userdb {
   driver = static
   args = uid=$uid gid=$gid home=$dir/home/%u
+}
+CONF
+}
+
+# Bearer tokens of the test provider (XOAUTH2), over TLS only.
+oauth2_config() {
+    local dir=$1 tlsport=$2 oport
+    [ -n "$tlsport" ] && [ -n "${TIDEMARK_OAUTH2_DIR:-}" ] || return 0
+    oport=$(cat "$TIDEMARK_OAUTH2_DIR/port" 2>/dev/null) || die "no OAuth2 provider runs in $TIDEMARK_OAUTH2_DIR"
+    cat > "$dir/oauth2.conf.ext" <<EXT
+introspection_mode = post
+introspection_url = http://127.0.0.1:$oport/introspect
+force_introspection = yes
+username_attribute = username
+active_attribute = active
+active_value = true
+timeout_msecs = 5000
+EXT
+    cat <<CONF
+auth_mechanisms = \$auth_mechanisms xoauth2
+passdb {
+  driver = oauth2
+  mechanisms = xoauth2
+  args = $dir/oauth2.conf.ext
 }
 CONF
 }
