@@ -24,7 +24,8 @@ bool passingSocketError(int code, bool hostKnown) {
         case net::sWsaNonAuthoritativeHostNotFound:
         case net::sWsaNonRecoverableErrors:
         case net::sConnectionClosed:
-        case net::sTlsClosedInHandshake: return true;
+        case net::sTlsClosedInHandshake:
+        case net::sSignInUnreachable: return true;
         case net::sWsaHostNotFound:
         case net::sWsaValidNameNoDataRecordOfRequestedType: return hostKnown;
         default: return false;

@@ -1,4 +1,5 @@
 // popcheck [--timeout SECONDS] [--tls | --starttls] [--ca FILE] SERVER[:PORT] USER (PASSWORD | --password-file FILE)
+// popcheck [options] (--oauth2 PROVIDER [--client-id ID ...] | --token-file FILE) SERVER[:PORT] USER
 //
 // Runs one mailbox check with the same component the tray program uses and
 // prints what it found: the negotiated protocol and cipher of a protected
@@ -24,6 +25,7 @@
 #include "mail/failure_kind.h"
 #include "mail/header_text.h"
 #include "mail/pop3_session.h"
+#include "net/oauth2.h"
 
 namespace {
 
@@ -32,6 +34,7 @@ enum : int { kExitNeedsUser = 1, kExitUsage = 2, kExitPassing = 75 };
 const char kUsage[] =
     "usage: popcheck [--timeout SECONDS] [--tls | --starttls] [--ca FILE] SERVER[:PORT] USER PASSWORD\n"
     "       popcheck [options] --password-file FILE SERVER[:PORT] USER\n"
+    "       popcheck [options] (--oauth2 PROVIDER | --token-file FILE) SERVER[:PORT] USER\n"
     "Logs in to a POP3 mailbox, lists the waiting messages and logs out again;\n"
     "nothing is downloaded or deleted. Each message is one line of four fields\n"
     "separated by tabs: number, size in octets, Subject, From (decoded, in UTF-8;\n"
@@ -41,6 +44,11 @@ const char kUsage[] =
     "  --starttls  plain text first, then STLS before the login (port 110)\n"
     "  --ca FILE   also trust this CA certificate (PEM or DER) for this run\n"
     "  --password-file FILE  the password is the first line of FILE (- for standard input)\n"
+    "  --oauth2 PROVIDER  sign in with microsoft, google or other in your browser and log in\n"
+    "              with the token it gives (XOAUTH2; needs --tls or --starttls)\n"
+    "  --client-id ID  the OAuth2 client id (instead of the built-in one; needed for other)\n"
+    "  --authorization-url URL, --token-url URL, --scope SCOPE  the endpoints of provider other\n"
+    "  --token-file FILE  log in with the OAuth2 access token in the first line of FILE (- for standard input)\n"
     "  --help      this text;  --version  popcheck's version\n"
     "Exit codes: 0 checked, 1 a failure that needs you, 2 wrong usage, 75 a passing failure.\n";
 
@@ -88,11 +96,16 @@ int main(int argc, char** argv) {
     net::TSecurity security = net::TSecurity::None;
     std::string caFile, passwordFile;
     bool passwordFromFile = false;
+    // Signing in with a token instead of a password.
+    std::string oauthProvider, tokenFile;
+    net::TOAuthProvider provider;
     std::int32_t timeOut = 60;
     int arg = 1;
     for (; arg < argc && argv[arg][0] == '-' && argv[arg][1] == '-'; ++arg) {
         const std::string option = argv[arg];
-        const bool valued = option == "--timeout" || option == "--ca" || option == "--password-file";
+        const bool valued = option == "--timeout" || option == "--ca" || option == "--password-file" ||
+                            option == "--oauth2" || option == "--token-file" || option == "--client-id" ||
+                            option == "--authorization-url" || option == "--token-url" || option == "--scope";
         if (valued && arg + 1 == argc) return usageError(option + " needs a value");
         if (option == "--help") {
             std::fputs(kUsage, stdout);
@@ -114,19 +127,50 @@ int main(int argc, char** argv) {
         } else if (option == "--password-file") {
             passwordFile = argv[++arg];
             passwordFromFile = true;
+        } else if (option == "--oauth2") {
+            oauthProvider = fw::LowerCaseAscii(argv[++arg]);
+            if (oauthProvider != "other" && (provider = net::BuiltInProvider(oauthProvider)).Name.empty())
+                return usageError("--oauth2 takes microsoft, google or other, not '" + std::string(argv[arg]) + "'");
+        } else if (option == "--token-file") {
+            tokenFile = argv[++arg];
+        } else if (option == "--client-id") {
+            provider.ClientId = argv[++arg];
+            provider.ClientSecret.clear();
+        } else if (option == "--authorization-url") {
+            provider.AuthorizationUrl = argv[++arg];
+        } else if (option == "--token-url") {
+            provider.TokenUrl = argv[++arg];
+        } else if (option == "--scope") {
+            provider.Scope = argv[++arg];
         } else {
             return usageError("unknown option '" + option + "'");
         }
     }
-    const int wanted = passwordFromFile ? 2 : 3;
+    const bool token = !oauthProvider.empty() || !tokenFile.empty();
+    if (token && (passwordFromFile || (!oauthProvider.empty() && !tokenFile.empty())))
+        return usageError("give one of --oauth2, --token-file and --password-file");
+    if (token && security == net::TSecurity::None)
+        return usageError("a token is sent over a secure connection only: give --tls or --starttls");
+    if (oauthProvider == "other" && (provider.AuthorizationUrl.empty() || provider.TokenUrl.empty() || provider.ClientId.empty()))
+        return usageError("--oauth2 other needs --authorization-url, --token-url and --client-id");
+    if (!oauthProvider.empty() && provider.ClientId.empty())
+        return usageError("this popcheck was built without a client id for " + oauthProvider + ": give --client-id");
+    const int wanted = passwordFromFile || token ? 2 : 3;
     if (argc - arg < wanted)
         return usageError(argc - arg == 0   ? "SERVER is missing"
                           : argc - arg == 1 ? "USER is missing"
-                                            : "PASSWORD is missing (or give --password-file)");
+                                            : "PASSWORD is missing (or give --password-file or --oauth2)");
     if (argc - arg > wanted)
         return usageError("unexpected argument '" + std::string(argv[arg + wanted]) + "'" +
-                          (passwordFromFile ? " (the password comes from --password-file)" : ""));
-    std::string password = passwordFromFile ? "" : argv[arg + 2];
+                          (passwordFromFile ? " (the password comes from --password-file)" : "") +
+                          (token ? " (the token takes the password's place)" : ""));
+    std::string password = passwordFromFile || token ? "" : argv[arg + 2];
+    std::string accessToken;
+    if (!tokenFile.empty()) {
+        if (!readFile(tokenFile, accessToken, 64 * 1024)) return usageError("cannot read the token from '" + tokenFile + "'");
+        accessToken = accessToken.substr(0, accessToken.find_first_of("\r\n"));
+        if (accessToken.empty()) return usageError(tokenFile + " holds no token");
+    }
     if (passwordFromFile) {
         // The first line, without its line end.
         if (!readFile(passwordFile, password, 64 * 1024))
@@ -147,11 +191,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", text.c_str());
     };
     try {
+        if (!oauthProvider.empty()) {
+            if (provider.Name.empty()) provider.Name = "Other";
+            std::fprintf(stderr, "popcheck: sign in to %s in the browser window that opens (Ctrl+C ends)\n",
+                         provider.Name.c_str());
+            net::TBrowserSignIn signIn(provider, argv[arg + 1]);
+            const net::TOAuthTokens tokens = signIn.Run(net::OpenInDefaultBrowser, 10 * 60 * 1000, timeOut);
+            accessToken = tokens.AccessToken;
+            if (!tokens.Account.empty()) say("Signed in as: " + tokens.Account + "\n");
+        }
         mail::TPop3Mailbox pop(nullptr);
         pop.SetWinsockLoaded(true);
         pop.Server = argv[arg];
         pop.UserName = argv[arg + 1];
         pop.Password = password;
+        pop.AccessToken = accessToken;
         pop.Security = security;
         pop.SetTimeOut(timeOut);
         pop.ExtraRootCertificate = extraRoot;
