@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
     if (argc - arg < wanted)
         return usageError(argc - arg == 0   ? "SERVER is missing"
                           : argc - arg == 1 ? "USER is missing"
-                                            : "PASSWORD is missing (or give --password-file or --oauth2)");
+                                            : "PASSWORD is missing (or give --password-file)");
     if (argc - arg > wanted)
         return usageError("unexpected argument '" + std::string(argv[arg + wanted]) + "'" +
                           (passwordFromFile ? " (the password comes from --password-file)" : "") +

@@ -150,6 +150,9 @@ TEST(Popcheck, ExitCodesMessagesAndSecureConnections) {
         {"--tls" + ca + "--password-file " + passwordFile + " localhost:" + tls + " alice", "", 0, "\tafter the filler\t"},
         {"--starttls" + ca + "localhost:" + plain + " alice secret", "", 0, "Secure connection: TLS"},
         {"--tls" + ca + "127.0.0.2:" + tls + " alice secret", "", 1, "not trusted: it is not issued by a trusted authority"},
+        // A token: never over plain text; Dovecot asks the test provider about it, which does not know it.
+        {"--token-file - {server} anna", "", 2, "popcheck: a token is sent over a secure connection only: give --tls or --starttls\r\n", "tok\r\n"},
+        {"--tls" + ca + "--token-file - localhost:" + tls + " anna", "", 1, "popcheck: The server refused the sign-in token: -ERR [AUTH] Authentication failed. (status 401)\r\n", "not-a-token\r\n"},
     };
     // The certificate check: the name by the subject alternative names
     // alone, and the CA's revocation list (beside the server's certificate).

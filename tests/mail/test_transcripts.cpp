@@ -10,6 +10,10 @@
 //                           refuses and {stalled} one that never answers
 //   user|password <text>, timeout <seconds>   defaults: alice, secret, 1
 //   security tls|starttls   default: none
+//   token <text>            AccessToken (log in with XOAUTH2); default: none
+//   front tls               the client meets the server through a TLS front
+//                           (tests/support/tls_front.py, with the TLS
+//                           Dovecot's localhost certificate and CA)
 //   capa <name> ...         the CAPA reply lists these names; without it the
 //                           server refuses CAPA ("-ERR")
 //   listen <port>           the scripted server's port (0: a free one)
@@ -54,6 +58,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -62,6 +67,7 @@
 #include "framework/sysutils.h"
 #include "gtest/gtest.h"
 #include "mail/pop3_session.h"
+#include "tests/support/dovecot.h"
 #include "tests/support/helpers.h"
 #include "tests/support/scripted_server.h"
 
@@ -194,6 +200,23 @@ void play(Mailbox& box, Case c) {
     const std::string security = setting("security", "none");
     box.Security = security == "tls" ? net::TSecurity::Tls : security == "starttls" ? net::TSecurity::StartTls
                                                                                     : net::TSecurity::None;
+    box.AccessToken = setting("token", "");
+    box.ExtraRootCertificate.clear();
+    if (c.settings.count("front")) {
+        const std::string dir = std::getenv("TIDEMARK_DOVECOT_TLS"), portFile = testsupport::dovecot::Folder(true) + "\\front.port";
+        DeleteFileA(portFile.c_str());
+        std::string command = "/usr/bin/python3 " TIDEMARK_SOURCE_DIR "/tests/support/tls_front.py " + dir + "/tls/server.pem " + dir + "/tls/server.key " + std::to_string(server.Port()) + " " + dir + "/front.port";
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+        fw::UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
+        ASSERT_TRUE(testsupport::PumpUntil([&] { return GetFileAttributesA(portFile.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+        std::ifstream port(portFile), ca(testsupport::dovecot::Folder(true) + "\\tls\\ca.pem");
+        box.Server = "localhost:" + std::string(std::istreambuf_iterator<char>(port), {});
+        box.ExtraRootCertificate = net::CertificateDer(std::string(std::istreambuf_iterator<char>(ca), {}));
+        box.Security = net::TSecurity::Tls;
+    }
     box.UseUniqueIds = c.settings.count("uidl") != 0;
     const unsigned timeOut = std::stoul(setting("timeout", "1"));
     box.SetTimeOut(static_cast<std::int32_t>(timeOut));

@@ -1,5 +1,6 @@
 // The OAuth2 provider of the sign-in tests, on 127.0.0.1 at a free port:
-//   node server.js DIR ACCOUNT     writes DIR/port once it listens, DIR/pid.
+//   node server.js DIR ACCOUNT     writes DIR/pid, then DIR/port once it listens
+// (scripts/oauth2-fixture.sh starts and stops it).
 // It is oauth2-mock-server with what a real provider keeps: the codes need a
 // PKCE verifier, refresh tokens are remembered (and can be revoked), access
 // tokens expire, and Dovecot's introspection (POST /introspect, token=...)
@@ -9,7 +10,7 @@
 //   /control/reset              back to the start (one hour, nothing revoked)
 import { createServer } from 'node:http';
 import { writeFileSync, renameSync } from 'node:fs';
-import { OAuth2Issuer, OAuth2Service } from 'oauth2-mock-server';
+import mock from 'oauth2-mock-server';
 
 const [dir, account] = process.argv.slice(2);
 if (!dir || !account) {
@@ -17,9 +18,10 @@ if (!dir || !account) {
   process.exit(2);
 }
 
-const issuer = new OAuth2Issuer();
+// Its own HTTP server stays unstarted: ours below answers first.
+const provider = new mock.OAuth2Server();
+const { issuer, service } = provider;
 await issuer.keys.generate('RS256');
-const service = new OAuth2Service(issuer);
 
 let lifetime = 3600;
 const refreshTokens = new Map(); // token -> live
