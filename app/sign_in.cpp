@@ -21,7 +21,6 @@ net::TOAuthProvider ProviderOf(const TMailboxSettings& box) {
         case TSignIn::Google: provider = net::BuiltInProvider("google"); break;
         case TSignIn::Other:
         case TSignIn::Password:
-            provider.Name = "Other";
             provider.AuthorizationUrl = box.AuthorizationUrl;
             provider.TokenUrl = box.TokenUrl;
             provider.Scope = box.Scope;
@@ -37,10 +36,11 @@ net::TOAuthProvider ProviderOf(const TMailboxSettings& box) {
 }
 
 TSignInWindow::TSignInWindow(TComponent* owner, const std::string& provider, const std::string& mailbox)
-    : TForm(owner, TFormDesc{"Sign in with " + provider, 0, 0, 340, 96, TBorderStyle::bsDialog, TPosition::poScreenCenter}) {
+    : TForm(owner, TFormDesc{provider.empty() ? "Sign in" : "Sign in with " + provider, 0, 0, 340, 96,
+                             TBorderStyle::bsDialog, TPosition::poScreenCenter}) {
     WaitLabel = new TLabel(this, nullptr,
                            "Sign in to " + mailbox + " in the browser window that has opened. Tidemark is waiting for " +
-                               provider + "'s answer.",
+                               (provider.empty() ? "the provider" : provider + "'s") + " answer.",
                            12, 12, 316, 40);
     OpenAgainBtn = new TButton(this, nullptr, "Open Browser Again", 104, 62, 130, 24);
     CancelBtn = new TButton(this, nullptr, "Cancel", 244, 62, 84, 24);

@@ -11,7 +11,8 @@
 namespace app {
 
 // The provider of a mailbox: built-in data for Microsoft/Google (ClientId
-// override from the settings), or the settings' endpoints for Other.
+// override from the settings), or the settings' endpoints for Other (its
+// Name "").
 net::TOAuthProvider ProviderOf(const TMailboxSettings& box);
 
 // How long a sign-in waits for the browser, and how it opens it: the
@@ -20,7 +21,7 @@ extern unsigned SignInTimeOutMs;
 extern net::TBrowserLauncher SignInBrowser;
 
 // The waiting window: what the user is to do in the browser, "Open Browser
-// Again" and Cancel.
+// Again" and Cancel. `provider` is "" for one of the user's own.
 class TSignInWindow : public fw::TForm {
 public:
     TSignInWindow(fw::TComponent* owner, const std::string& provider, const std::string& mailbox);

@@ -192,9 +192,8 @@ int main(int argc, char** argv) {
     };
     try {
         if (!oauthProvider.empty()) {
-            if (provider.Name.empty()) provider.Name = "Other";
             std::fprintf(stderr, "popcheck: sign in to %s in the browser window that opens (Ctrl+C ends)\n",
-                         provider.Name.c_str());
+                         provider.Name.empty() ? "your provider" : provider.Name.c_str());
             net::TBrowserSignIn signIn(provider, argv[arg + 1]);
             const net::TOAuthTokens tokens = signIn.Run(net::OpenInDefaultBrowser, 10 * 60 * 1000, timeOut);
             accessToken = tokens.AccessToken;
