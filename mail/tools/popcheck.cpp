@@ -195,7 +195,14 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "popcheck: sign in to %s in the browser window that opens (Ctrl+C ends)\n",
                          provider.Name.empty() ? "your provider" : provider.Name.c_str());
             net::TBrowserSignIn signIn(provider, argv[arg + 1]);
-            const net::TOAuthTokens tokens = signIn.Run(net::OpenInDefaultBrowser, 10 * 60 * 1000, timeOut);
+            // A console may have no browser at hand (a remote session): the
+            // address can be opened on any browser of this computer.
+            const auto launch = [](const std::string& url) {
+                std::fprintf(stderr, "popcheck: if no browser opens, open this address: %s\n", url.c_str());
+                std::fflush(stderr);
+                net::OpenInDefaultBrowser(url);
+            };
+            const net::TOAuthTokens tokens = signIn.Run(launch, 10 * 60 * 1000, timeOut);
             accessToken = tokens.AccessToken;
             if (!tokens.Account.empty()) say("Signed in as: " + tokens.Account + "\n");
         }
