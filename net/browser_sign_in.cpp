@@ -76,7 +76,7 @@ void TBrowserSignIn::OpenAgain() {
 
 TOAuthTokens TBrowserSignIn::Run(const TBrowserLauncher& launch, unsigned timeOutMs, int httpTimeOutSeconds) {
     if (provider_.AuthorizationUrl.empty() || provider_.TokenUrl.empty() || provider_.ClientId.empty())
-        throw ESocketError(CatalogueText(sSignInIncomplete), sSignInIncomplete);
+        throw ESocketError(CatalogueText(sSignInNoClient), sSignInNoClient);
     bool arrived = false;
     std::unique_ptr<TRedirectListener> listener;
     std::string query;

@@ -103,6 +103,7 @@
     X(sSignInNotSecure, 57045, "The sign-in provider's address must begin with https://")                            \
     X(sSignInIncomplete, 57046, "The sign-in for this mailbox is not set up: sign in in Setup")                       \
     X(sSignInNoBrowser, 57047, "The browser could not be opened: %s")                                                 \
+    X(sSignInNoClient, 57048, "Signing in needs the provider's addresses and a client id: enter them in the mailbox's settings") \
     X(sUserNameRequired, 57103, "UserName property is required")                                                       \
     X(sPasswordRequired, 57104, "Password property is required")                                                       \
     X(sStlsNotOffered, 57105, "The server does not offer STLS, so the password cannot be sent safely")                 \
