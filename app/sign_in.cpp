@@ -40,7 +40,7 @@ TSignInWindow::TSignInWindow(TComponent* owner, const std::string& provider, con
                              TBorderStyle::bsDialog, TPosition::poScreenCenter}) {
     WaitLabel = new TLabel(this, nullptr,
                            "Sign in to " + mailbox + " in the browser window that has opened. Tidemark is waiting for " +
-                               (provider.empty() ? "the provider" : provider + "'s") + " answer.",
+                               (provider.empty() ? "the provider" : provider) + "'s answer.",
                            12, 12, 316, 40);
     OpenAgainBtn = new TButton(this, nullptr, "Open Browser Again", 104, 62, 130, 24);
     CancelBtn = new TButton(this, nullptr, "Cancel", 244, 62, 84, 24);

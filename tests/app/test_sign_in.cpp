@@ -112,11 +112,14 @@ TEST(SignIn, SignsInOnceAndChecksWithRefreshedTokensUntilRevoked) {
     fw::SetMessageDialogSeam([&](const std::string& text, fw::TMsgDlgType) { boxes.push_back(text); });
     Browser browser;
     std::unique_ptr<testsupport::Later> shot;
+    // The first tab is closed unused; "Open Browser Again" opens the same address.
+    std::vector<std::string> opened;
     app::SignInBrowser = [&](const std::string& url) {
         EXPECT_NE(url.find("code_challenge_method=S256&login_hint=alice"), std::string::npos) << url;
-        shot = std::make_unique<testsupport::Later>(300, [&, url] {
+        if (opened.emplace_back(url), opened.size() == 2) return browser.open(url);
+        shot = std::make_unique<testsupport::Later>(300, [&] {
             testsupport::SaveShot(FindWindowA(nullptr, "Sign in"), "sign-in-wait");
-            browser.open(url);
+            SendMessageA(FindWindowExA(FindWindowA(nullptr, "Sign in"), nullptr, "Button", "Open Browser Again"), BM_CLICK, 0, 0);
         });
     };
     app::TMailboxSettings b = box();
@@ -124,6 +127,7 @@ TEST(SignIn, SignsInOnceAndChecksWithRefreshedTokensUntilRevoked) {
     browser.thread.join();
     EXPECT_EQ(browser.page.find("<p>Tidemark is signed in; you can close this tab.</p>") != std::string::npos, true) << browser.page;
     EXPECT_EQ(b.Account, "alice");
+    EXPECT_TRUE(opened.size() == 2 && opened[0] == opened[1]);
     EXPECT_EQ(FindWindowA(nullptr, "Sign in"), nullptr);
 
     const net::TOAuthProvider p = app::ProviderOf(b);
