@@ -114,6 +114,7 @@ TEST(SignIn, SignsInOnceAndChecksWithRefreshedTokensUntilRevoked) {
     std::unique_ptr<testsupport::Later> shot;
     // The first tab is closed unused; "Open Browser Again" opens the same address.
     std::vector<std::string> opened;
+    app::SignInTimeOutMs = 5000;
     app::SignInBrowser = [&](const std::string& url) {
         EXPECT_NE(url.find("code_challenge_method=S256&login_hint=alice"), std::string::npos) << url;
         if (opened.emplace_back(url), opened.size() == 2) return browser.open(url);
