@@ -75,6 +75,13 @@ struct Browser {
     }
 };
 
+// A button of the waiting window, clicked as the window hears it (BM_CLICK
+// needs the window to be the active one).
+void click(const char* caption) {
+    const HWND window = FindWindowA(nullptr, "Sign in"), button = FindWindowExA(window, nullptr, "Button", caption);
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED), reinterpret_cast<LPARAM>(button));
+}
+
 app::TMailboxSettings box() {
     app::TMailboxSettings b;
     b.Name = "Work";
@@ -120,7 +127,7 @@ TEST(SignIn, SignsInOnceAndChecksWithRefreshedTokensUntilRevoked) {
         if (opened.emplace_back(url), opened.size() == 2) return browser.open(url);
         shot = std::make_unique<testsupport::Later>(300, [&] {
             testsupport::SaveShot(FindWindowA(nullptr, "Sign in"), "sign-in-wait");
-            SendMessageA(FindWindowExA(FindWindowA(nullptr, "Sign in"), nullptr, "Button", "Open Browser Again"), BM_CLICK, 0, 0);
+            click("Open Browser Again");
         });
     };
     app::TMailboxSettings b = box();
@@ -196,9 +203,7 @@ TEST(SignIn, ForeignAnswersRefusalsTimeOutAndCancel) {
         app::SignInBrowser = [&](const std::string& url) {
             browser.open(url);
             if (t.tamper == std::string("cancel"))
-                cancel = std::make_unique<testsupport::Later>(200, [] {
-                    SendMessageA(FindWindowExA(FindWindowA(nullptr, "Sign in"), nullptr, "Button", "Cancel"), BM_CLICK, 0, 0);
-                });
+                cancel = std::make_unique<testsupport::Later>(200, [] { click("Cancel"); });
         };
         app::TMailboxSettings b = box();
         if (t.tamper == std::string("no client id")) b.ClientId.clear();
