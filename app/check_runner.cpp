@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 
+#include "app/sign_in.h"
 #include "framework/handles.h"
 #include "framework/window.h"
 #include "net/winsock_library.h"
@@ -69,6 +70,10 @@ private:
     void idleEvent(bool renewal);
     // Worker: closes the IMAP connection without a word to the server.
     void closeImap();
+    // Worker: runs `check` with the access token of the mailbox's sign-in
+    // ("" for a password), refreshed shortly before it runs out; a token the
+    // server refuses is refreshed once and the check made again.
+    void withToken(const TMailboxSettings& settings, int timeOut, const std::function<void(const std::string&)>& check);
     // Queues the outcome (with a copy of the IMAP check's result when
     // `imapResult`) and posts `msg` for it.
     void report(UINT msg, unsigned id, std::exception_ptr failure, bool listening, bool imapResult);
@@ -91,6 +96,10 @@ private:
     // whose connection idles and the settings it was made with.
     unsigned running_ = 0, idleOwner_ = 0;
     TMailboxSettings connectedWith_;
+    // The access token and the refresh token it was had with; a refresh
+    // token the provider sent in place of the stored `renewedOf_`.
+    net::TOAuthTokens tokens_;
+    std::string tokensFrom_, renewed_, renewedOf_;
     unsigned renewalMs_ = 0;
     std::mutex mutex_;
     std::optional<TRequest> pending_;
@@ -204,7 +213,10 @@ void TThreadCheckRunner::check(const TRequest& request) {
         mailbox_->Password = request.Settings.Password;
         mailbox_->SetTimeOut(request.TimeOut);
         try {
-            mailbox_->UpdateInfo();
+            withToken(request.Settings, request.TimeOut, [this](const std::string& token) {
+                mailbox_->AccessToken = token;
+                mailbox_->UpdateInfo();
+            });
         } catch (...) {
             failure = std::current_exception();
         }
@@ -238,7 +250,10 @@ bool TThreadCheckRunner::checkImap(const TRequest& request) {
     imap_->UserName = request.Settings.UserName;
     imap_->Password = request.Settings.Password;
     connectedWith_ = request.Settings;
-    imap_->Check(request.Mark);
+    withToken(request.Settings, request.TimeOut, [&](const std::string& token) {
+        imap_->AccessToken = token;
+        imap_->Check(request.Mark);
+    });
     if (!imap_->CanIdle()) {
         // Checked every interval instead, like a POP3 mailbox.
         imap_->Disconnect();
@@ -262,7 +277,10 @@ void TThreadCheckRunner::idleEvent(bool renewal) {
         changed = renewal ? imap_->EndIdle() : imap_->IdleChanged();
         if (changed) {
             if (imap_->Idling()) imap_->EndIdle();
-            imap_->Check(imap_->Mark);
+            withToken(connectedWith_, imap_->TimeOut(), [this](const std::string& token) {
+                imap_->AccessToken = token;
+                imap_->Check(imap_->Mark);
+            });
         }
         if (!imap_->Idling()) imap_->StartIdle();
     } catch (...) {
@@ -274,6 +292,31 @@ void TThreadCheckRunner::idleEvent(bool renewal) {
     if (!failure) SetTimer(workerWindow_, kRenewalTimer, renewalMs_, nullptr);
 }
 
+void TThreadCheckRunner::withToken(const TMailboxSettings& settings, int timeOut,
+                                   const std::function<void(const std::string&)>& check) {
+    if (settings.SignIn == TSignIn::Password) return check("");
+    if (settings.RefreshToken.empty())
+        throw net::ESocketError(net::CatalogueText(net::sSignInIncomplete), net::sSignInIncomplete);
+    // Stored meanwhile (or replaced by signing in again): the stored one counts.
+    if (settings.RefreshToken != renewedOf_) renewed_.clear();
+    const std::string from = renewed_.empty() ? settings.RefreshToken : renewed_;
+    auto refresh = [&] {
+        tokens_ = net::RefreshTokens(ProviderOf(settings), from, timeOut);
+        // The access token goes with the newest refresh token, stored or not yet.
+        tokensFrom_ = tokens_.RefreshToken;
+        if (tokens_.RefreshToken != from) renewed_ = tokens_.RefreshToken, renewedOf_ = settings.RefreshToken;
+    };
+    if (tokensFrom_ != from || !net::AccessTokenFresh(tokens_, GetTickCount64())) refresh();
+    try {
+        check(tokens_.AccessToken);
+    } catch (const net::ESocketError& e) {
+        // Revoked early, or the server's clock runs ahead: one new token, one more try.
+        if (e.Code != net::sTokenRejected) throw;
+        refresh();
+        check(tokens_.AccessToken);
+    }
+}
+
 void TThreadCheckRunner::closeImap() {
     KillTimer(workerWindow_, kRenewalTimer);
     idleOwner_ = 0;
@@ -281,7 +324,7 @@ void TThreadCheckRunner::closeImap() {
 }
 
 void TThreadCheckRunner::report(UINT msg, unsigned id, std::exception_ptr failure, bool listening, bool imapResult) {
-    TOutcome outcome{failure, listening, {}, {}};
+    TOutcome outcome{failure, listening, {}, renewed_};
     if (!failure && imapResult) {
         outcome.Result = {imap_->CheckedMailbox, imap_->UnseenCount, imap_->MessageCount,
                           imap_->Mark,           imap_->NewMessages, imap_->Alerts};

@@ -1,5 +1,7 @@
 #include "app/setup_dialog.h"
 
+#include "app/sign_in.h"
+
 #include <algorithm>
 
 namespace app {
@@ -35,6 +37,7 @@ TSetupDialog::TSetupDialog(TComponent* owner)
     ProblemLabel = new TLabel(this, Frame, "", 0, 0);
     ProblemLabel->SetVisible(false);
     MailboxDialog = new TMailboxDialog(this);
+    MailboxDialog->OnSignIn = SignInMailbox;
     ActiveControl = OKBtn;
     OnClose = [this](TObject*, TCloseAction&) { showProblem(""); };
     DoCreate();

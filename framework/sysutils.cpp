@@ -1,5 +1,7 @@
 #include "framework/sysutils.h"
 
+#include <algorithm>
+
 namespace fw {
 
 int HexDigitValue(char c) {
@@ -91,6 +93,55 @@ bool NextLine(std::string_view& text, std::string_view& line) {
     line = text.substr(0, lf);
     text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return true;
+}
+
+std::string Base64Encode(std::string_view bytes, bool urlSafe) {
+    const char* digits = urlSafe ? "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"
+                                 : "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+        std::uint32_t group = 0;
+        for (std::size_t k = 0; k < 3; ++k)
+            group = group << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+        for (std::size_t k = 0; k < 4; ++k) {
+            if (k <= n)
+                out += digits[group >> (18 - 6 * k) & 63];
+            else if (!urlSafe)
+                out += '=';
+        }
+    }
+    return out;
+}
+
+bool Base64Decode(std::string_view text, std::string& bytes) {
+    bytes.clear();
+    while (!text.empty() && text.back() == '=') text.remove_suffix(1);
+    if (text.size() % 4 == 1) return false;
+    std::uint32_t group = 0;
+    int bits = 0;
+    for (const char c : text) {
+        int v = -1;
+        if (c >= 'A' && c <= 'Z')
+            v = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            v = c - '0' + 52;
+        else if (c == '+' || c == '-')
+            v = 62;
+        else if (c == '/' || c == '_')
+            v = 63;
+        if (v < 0) return false;
+        group = (group << 6 | static_cast<std::uint32_t>(v)) & 0xFFFFFF;
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            bytes += static_cast<char>(group >> bits & 0xFF);
+        }
+    }
     return true;
 }
 

@@ -52,4 +52,11 @@ int HexDigitValue(char c);
 // false once `text` is used up. A last line without a line end counts.
 bool NextLine(std::string_view& text, std::string_view& line);
 
+// Base64 (RFC 4648) with padding, or its URL-safe alphabet without padding
+// (PKCE, JSON Web Tokens).
+std::string Base64Encode(std::string_view bytes, bool urlSafe = false);
+// Either alphabet, padding optional; false for any other character or a
+// length no encoding gives.
+bool Base64Decode(std::string_view text, std::string& bytes);
+
 }  // namespace fw

@@ -26,7 +26,8 @@ bool passingSocketError(int code, bool hostKnown) {
         case net::sWsaNonRecoverableErrors:
         case net::sConnectionClosed:
         case net::sImapBye:
-        case net::sTlsClosedInHandshake: return true;
+        case net::sTlsClosedInHandshake:
+        case net::sSignInUnreachable: return true;
         case net::sWsaHostNotFound:
         case net::sWsaValidNameNoDataRecordOfRequestedType: return hostKnown;
         default: return false;
@@ -56,8 +57,8 @@ TFailureKind ClassifyFailure(const TFailureFacts& facts) {
         case TFailureFacts::ServerReply:
             // Any other refusal ([AUTH], [SYS/PERM], a bare "-ERR" to USER or
             // PASS, a reply that is no POP3 at all) will be the same next time.
-            passing = passingResponseCode(PopResponseCode(facts.Reply)) ||
-                      passingImapCode(ImapResponseCode(facts.Reply));
+            passing =
+                passingResponseCode(PopResponseCode(facts.Reply)) || passingImapCode(ImapResponseCode(facts.Reply));
             break;
         case TFailureFacts::Other: break;
     }

@@ -160,9 +160,7 @@ bool isStatusWord(std::string_view word) {
 
 }  // namespace
 
-std::optional<std::uint32_t> TImapValue::Number() const {
-    return Kind == Atom ? number(Text) : std::nullopt;
-}
+std::optional<std::uint32_t> TImapValue::Number() const { return Kind == Atom ? number(Text) : std::nullopt; }
 
 bool TImapValue::Is(std::string_view upperAtom) const { return Kind == Atom && upper(Text) == upperAtom; }
 
@@ -207,7 +205,8 @@ std::optional<std::uint64_t> AnnouncedLiteral(std::string_view line) {
     if (open == std::string_view::npos) return std::nullopt;
     std::string_view count = line.substr(open + 1, line.size() - open - 2);
     if (!count.empty() && count.back() == '+') count.remove_suffix(1);
-    if (count.empty() || count.size() > 18 || !std::all_of(count.begin(), count.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    if (count.empty() || count.size() > 18 ||
+        !std::all_of(count.begin(), count.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return std::nullopt;
     return std::stoull(std::string(count));
 }

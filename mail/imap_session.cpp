@@ -6,6 +6,7 @@
 
 #include "framework/handles.h"
 #include "framework/sysutils.h"
+#include "mail/xoauth2.h"
 
 namespace mail {
 
@@ -56,7 +57,8 @@ TImapResponse TImapMailbox::readResponse() {
     std::string text, line;
     for (;;) {
         // A hang-up in the middle of a line leaves no line at all.
-        if (ReadLine(line, lineLimit()) == -1) throw net::EServerError(net::CatalogueText(net::sConnectionClosed), true);
+        if (ReadLine(line, lineLimit()) == -1)
+            throw net::EServerError(net::CatalogueText(net::sConnectionClosed), true);
         text += line;
         const std::optional<std::uint64_t> literal = AnnouncedLiteral(line);
         if (!literal) break;
@@ -75,7 +77,8 @@ TImapResponse TImapMailbox::readResponse() {
     if (response.IsStatus()) {
         // A few are all a person reads.
         if (response.Code == "ALERT" && Alerts.size() < 10) Alerts.push_back(response.Text);
-        if (response.Code == "UIDVALIDITY") uidValidity_ = TImapValue{TImapValue::Atom, response.CodeArguments, {}}.Number().value_or(0);
+        if (response.Code == "UIDVALIDITY")
+            uidValidity_ = TImapValue{TImapValue::Atom, response.CodeArguments, {}}.Number().value_or(0);
         if (response.Code == "CAPABILITY") {
             Capabilities.clear();
             std::istringstream names(fw::UpperCaseAscii(response.CodeArguments));
@@ -111,7 +114,9 @@ void TImapMailbox::takeUntagged(const TImapResponse& r) {
         for (std::size_t i = 0; i + 1 < v.size(); ++i) {
             if (v[i].Is("COUNT") && v[i + 1].Number()) searchCount_ = *v[i + 1].Number();
             try {
-                if (v[i].Is("ALL")) ImapExpandSet(v[i + 1].Text, static_cast<std::size_t>(std::max<std::int64_t>(MessageCount, 0)), searchUids_);
+                if (v[i].Is("ALL"))
+                    ImapExpandSet(v[i + 1].Text, static_cast<std::size_t>(std::max<std::int64_t>(MessageCount, 0)),
+                                  searchUids_);
             } catch (const EImapSyntax&) {
                 notImap(LastReply);
             }
@@ -133,8 +138,9 @@ void TImapMailbox::takeUntagged(const TImapResponse& r) {
             if (fw::UpperCaseAscii(items[i].Text).rfind("BODY[", 0) == 0) body = &value;
         }
         if (!uid) return;
-        const bool wanted = std::binary_search(wantedUids_.begin(), wantedUids_.end(), *uid) &&
-                            std::none_of(fetched_.begin(), fetched_.end(), [&](const TImapMessage& m) { return m.Uid == *uid; });
+        const bool wanted =
+            std::binary_search(wantedUids_.begin(), wantedUids_.end(), *uid) &&
+            std::none_of(fetched_.begin(), fetched_.end(), [&](const TImapMessage& m) { return m.Uid == *uid; });
         if (fetching_ && body && !seen && wanted) {
             TImapMessage& message = fetched_.emplace_back();
             message.Uid = *uid;
@@ -157,7 +163,8 @@ TImapResponse TImapMailbox::readTagged(const std::string& tag, bool goAheadEnds)
     std::int64_t total = 0;
     for (;;) {
         TImapResponse r = readResponse();
-        if ((total += static_cast<std::int64_t>(LastReply.size()) + 2) > MaxDataSize) RaiseSocketError(net::sReplyTooLong);
+        if ((total += static_cast<std::int64_t>(LastReply.size()) + 2) > MaxDataSize)
+            RaiseSocketError(net::sReplyTooLong);
         if (r.Kind == TImapResponse::Continuation && goAheadEnds) return r;
         if (r.Kind == TImapResponse::Continuation) notImap(LastReply);
         if (r.Kind != TImapResponse::Tagged) continue;
@@ -209,10 +216,10 @@ void TImapMailbox::authenticate() {
     std::string mechanism, response;
     if (!AccessToken.empty()) {
         // A token opens the mailbox to whoever reads it: never in plain text.
-        if (!Secure()) RaiseSocketError(net::sImapTokenNeedsTls);
-        if (!Capabilities.count("AUTH=XOAUTH2")) RaiseSocketError(net::sImapNoXoauth2);
+        if (!Secure()) RaiseSocketError(net::sTokenNeedsTls);
+        if (!Capabilities.count("AUTH=XOAUTH2")) RaiseSocketError(net::sXoauth2NotOffered);
         mechanism = "XOAUTH2";
-        response = Base64("user=" + UserName + "\x01" "auth=Bearer " + AccessToken + "\x01\x01");
+        response = XOAuth2InitialResponse(UserName, AccessToken);
     } else if (!Capabilities.count("LOGINDISABLED")) {
         sendWithArguments(tag, "LOGIN", {UserName, Password});
         if (readTagged(tag).Keyword != "OK") throw net::EServerError(untagged(LastReply));
@@ -233,11 +240,19 @@ void TImapMailbox::authenticate() {
     TImapResponse r = readTagged(tag, true);
     // A refused token is told in a go-ahead (the server's reason, encoded);
     // an empty line ends the exchange, and the tagged NO follows.
+    TXOAuth2Failure failure;
     if (r.Kind == TImapResponse::Continuation) {
+        if (mechanism == "XOAUTH2") failure = ReadXOAuth2Challenge(r.Text);
         SendLine("");
         r = readTagged(tag);
     }
-    if (r.Keyword != "OK") throw net::EServerError(untagged(LastReply));
+    if (r.Keyword == "OK") return;
+    // Only a refused token may mend with a fresh one; a server that cannot
+    // log anyone in just now says so in its code.
+    if (mechanism != "XOAUTH2" || !failure.TokenRejected || r.Code == "UNAVAILABLE" || r.Code == "SERVERBUG")
+        throw net::EServerError(untagged(LastReply));
+    const std::string reason = untagged(LastReply) + (failure.Status.empty() ? "" : " (status " + failure.Status + ")");
+    throw net::ESocketError(fw::FormatStr(net::CatalogueText(net::sTokenRejected), reason), net::sTokenRejected);
 }
 
 void TImapMailbox::sendWithArguments(const std::string& tag, const std::string& verb,
@@ -250,7 +265,8 @@ void TImapMailbox::sendWithArguments(const std::string& tag, const std::string& 
         }
         // A literal: the server's go-ahead first, unless it takes literals
         // without one (LITERAL+, or LITERAL- up to 4096 bytes).
-        const bool unasked = Capabilities.count("LITERAL+") || (Capabilities.count("LITERAL-") && argument.size() <= 4096);
+        const bool unasked =
+            Capabilities.count("LITERAL+") || (Capabilities.count("LITERAL-") && argument.size() <= 4096);
         pending += " {" + std::to_string(argument.size()) + (unasked ? "+}\r\n" : "}\r\n");
         if (!unasked) {
             SendText(pending);
@@ -322,7 +338,8 @@ void TImapMailbox::readNewHeaders(const std::vector<std::uint32_t>& uids) {
     fetching_ = true;
     command("UID FETCH " + ImapSequenceSet(uids) + " (UID FLAGS BODY.PEEK[HEADER.FIELDS (FROM SUBJECT DATE)])");
     fetching_ = false;
-    std::sort(fetched_.begin(), fetched_.end(), [](const TImapMessage& a, const TImapMessage& b) { return a.Uid < b.Uid; });
+    std::sort(fetched_.begin(), fetched_.end(),
+              [](const TImapMessage& a, const TImapMessage& b) { return a.Uid < b.Uid; });
     NewMessages = std::move(fetched_);
     fetched_ = {};
     wantedUids_ = {};
@@ -333,7 +350,8 @@ void TImapMailbox::StartIdle() {
         changed_ = false;
         idleTag_ = nextTag();
         SendLine(idleTag_ + " IDLE");
-        if (readTagged(idleTag_, true).Kind != TImapResponse::Continuation) throw net::EServerError(untagged(LastReply));
+        if (readTagged(idleTag_, true).Kind != TImapResponse::Continuation)
+            throw net::EServerError(untagged(LastReply));
         idling_ = true;
         // What came with the go-ahead is in the read buffer already: no
         // FD_READ will announce it.

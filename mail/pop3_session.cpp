@@ -7,7 +7,9 @@
 #include "framework/sysutils.h"
 #include "framework/system_error.h"
 #include "mail/new_mail.h"
+#include "mail/failure_kind.h"
 #include "mail/pop3_text.h"
+#include "mail/xoauth2.h"
 
 namespace mail {
 
@@ -20,6 +22,10 @@ int TPop3Session::GetReplyCode(const std::string& line) { return PopReplyCode(li
 
 void TPop3Session::CheckLoginProperties() {
     if (UserName.empty()) RaiseSocketError(net::sUserNameRequired);
+    if (!AccessToken.empty()) {
+        if (Security == net::TSecurity::None) RaiseSocketError(net::sTokenNeedsTls);
+        return;
+    }
     if (Password.empty()) RaiseSocketError(net::sPasswordRequired);
 }
 
@@ -86,9 +92,56 @@ void TPop3Session::Login() {
     ReadGreeting();
     RequestCapabilities();
     if (Security == net::TSecurity::StartTls) StartTlsSession();
-    Command("USER " + UserName);
-    Command("PASS " + Password);
+    if (!AccessToken.empty()) {
+        AuthenticateXOAuth2();
+    } else {
+        Command("USER " + UserName);
+        Command("PASS " + Password);
+    }
     GetMailboxStat();
+}
+
+namespace {
+// A SASL challenge: "+", a blank, and base64 (empty for a go-ahead).
+bool isChallenge(const std::string& line) { return line == "+" || line.rfind("+ ", 0) == 0; }
+}  // namespace
+
+void TPop3Session::AuthenticateXOAuth2() {
+    // The setting was checked before connecting; this guards the wire itself.
+    if (!Secure()) RaiseSocketError(net::sTokenNeedsTls);
+    const std::string response = XOAuth2InitialResponse(UserName, AccessToken);
+    if (Capabilities.count("SASL:XOAUTH2")) {
+        SendLine("AUTH XOAUTH2 " + response);
+        ReadReply();
+    } else {
+        // A server whose SASL line leaves XOAUTH2 out has said no already;
+        // one that lists no mechanisms at all may still take it.
+        if (Capabilities.count("SASL")) RaiseSocketError(net::sXoauth2NotOffered);
+        SendLine("AUTH XOAUTH2");
+        ReadReply();
+        if (isChallenge(LastReply)) {
+            SendLine(response);
+            ReadReply();
+        }
+    }
+    judgeXOAuth2Reply();
+}
+
+void TPop3Session::judgeXOAuth2Reply() {
+    TXOAuth2Failure failure;
+    if (isChallenge(LastReply)) {
+        // RFC 7628: a failure comes as a challenge first; the client answers
+        // it with an empty line, and the server then gives its verdict.
+        failure = ReadXOAuth2Challenge(LastReply.substr(std::min<std::size_t>(2, LastReply.size())));
+        SendLine("");
+        ReadReply();
+    }
+    if (LastReply.rfind("+OK", 0) == 0) return;
+    if (!failure.TokenRejected || PopResponseCode(LastReply) == "SYS/PERM" ||
+        ClassifyFailure({TFailureFacts::ServerReply, 0, LastReply}) == TFailureKind::Passing)
+        throw net::EServerError(LastReply);
+    const std::string reason = LastReply + (failure.Status.empty() ? "" : " (status " + failure.Status + ")");
+    throw net::ESocketError(fw::FormatStr(net::CatalogueText(net::sTokenRejected), reason), net::sTokenRejected);
 }
 
 void TPop3Session::StartTlsSession() {

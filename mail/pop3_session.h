@@ -29,6 +29,10 @@ public:
     std::string UserName;
     // Sent with PASS, in clear text.
     std::string Password;
+    // When set, the log-in is AUTH XOAUTH2 with this bearer token in place
+    // of USER and PASS, and only over TLS or after STLS: with no security
+    // chosen the check fails before it connects.
+    std::string AccessToken;
     // From the last STAT that got that far; -1 until then.
     std::int32_t MessageCount = -1;
     std::int32_t MailboxSize = -1;
@@ -55,7 +59,8 @@ public:
     // Stores a retrieved message. The tray program never retrieves one (it
     // reads headers only); this stays for other callers of the session.
     virtual void SaveMessage(std::int32_t number, fw::TMemoryStream& contents) = 0;
-    // Raises sUserNameRequired or sPasswordRequired through RaiseSocketError (OnError fires first).
+    // Raises sUserNameRequired, sPasswordRequired (no token either) or
+    // sTokenNeedsTls through RaiseSocketError (OnError fires first).
     void CheckLoginProperties();
 
     // Sends STAT and reads the message count and mailbox size from the reply.
@@ -85,9 +90,19 @@ protected:
     // greets, and the user must choose TLS rather than see time-outs retried.
     void ReadGreeting();
 
+    // AUTH XOAUTH2 (RFC 5034), with the initial response when CAPA's SASL
+    // line names XOAUTH2, else after the server's empty challenge. A refusal
+    // with a response code that passes or [SYS/PERM] raises EServerError; any
+    // other refusal of the token raises sTokenRejected (the caller may
+    // refresh the token once and try again), a failure challenge whose status
+    // says the token is fine but not enough EServerError with the verdict.
+    void AuthenticateXOAuth2();
+
 private:
     // ReadReply, true for "+...".
     bool readStatusLine();
+    // The verdict on the token: "+OK" returns, anything else raises.
+    void judgeXOAuth2Reply();
 };
 
 class TPop3Mailbox : public TPop3Session {

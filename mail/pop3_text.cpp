@@ -1,5 +1,6 @@
 #include "mail/pop3_text.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "framework/sysutils.h"
@@ -51,7 +52,19 @@ std::set<std::string> ParseCapabilities(const std::string& lines) {
     std::string_view rest = lines, line;
     while (fw::NextLine(rest, line) && line != ".") {
         const std::size_t word = line.find_first_of(" \t");
-        if (word != 0 && !line.empty()) names.insert(fw::UpperCaseAscii(std::string(line.substr(0, word))));
+        if (word == 0 || line.empty()) continue;
+        const std::string name = fw::UpperCaseAscii(std::string(line.substr(0, word)));
+        names.insert(name);
+        if (name != "SASL") continue;
+        std::string_view mechanisms = line.substr(std::min(line.size(), word));
+        while (!mechanisms.empty()) {
+            const std::size_t start = mechanisms.find_first_not_of(" \t");
+            if (start == std::string_view::npos) break;
+            mechanisms.remove_prefix(start);
+            const std::size_t end = std::min(mechanisms.size(), mechanisms.find_first_of(" \t"));
+            names.insert("SASL:" + fw::UpperCaseAscii(std::string(mechanisms.substr(0, end))));
+            mechanisms.remove_prefix(end);
+        }
     }
     return names;
 }

@@ -36,7 +36,8 @@ std::int32_t ParseListSize(const std::string& reply);
 
 // The capability names of a CAPA reply: the first word of each line after
 // the status line, up to the "." line, upper-cased (names are not case
-// sensitive; their arguments are dropped).
+// sensitive; their arguments are dropped), and "SASL:" with each mechanism
+// the SASL line names ("SASL:XOAUTH2").
 std::set<std::string> ParseCapabilities(const std::string& lines);
 
 // "LIST n" and "TOP n 1", each with its CR LF: what a check asks about

@@ -95,18 +95,30 @@
     X(sCertInvalid, 57034, "The server's certificate is not trusted: %s")                                              \
     X(sCertNoNames, 57035,                                                                                             \
       "The server's certificate is not trusted: it names no server (it has no subject alternative names)")             \
+    X(sSignInUnreachable, 57040, "The sign-in provider cannot be reached: %s")                                         \
+    X(sSignInRefused, 57041, "The sign-in provider refused: %s")                                                       \
+    X(sSignInAgain, 57042, "The provider no longer accepts this mailbox's sign-in: sign in again in Setup")            \
+    X(sSignInTimedOut, 57043, "No answer came from the browser in time: sign in again")                                \
+    X(sSignInForeignAnswer, 57044, "The browser brought back an answer that does not belong to this sign-in")          \
+    X(sSignInNotSecure, 57045, "The sign-in provider's address must begin with https://")                              \
+    X(sSignInIncomplete, 57046, "The sign-in for this mailbox is not set up: sign in in Setup")                        \
+    X(sSignInNoBrowser, 57047, "The browser could not be opened: %s")                                                  \
+    X(sSignInNoClient, 57048,                                                                                          \
+      "Signing in needs the provider's addresses and a client id: enter them in the mailbox's settings")               \
     X(sUserNameRequired, 57103, "UserName property is required")                                                       \
     X(sPasswordRequired, 57104, "Password property is required")                                                       \
     X(sStlsNotOffered, 57105, "The server does not offer STLS, so the password cannot be sent safely")                 \
     X(sStlsRefused, 57106, "The server refused STLS: %s")                                                              \
-    X(sNoGreetingOnTlsPort, 57107, "The server sent no greeting; port 995 expects TLS: choose TLS in Setup")        \
-    X(sImapBye, 57110, "The server ended the session: %s")                                                             \
-    X(sImapNotImap, 57111, "The server sent a reply that is not IMAP: %s")                                             \
-    X(sImapStartTlsNotOffered, 57112, "The server does not offer STARTTLS, so the password cannot be sent safely")     \
-    X(sImapStartTlsRefused, 57113, "The server refused STARTTLS: %s")                                                  \
-    X(sImapLoginDisabled, 57114, "The server accepts no log-in without TLS: choose TLS or STARTTLS in Setup")        \
-    X(sImapTokenNeedsTls, 57115, "The sign-in token is sent only over a secure connection: choose TLS or STARTTLS in Setup") \
-    X(sImapNoXoauth2, 57116, "The server does not offer sign-in with a token (XOAUTH2)")
+    X(sNoGreetingOnTlsPort, 57107, "The server sent no greeting; port 995 expects TLS: choose TLS in Setup")           \
+    X(sTokenNeedsTls, 57108,                                                                                           \
+      "The sign-in token is sent over a secure connection only: choose TLS or STARTTLS in Setup")                      \
+    X(sXoauth2NotOffered, 57109, "The server does not offer sign-in with a token (XOAUTH2)")                           \
+    X(sTokenRejected, 57110, "The server refused the sign-in token: %s")                                               \
+    X(sImapBye, 57111, "The server ended the session: %s")                                                             \
+    X(sImapNotImap, 57112, "The server sent a reply that is not IMAP: %s")                                             \
+    X(sImapStartTlsNotOffered, 57113, "The server does not offer STARTTLS, so the password cannot be sent safely")     \
+    X(sImapStartTlsRefused, 57114, "The server refused STARTTLS: %s")                                                  \
+    X(sImapLoginDisabled, 57115, "The server accepts no log-in without TLS: choose TLS or STARTTLS in Setup")
 
 #ifndef RC_INVOKED
 #include <cstdint>

@@ -368,9 +368,7 @@ void TSocketClient::ReadBytes(std::string& out, std::size_t count) {
     if (taken < count) RaiseSocketError(sConnectionClosed);
 }
 
-bool TSocketClient::LineBuffered() const {
-    return std::memchr(input_.data() + inputPos_, '\n', buffered()) != nullptr;
-}
+bool TSocketClient::LineBuffered() const { return std::memchr(input_.data() + inputPos_, '\n', buffered()) != nullptr; }
 
 bool TSocketClient::TakeAvailable(std::size_t limit) {
     if (!Connected()) RaiseSocketError(sNotConnected);
@@ -395,8 +393,7 @@ bool TSocketClient::TakeAvailable(std::size_t limit) {
 
 void TSocketClient::PostReadable() {
     if (Connected())
-        PostMessageA(window_->Handle(), WM_ASYNC_SELECT, static_cast<WPARAM>(socket_.get()),
-                     MAKELPARAM(FD_READ, 0));
+        PostMessageA(window_->Handle(), WM_ASYNC_SELECT, static_cast<WPARAM>(socket_.get()), MAKELPARAM(FD_READ, 0));
 }
 
 void TSocketClient::ReadData(fw::TMemoryStream& stream, std::int32_t expectedSize) {

@@ -17,6 +17,9 @@
 #   Both also serve IMAP (with IDLE): DIR/imap_port, and with TLS also
 #   DIR/imaps_port (TLS from the first byte; DIR/imap_port then offers
 #   STARTTLS and refuses a log-in before it).
+#       With TIDEMARK_OAUTH2_DIR set (the folder of a running
+#       tests/oauth2/server.js: its port file), the TLS server also takes
+#       AUTH XOAUTH2 and asks that provider whether a token is live and whose.
 #   dovecot-fixture.sh fill DIR USER COUNT
 #       Writes COUNT small messages into USER's Maildir.
 #   dovecot-fixture.sh stop DIR
@@ -151,9 +154,34 @@ passdb {
   driver = passwd-file
   args = scheme=PLAIN username_format=%u $dir/passwd
 }
+$(oauth2_config "$dir" "$tlsport")
 userdb {
   driver = static
   args = uid=$uid gid=$gid home=$dir/home/%u
+}
+CONF
+}
+
+# Bearer tokens of the test provider (XOAUTH2), over TLS only.
+oauth2_config() {
+    local dir=$1 tlsport=$2 oport
+    [ -n "$tlsport" ] && [ -n "${TIDEMARK_OAUTH2_DIR:-}" ] || return 0
+    oport=$(cat "$TIDEMARK_OAUTH2_DIR/port" 2>/dev/null) || die "no OAuth2 provider runs in $TIDEMARK_OAUTH2_DIR"
+    cat > "$dir/oauth2.conf.ext" <<EXT
+introspection_mode = post
+introspection_url = http://127.0.0.1:$oport/introspect
+force_introspection = yes
+username_attribute = username
+active_attribute = active
+active_value = true
+timeout_msecs = 5000
+EXT
+    cat <<CONF
+auth_mechanisms = \$auth_mechanisms xoauth2
+passdb {
+  driver = oauth2
+  mechanisms = xoauth2
+  args = $dir/oauth2.conf.ext
 }
 CONF
 }

@@ -12,7 +12,8 @@ mkdir -p "$OUT/corpus" "$OUT/crashes"
 
 SOURCES="$ROOT/tests/fuzz/fuzz_text_rules.cpp $ROOT/framework/sysutils.cpp $ROOT/framework/classes.cpp \
 $ROOT/mail/pop3_text.cpp $ROOT/mail/mailbox_info.cpp $ROOT/mail/header_text.cpp $ROOT/mail/new_mail.cpp \
-$ROOT/mail/failure_kind.cpp $ROOT/mail/imap_response.cpp $ROOT/app/mail_notice_text.cpp $ROOT/app/retry_rules.cpp"
+$ROOT/mail/failure_kind.cpp $ROOT/mail/imap_response.cpp $ROOT/app/mail_notice_text.cpp $ROOT/app/retry_rules.cpp \
+$ROOT/framework/json_text.cpp $ROOT/mail/xoauth2.cpp"
 # The transport's text rules, when that layer has them.
 if [ -f "$ROOT/net/socket_text.cpp" ]; then SOURCES="$SOURCES $ROOT/net/socket_text.cpp"; fi
 

@@ -3,8 +3,10 @@
 # the two mingw-w64 cross compilers, Wine (32- and 64-bit), Xvfb, Dovecot's
 # POP3 and IMAP servers, clang for the fuzzer, the GoogleTest sources, NSIS for the
 # setup program, openssl (test certificates, s_server), iproute2 (the test
-# that runs in a network namespace of its own) and GnuTLS, which
-# Wine's SChannel stands on.
+# that runs in a network namespace of its own), GnuTLS, which
+# Wine's SChannel stands on, and Node.js with npm for the OAuth2 provider of
+# the sign-in tests (scripts/oauth2-provider, its packages pinned by its
+# package-lock.json).
 # Idempotent: when everything is present it returns in well under a second.
 set -eu
 
@@ -15,6 +17,11 @@ openssl libgnutls30 libgnutls30:i386 iproute2"
 
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+
+# Node.js from another source (NodeSource) brings its own npm and conflicts
+# with Debian's npm package: only what is missing as a command is installed.
+command -v node >/dev/null 2>&1 || PKGS="$PKGS nodejs"
+command -v npm >/dev/null 2>&1 || PKGS="$PKGS npm"
 
 missing=""
 for p in $PKGS; do
@@ -40,4 +47,13 @@ if [ -n "$missing" ]; then
   elif command -v service >/dev/null 2>&1; then
     $SUDO service dovecot stop >/dev/null 2>&1 || true
   fi
+fi
+
+# The OAuth2 provider's packages, exactly as locked; again only when the lock
+# file changed since the last install.
+provider=$(cd "$(dirname "$0")" && pwd)/oauth2-provider
+if ! cmp -s "$provider/package-lock.json" "$provider/node_modules/.package-lock.json.installed" 2>/dev/null; then
+  echo "setup: installing the OAuth2 test provider's packages (npm ci)"
+  (cd "$provider" && npm ci --no-audit --no-fund --loglevel=error)
+  cp "$provider/package-lock.json" "$provider/node_modules/.package-lock.json.installed"
 fi

@@ -1,4 +1,6 @@
-// popcheck [--timeout SECONDS] [--tls | --starttls] [--ca FILE] [--imap [--idle SECONDS]] SERVER[:PORT] USER (PASSWORD | --password-file FILE)
+// popcheck [--timeout SECONDS] [--tls | --starttls] [--ca FILE] [--imap [--idle SECONDS]] SERVER[:PORT] USER (PASSWORD
+// | --password-file FILE) popcheck [options] (--oauth2 PROVIDER [--client-id ID ...] | --token-file FILE) SERVER[:PORT]
+// USER
 //
 // Runs one mailbox check with the same component the tray program uses and
 // prints what it found: the negotiated protocol and cipher of a protected
@@ -29,14 +31,17 @@
 #include "mail/header_text.h"
 #include "mail/imap_session.h"
 #include "mail/pop3_session.h"
+#include "net/oauth2.h"
 
 namespace {
 
 enum : int { kExitNeedsUser = 1, kExitUsage = 2, kExitPassing = 75 };
 
 const char kUsage[] =
-    "usage: popcheck [--timeout SECONDS] [--tls | --starttls] [--ca FILE] [--imap [--idle SECONDS]] SERVER[:PORT] USER PASSWORD\n"
+    "usage: popcheck [--timeout SECONDS] [--tls | --starttls] [--ca FILE] [--imap [--idle SECONDS]] SERVER[:PORT] USER "
+    "PASSWORD\n"
     "       popcheck [options] --password-file FILE SERVER[:PORT] USER\n"
+    "       popcheck [options] (--oauth2 PROVIDER | --token-file FILE) SERVER[:PORT] USER\n"
     "Logs in to a POP3 (or IMAP) mailbox, lists the waiting messages and logs out again;\n"
     "nothing is downloaded or deleted. Each message is one line of four fields\n"
     "separated by tabs: number, size in octets, Subject, From (decoded, in UTF-8;\n"
@@ -51,6 +56,11 @@ const char kUsage[] =
     "              UID, Subject, From and Date; nothing is marked as read\n"
     "  --idle SECONDS  with --imap: then wait in IDLE for up to SECONDS (1 to 86400) and\n"
     "              print the unread count and the new messages at each change\n"
+    "  --oauth2 PROVIDER  sign in with microsoft, google or other in your browser and log in\n"
+    "              with the token it gives (XOAUTH2; needs --tls or --starttls)\n"
+    "  --client-id ID  the OAuth2 client id (instead of the built-in one; needed for other)\n"
+    "  --authorization-url URL, --token-url URL, --scope SCOPE  the endpoints of provider other\n"
+    "  --token-file FILE  log in with the OAuth2 access token in the first line of FILE (- for standard input)\n"
     "  --help      this text;  --version  popcheck's version\n"
     "Exit codes: 0 checked, 1 a failure that needs you, 2 wrong usage, 75 a passing failure.\n";
 
@@ -106,11 +116,13 @@ std::string imapListing(const mail::TImapMailbox& box) {
 
 // One check of the IMAP inbox; with idleSeconds, then IDLE until they are
 // over, a check at each change. Failures raise.
-int checkImap(const std::string& server, const std::string& user, const std::string& password, net::TSecurity security,
-              std::int32_t timeOut, const std::string& extraRoot, std::int32_t idleSeconds) {
+int checkImap(const std::string& server, const std::string& user, const std::string& password,
+              const std::string& accessToken, net::TSecurity security, std::int32_t timeOut,
+              const std::string& extraRoot, std::int32_t idleSeconds) {
     mail::TImapMailbox box(nullptr);
     box.SetWinsockLoaded(true);
     box.Server = server, box.UserName = user, box.Password = password, box.Security = security;
+    box.AccessToken = accessToken;
     box.SetTimeOut(timeOut);
     box.ExtraRootCertificate = extraRoot;
     // Every unseen message is shown: popcheck keeps no mark between runs.
@@ -143,7 +155,8 @@ int checkImap(const std::string& server, const std::string& user, const std::str
             box.StartIdle();
             renew = now + kRenewMs;
         }
-        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min(end, renew) - now), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min(end, renew) - now), QS_ALLINPUT,
+                                    MWMO_INPUTAVAILABLE);
         fw::DispatchPending();
         if (failure) std::rethrow_exception(failure);
         if (changed) {
@@ -166,11 +179,17 @@ int main(int argc, char** argv) {
     net::TSecurity security = net::TSecurity::None;
     std::string caFile, passwordFile;
     bool passwordFromFile = false, imap = false;
+    // Signing in with a token instead of a password.
+    std::string oauthProvider, tokenFile;
+    net::TOAuthProvider provider;
     std::int32_t timeOut = 60, idleSeconds = 0;
     int arg = 1;
     for (; arg < argc && argv[arg][0] == '-' && argv[arg][1] == '-'; ++arg) {
         const std::string option = argv[arg];
-        const bool valued = option == "--timeout" || option == "--ca" || option == "--password-file" || option == "--idle";
+        const bool valued = option == "--timeout" || option == "--ca" || option == "--password-file" ||
+                            option == "--idle" || option == "--oauth2" || option == "--token-file" ||
+                            option == "--client-id" || option == "--authorization-url" || option == "--token-url" ||
+                            option == "--scope";
         if (valued && arg + 1 == argc) return usageError(option + " needs a value");
         if (option == "--help") {
             std::fputs(kUsage, stdout);
@@ -191,26 +210,60 @@ int main(int argc, char** argv) {
             imap = true;
         } else if (option == "--idle") {
             if (!fw::TryStrToInt(argv[++arg], idleSeconds) || idleSeconds < 1 || idleSeconds > 86400)
-                return usageError("--idle needs a whole number of seconds from 1 to 86400, not '" + std::string(argv[arg]) + "'");
+                return usageError("--idle needs a whole number of seconds from 1 to 86400, not '" +
+                                  std::string(argv[arg]) + "'");
         } else if (option == "--ca") {
             caFile = argv[++arg];
         } else if (option == "--password-file") {
             passwordFile = argv[++arg];
             passwordFromFile = true;
+        } else if (option == "--oauth2") {
+            oauthProvider = fw::LowerCaseAscii(argv[++arg]);
+            if (oauthProvider != "other" && (provider = net::BuiltInProvider(oauthProvider)).Name.empty())
+                return usageError("--oauth2 takes microsoft, google or other, not '" + std::string(argv[arg]) + "'");
+        } else if (option == "--token-file") {
+            tokenFile = argv[++arg];
+        } else if (option == "--client-id") {
+            provider.ClientId = argv[++arg];
+            provider.ClientSecret.clear();
+        } else if (option == "--authorization-url") {
+            provider.AuthorizationUrl = argv[++arg];
+        } else if (option == "--token-url") {
+            provider.TokenUrl = argv[++arg];
+        } else if (option == "--scope") {
+            provider.Scope = argv[++arg];
         } else {
             return usageError("unknown option '" + option + "'");
         }
     }
-    const int wanted = passwordFromFile ? 2 : 3;
+    const bool token = !oauthProvider.empty() || !tokenFile.empty();
+    if (token && (passwordFromFile || (!oauthProvider.empty() && !tokenFile.empty())))
+        return usageError("give one of --oauth2, --token-file and --password-file");
+    if (token && security == net::TSecurity::None)
+        return usageError("a token is sent over a secure connection only: give --tls or --starttls");
+    if (oauthProvider == "other" &&
+        (provider.AuthorizationUrl.empty() || provider.TokenUrl.empty() || provider.ClientId.empty()))
+        return usageError("--oauth2 other needs --authorization-url, --token-url and --client-id");
+    if (!oauthProvider.empty() && provider.ClientId.empty())
+        return usageError("this popcheck was built without a client id for " + oauthProvider + ": give --client-id");
+    const int wanted = passwordFromFile || token ? 2 : 3;
     if (argc - arg < wanted)
         return usageError(argc - arg == 0   ? "SERVER is missing"
                           : argc - arg == 1 ? "USER is missing"
                                             : "PASSWORD is missing (or give --password-file)");
     if (argc - arg > wanted)
         return usageError("unexpected argument '" + std::string(argv[arg + wanted]) + "'" +
-                          (passwordFromFile ? " (the password comes from --password-file)" : ""));
+                          (passwordFromFile ? " (the password comes from --password-file)" : "") +
+                          (token ? " (the token takes the password's place)" : ""));
     if (idleSeconds && !imap) return usageError("--idle needs --imap");
-    std::string password = passwordFromFile ? "" : argv[arg + 2];
+    std::string password = passwordFromFile || token ? "" : argv[arg + 2];
+    std::string accessToken;
+    if (!tokenFile.empty()) {
+        if (!readFile(tokenFile, accessToken, 64 * 1024))
+            return usageError("cannot read the token from '" + tokenFile + "'");
+        accessToken = accessToken.substr(0, accessToken.find_first_of("\r\n"));
+        if (accessToken.empty()) return usageError(tokenFile + " holds no token");
+    }
     if (passwordFromFile) {
         // The first line, without its line end.
         if (!readFile(passwordFile, password, 64 * 1024))
@@ -231,12 +284,30 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", text.c_str());
     };
     try {
-        if (imap) return checkImap(argv[arg], argv[arg + 1], password, security, timeOut, extraRoot, idleSeconds);
+        if (!oauthProvider.empty()) {
+            std::fprintf(stderr, "popcheck: sign in to %s in the browser window that opens (Ctrl+C ends)\n",
+                         provider.Name.empty() ? "your provider" : provider.Name.c_str());
+            net::TBrowserSignIn signIn(provider, argv[arg + 1]);
+            // A console may have no browser at hand (a remote session): the
+            // address can be opened on any browser of this computer.
+            const auto launch = [](const std::string& url) {
+                std::fprintf(stderr, "popcheck: if no browser opens, open this address: %s\n", url.c_str());
+                std::fflush(stderr);
+                net::OpenInDefaultBrowser(url);
+            };
+            const net::TOAuthTokens tokens = signIn.Run(launch, 10 * 60 * 1000, timeOut);
+            accessToken = tokens.AccessToken;
+            if (!tokens.Account.empty()) say("Signed in as: " + tokens.Account + "\n");
+        }
+        if (imap)
+            return checkImap(argv[arg], argv[arg + 1], password, accessToken, security, timeOut, extraRoot,
+                             idleSeconds);
         mail::TPop3Mailbox pop(nullptr);
         pop.SetWinsockLoaded(true);
         pop.Server = argv[arg];
         pop.UserName = argv[arg + 1];
         pop.Password = password;
+        pop.AccessToken = accessToken;
         pop.Security = security;
         pop.SetTimeOut(timeOut);
         pop.ExtraRootCertificate = extraRoot;

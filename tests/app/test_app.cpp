@@ -481,9 +481,10 @@ TEST_F(Controller, TheTwoLoadsOfTheStoredSettings) {
         }
         list += std::to_string(static_cast<int>(back.Mailboxes.at(1).Protocol)) + std::to_string(static_cast<int>(back.Mailboxes.at(1).SignIn)) + back.Mailboxes.at(1).Account + back.Mailboxes.at(1).RefreshToken + "; ";
     }
-    EXPECT_EQ(list, "1Home|2Work|The saved protocol 'SMTP' is not pop3 or imap; POP3 is used until Setup saves another|02a@xrt; The saved sign-in 'sso' is not password, microsoft, "
-                    "google or other; the password is used until Setup saves another|10a@xrt; The saved sign-in of Work cannot be read here (it was saved by another user or "
-                    "on another computer). Please sign in again in Setup|11a@x; ");
+    EXPECT_EQ(list,
+              "1Home|2Work|The saved protocol 'SMTP' is not pop3 or imap; POP3 is used until Setup saves another|02a@xrt; The saved sign-in 'sso' is not password, microsoft, "
+              "google or other; the password is used until Setup saves another|10a@xrt; The saved sign-in of Work cannot be read here (it was saved by another user or "
+              "on another computer). Please sign in again in Setup|11a@x; ");
 }
 
 // The count and the notice of a real server's check, through the mailbox's

@@ -125,9 +125,11 @@ TEST_F(Setup, AnOldPlainPasswordMovesOverProtectedAndTheSecurityAndTheLogonEntry
 TEST_F(Setup, OkWithAFieldThatCannotWorkSaysWhyBesideItAndKeepsTheDialogAndTheTextOpen) {
     form->Show();
     // What is typed before each OK; from the second OK on, what the dialog showed before it.
-    const struct { const char *server, *user, *interval, *web = ""; int signIn = 0, security = 0; } typed[] = {
-        {"", "", "abc"}, {"pop.example.org:99999", "", "abc"}, {"pop.example.org", "", "abc"}, {"pop.example.org", "anna", "abc"}, {"pop.example.org", "anna", "0"}, {"pop.example.org:110", "anna", " 15 ", "file:///c:/x"},
-        {"imap.example.org:995", "anna", " 15 ", "https://mail.example.org/", 2, 2}, {"imap.example.org:993", "anna", " 15 ", "https://mail.example.org/", 2}, {"imap.example.org:993", "anna", " 15 ", "https://mail.example.org/", 2}};
+    const struct {
+        const char *server, *user, *interval, *web = "";
+        int signIn = 0, security = 0;
+    } typed[] = {
+        {"", "", "abc"}, {"pop.example.org:99999", "", "abc"}, {"pop.example.org", "", "abc"}, {"pop.example.org", "anna", "abc"}, {"pop.example.org", "anna", "0"}, {"pop.example.org:110", "anna", " 15 ", "file:///c:/x"}, {"imap.example.org:995", "anna", " 15 ", "https://mail.example.org/", 2, 2}, {"imap.example.org:993", "anna", " 15 ", "https://mail.example.org/", 2}, {"imap.example.org:993", "anna", " 15 ", "https://mail.example.org/", 2}};
     std::string seen;
     std::vector<std::unique_ptr<testsupport::Later>> steps;
     TMailboxDialog& d = *SetupDialog->MailboxDialog;

@@ -2,12 +2,14 @@
 // judging, the STAT, LIST, CAPA and UIDL replies, header splitting and body
 // removal, header decoding and sender names, the seen-id list and the
 // notice's words, the message directory, the server setting, line ends and
-// the end of data. Built natively with clang by scripts/run-fuzz.sh; every
+// the end of data, and what OAuth2 reads (JSON answers and claims, base64,
+// the XOAUTH2 failure challenge). Built natively with clang by scripts/run-fuzz.sh; every
 // check below aborts on a broken rule.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "app/mail_notice_text.h"
 #include "app/retry_rules.h"
 #include "framework/classes.h"
+#include "framework/json_text.h"
 #include "framework/sysutils.h"
 #include "mail/failure_kind.h"
 #include "mail/header_text.h"
@@ -22,6 +25,7 @@
 #include "mail/mailbox_info.h"
 #include "mail/new_mail.h"
 #include "mail/pop3_text.h"
+#include "mail/xoauth2.h"
 #include "net/socket_text.h"
 
 namespace {
@@ -161,6 +165,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzHeaders(data, size);
     for (const std::string& name : mail::ParseCapabilities(text))
         check(!name.empty() && name.find_first_of(" \t\n") == std::string::npos && fw::UpperCaseAscii(name) == name);
+    std::map<std::string, std::string> members;
+    check(fw::ReadJsonObject(text, members) || members.empty());
+    mail::ReadXOAuth2Challenge(line);
+    std::string bytes;
+    check(fw::Base64Decode(fw::Base64Encode(text, size % 2), bytes) && bytes == text);
     fuzzNewMail(text, line, size ? data[0] % 8 : 0);
     fuzzTransport(line, data, size);
     return 0;

@@ -145,8 +145,9 @@ TEST(Popcheck, ExitCodesMessagesAndSecureConnections) {
         {"{server} anna", "", 2, "popcheck: PASSWORD is missing (or give --password-file)\r\n"},
         {"--ca", "", 2, "popcheck: --ca needs a value\r\n"},
         {"--idle 5 {server} anna pw", "", 2, "popcheck: --idle needs --imap\r\n"},
-        {"--imap {server} anna pw", "S * OK [CAPABILITY IMAP4rev1] hi\nC a1 LOGIN \"anna\" \"pw\"\nS a1 OK\nC a2 EXAMINE INBOX\nS * 1 EXISTS\nS a2 OK\nC a3 UID FETCH * (UID)\nS * 1 FETCH (UID 9)\nS a3 OK\n"
-                                 "C a4 UID SEARCH UNSEEN\nS * SEARCH 9\nS a4 OK\nC a5 UID FETCH 9 (UID FLAGS BODY.PEEK[HEADER.FIELDS (FROM SUBJECT DATE)])\nS * 1 FETCH (UID 9 BODY[HEADER.FIELDS (FROM SUBJECT DATE)] {12}\nS Subject: s\nS )\nS a5 OK\nC a6 LOGOUT\nS a6 OK",
+        {"--imap {server} anna pw",
+         "S * OK [CAPABILITY IMAP4rev1] hi\nC a1 LOGIN \"anna\" \"pw\"\nS a1 OK\nC a2 EXAMINE INBOX\nS * 1 EXISTS\nS a2 OK\nC a3 UID FETCH * (UID)\nS * 1 FETCH (UID 9)\nS a3 OK\n"
+         "C a4 UID SEARCH UNSEEN\nS * SEARCH 9\nS a4 OK\nC a5 UID FETCH 9 (UID FLAGS BODY.PEEK[HEADER.FIELDS (FROM SUBJECT DATE)])\nS * 1 FETCH (UID 9 BODY[HEADER.FIELDS (FROM SUBJECT DATE)] {12}\nS Subject: s\nS )\nS a5 OK\nC a6 LOGOUT\nS a6 OK",
          0, "Messages: 1\r\nUnread: 1\r\n9\ts\t\t\r\n"},
         // One line per message, its fields decoded and unfolded as in the notice, no tab or control inside one.
         {"--password-file - {server} anna", login + "C LIST 1\nS +OK 1 120\nC TOP 1 1\nS +OK\nS Subject: =?utf-8?q?caf=C3=A9?=\nS \\tau\\tlait\x01\n"
@@ -155,6 +156,9 @@ TEST(Popcheck, ExitCodesMessagesAndSecureConnections) {
         {"--tls" + ca + "--password-file " + passwordFile + " localhost:" + tls + " alice", "", 0, "\tafter the filler\t"},
         {"--starttls" + ca + "localhost:" + plain + " alice secret", "", 0, "Secure connection: TLS"},
         {"--tls" + ca + "127.0.0.2:" + tls + " alice secret", "", 1, "not trusted: it is not issued by a trusted authority"},
+        // A token: never over plain text; Dovecot asks the test provider about it, which does not know it.
+        {"--token-file - {server} anna", "", 2, "popcheck: a token is sent over a secure connection only: give --tls or --starttls\r\n", "tok\r\n"},
+        {"--tls" + ca + "--token-file - localhost:" + tls + " anna", "", 1, "popcheck: The server refused the sign-in token: -ERR [AUTH] Authentication failed. (status 401)\r\n", "not-a-token\r\n"},
     };
     // The certificate check: the name by the subject alternative names
     // alone, and the CA's revocation list (beside the server's certificate).

@@ -10,6 +10,10 @@
 //                           refuses and {stalled} one that never answers
 //   user|password <text>, timeout <seconds>   defaults: alice, secret, 1
 //   security tls|starttls   default: none
+//   token <text>            AccessToken (log in with XOAUTH2); default: none
+//   front tls               the client meets the server through a TLS front
+//                           (tests/support/tls_front.py, with the TLS
+//                           Dovecot's localhost certificate and CA)
 //   capa <name> ...         the CAPA reply lists these names; without it the
 //                           server refuses CAPA ("-ERR")
 //   listen <port>           the scripted server's port (0: a free one)
@@ -70,6 +74,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -79,6 +84,7 @@
 #include "gtest/gtest.h"
 #include "mail/imap_session.h"
 #include "mail/pop3_session.h"
+#include "tests/support/dovecot.h"
 #include "tests/support/helpers.h"
 #include "tests/support/scripted_server.h"
 
@@ -164,7 +170,7 @@ std::vector<Case> readCases(const std::string& path) {
     std::vector<Case> cases;
     std::ifstream in(path);
     int number = 0;
-    std::string replies;  // of a pipelined batch, sent after all its commands
+    std::string replies;   // of a pipelined batch, sent after all its commands
     std::string protocol;  // a file's "protocol" line, before its first case
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -197,9 +203,8 @@ std::vector<Case> readCases(const std::string& path) {
                         "\" \"" + setting("password", "secret") + "\"\nS a1 OK logged in\nC a2 EXAMINE INBOX\nS * " + exists +
                         " EXISTS\nS * OK [UIDVALIDITY " + validity + "] ok\nS a2 OK [READ-ONLY] done\n";
         } else if (key == "last" || key == "unseen" || key == "count") {
-            c.script += "C " + what + (key == "last"     ? " UID FETCH * (UID)\nS * 1 FETCH (UID " + rest + ")"
-                                       : key == "count" ? " UID SEARCH RETURN (COUNT) UNSEEN\nS * ESEARCH (TAG \"" + what + "\") UID COUNT " + rest
-                                                        : " UID SEARCH UNSEEN\nS * SEARCH" + std::string(rest.empty() ? "" : " ") + rest) +
+            c.script += "C " + what + (key == "last" ? " UID FETCH * (UID)\nS * 1 FETCH (UID " + rest + ")" : key == "count" ? " UID SEARCH RETURN (COUNT) UNSEEN\nS * ESEARCH (TAG \"" + what + "\") UID COUNT " + rest
+                                                                                                                             : " UID SEARCH UNSEEN\nS * SEARCH" + std::string(rest.empty() ? "" : " ") + rest) +
                         "\nS " + what + " OK done\n";
         } else if (key == "logout") {
             c.script += "C " + value + " LOGOUT\nS * BYE bye\nS " + value + " OK done\n";
@@ -266,6 +271,23 @@ void play(Mailbox& box, mail::TImapMailbox& imap, Case c) {
     const std::string security = setting("security", "none");
     socket.Security = security == "tls" ? net::TSecurity::Tls : security == "starttls" ? net::TSecurity::StartTls
                                                                                        : net::TSecurity::None;
+    box.AccessToken = setting("token", "");
+    socket.ExtraRootCertificate.clear();
+    if (c.settings.count("front")) {
+        const std::string dir = std::getenv("TIDEMARK_DOVECOT_TLS"), portFile = testsupport::dovecot::Folder(true) + "\\front.port";
+        DeleteFileA(portFile.c_str());
+        std::string command = "/usr/bin/python3 " TIDEMARK_SOURCE_DIR "/tests/support/tls_front.py " + dir + "/tls/server.pem " + dir + "/tls/server.key " + std::to_string(server.Port()) + " " + dir + "/front.port";
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+        fw::UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
+        ASSERT_TRUE(testsupport::PumpUntil([&] { return GetFileAttributesA(portFile.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+        std::ifstream port(portFile), ca(testsupport::dovecot::Folder(true) + "\\tls\\ca.pem");
+        socket.Server = "localhost:" + std::string(std::istreambuf_iterator<char>(port), {});
+        socket.ExtraRootCertificate = net::CertificateDer(std::string(std::istreambuf_iterator<char>(ca), {}));
+        socket.Security = net::TSecurity::Tls;
+    }
     box.UseUniqueIds = c.settings.count("uidl") != 0;
     const unsigned timeOut = std::stoul(setting("timeout", "1"));
     socket.SetTimeOut(static_cast<std::int32_t>(timeOut));
