@@ -216,6 +216,16 @@ void TSocketClient::sendBytes(const std::string& data) {
     }));
 }
 
+TSocketClient::TStep TSocketClient::readStep() {
+    switch (fill()) {
+        case TFill::Data:
+        case TFill::Partial: return TStep::Progress;
+        case TFill::Closed: return TStep::Done;
+        case TFill::Nothing: break;
+    }
+    return TStep::Idle;
+}
+
 TSocketClient::TFill TSocketClient::fill() {
     if (tlsClosed_) return TFill::Closed;
     if (chunk_.empty()) chunk_.resize(kDataChunk);
@@ -323,13 +333,7 @@ int TSocketClient::ReadLine(std::string& line, std::size_t maxLength) {
         if (buffered() == 0 && asyncFailed_) return TStep::Failed;
         // Bytes already in Winsock are taken before any wait: no FD_READ
         // announces them a second time.
-        switch (fill()) {
-            case TFill::Data:
-            case TFill::Partial: return TStep::Progress;
-            case TFill::Closed: return TStep::Done;
-            case TFill::Nothing: break;
-        }
-        return TStep::Idle;
+        return readStep();
     });
     int code = -1;
     if (end > 0) {
@@ -357,13 +361,7 @@ void TSocketClient::ReadBytes(std::string& out, std::size_t count) {
         taken += n;
         if (taken == count) return TStep::Done;
         if (asyncFailed_) return TStep::Failed;
-        switch (fill()) {
-            case TFill::Data:
-            case TFill::Partial: return TStep::Progress;
-            case TFill::Closed: return TStep::Done;
-            case TFill::Nothing: break;
-        }
-        return TStep::Idle;
+        return readStep();
     }));
     if (taken < count) RaiseSocketError(sConnectionClosed);
 }

@@ -188,6 +188,8 @@ private:
     // that make no whole record yet, the end of the stream, or nothing now.
     enum class TFill { Data, Partial, Closed, Nothing };
     TFill fill();
+    // A read's step after fill(): bytes moved, the stream ended, or nothing now.
+    TStep readStep();
     std::size_t buffered() const { return input_.size() - inputPos_; }
     void consume(std::size_t n);
     // Sends every byte (records, under TLS) within TimeOut.

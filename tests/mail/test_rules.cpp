@@ -165,7 +165,10 @@ TEST(FailureKind, EachFailureHasItsKind) {
         {F::ServerReply, 0, "-ERR [SYS/PERM] gone", false, false},
         {F::ServerReply, 0, "-ERR [IN-USE-NOT] x", false, false},
         {F::ServerReply, 0, "-ERR locked [IN-USE]", false, false},
-        {F::Socket, 57110, "", false, true},
+        {F::Socket, 57111, "", false, true},
+        {F::Socket, 57040, "", false, true},
+        {F::Socket, 57042, "", false, false},
+        {F::Socket, 57110, "", false, false},
         {F::ServerReply, 0, "NO [UNAVAILABLE] try later", false, true},
         {F::ServerReply, 0, "NO [AUTHENTICATIONFAILED] no", false, false},
     };
