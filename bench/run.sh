@@ -141,8 +141,10 @@ printf '%10s %10s %10s %10s %10s %12s %10s\n' mailboxes seconds cpu-ms cpu% list
 # device and inode), kept running across the run so one process is measured;
 # its count includes the benchmark's own start and end.
 ws_pid() {
-  dir="/tmp/.wine-$(id -u)/server-$(printf '%x' "$(stat -c %d "$WINEPREFIX")")-$(printf '%x' "$(stat -c %i "$WINEPREFIX")")"
-  for p in $(pgrep -x wineserver); do [ "$(readlink "/proc/$p/cwd")" = "$dir" ] && echo "$p"; done
+  dir="server-$(printf '%x' "$(stat -c %d "$WINEPREFIX")")-$(printf '%x' "$(stat -c %i "$WINEPREFIX")")"
+  for p in $(pgrep wineserver); do
+    case "$(readlink "/proc/$p/cwd")" in */"$dir") echo "$p" ;; esac
+  done
 }
 WINESERVER_BIN=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 "$WINESERVER_BIN" -p 2>/dev/null || true
