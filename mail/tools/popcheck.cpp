@@ -70,6 +70,14 @@ int usageError(const std::string& what) {
     return kExitUsage;
 }
 
+// A whole number of seconds from 1 to `most` for `option`; false once the
+// wrong use is told.
+bool seconds(const std::string& option, const char* text, std::int32_t most, std::int32_t& value) {
+    if (fw::TryStrToInt(text, value) && value >= 1 && value <= most) return true;
+    usageError(option + " needs a whole number of seconds from 1 to " + std::to_string(most) + ", not '" + text + "'");
+    return false;
+}
+
 // UTF-8 text on standard output: a console gets it as UTF-16, whatever its
 // code page; a pipe or a file gets the bytes.
 void say(const std::string& text) {
@@ -203,15 +211,11 @@ int main(int argc, char** argv) {
                 return usageError("--tls and --starttls cannot be given together");
             security = chosen;
         } else if (option == "--timeout") {
-            if (!fw::TryStrToInt(argv[++arg], timeOut) || timeOut < 1 || timeOut > 3600)
-                return usageError("--timeout needs a whole number of seconds from 1 to 3600, not '" +
-                                  std::string(argv[arg]) + "'");
+            if (!seconds(option, argv[++arg], 3600, timeOut)) return kExitUsage;
         } else if (option == "--imap") {
             imap = true;
         } else if (option == "--idle") {
-            if (!fw::TryStrToInt(argv[++arg], idleSeconds) || idleSeconds < 1 || idleSeconds > 86400)
-                return usageError("--idle needs a whole number of seconds from 1 to 86400, not '" +
-                                  std::string(argv[arg]) + "'");
+            if (!seconds(option, argv[++arg], 86400, idleSeconds)) return kExitUsage;
         } else if (option == "--ca") {
             caFile = argv[++arg];
         } else if (option == "--password-file") {
